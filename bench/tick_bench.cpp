@@ -1,0 +1,74 @@
+// The geometry and colours of one tick at the busiest level on a 1920 x 1080 screen
+// (20,737 lines), against a canvas that only records, next to a baseline that only draws raw
+// numbers from the same generator without re-seeding.
+#include "saver/tick.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+namespace {
+
+using namespace zorblinth;
+
+constexpr int screenWidth = 1920;
+constexpr int screenHeight = 1080;
+constexpr std::uint8_t busiestLevel = 20;
+constexpr int drawsPerLine = 5;
+
+class RecordingCanvas : public Canvas {
+public:
+    struct Segment {
+        Point from, to;
+        Colour colour;
+    };
+
+    int width() const override { return screenWidth; }
+    int height() const override { return screenHeight; }
+    void line(Point from, Point to, Colour colour) override {
+        segments.push_back({from, to, colour});
+    }
+    void box(Point corner, Point opposite, Colour colour) override {
+        segments.push_back({corner, opposite, colour});
+    }
+
+    std::vector<Segment> segments;
+};
+
+const std::int32_t linesPerBusiestTick = linesPerTick(screenWidth, screenHeight, busiestLevel);
+
+void reportPerLine(benchmark::State& state) {
+    // Lines per nanosecond, inverted.
+    state.counters["ns_per_line"] = benchmark::Counter(
+        linesPerBusiestTick / 1e9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_TickAtBusiestLevel(benchmark::State& state) {
+    RecordingCanvas canvas;
+    canvas.segments.reserve(static_cast<std::size_t>(linesPerBusiestTick) + 1);
+    RandomSource random;
+    for (auto _ : state) {
+        canvas.segments.clear();
+        drawTick(canvas, random, busiestLevel);
+        benchmark::DoNotOptimize(canvas.segments.data());
+    }
+    reportPerLine(state);
+}
+BENCHMARK(BM_TickAtBusiestLevel)->Unit(benchmark::kMillisecond);
+
+void BM_RawDrawsBaseline(benchmark::State& state) {
+    RandomSource random;
+    for (auto _ : state) {
+        float sum = 0;
+        for (std::int32_t i = 0; i < (linesPerBusiestTick + 1) * drawsPerLine; ++i)
+            sum += random.drawWithoutReseed();
+        benchmark::DoNotOptimize(sum);
+    }
+    reportPerLine(state);
+}
+BENCHMARK(BM_RawDrawsBaseline)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

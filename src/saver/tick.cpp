@@ -1,0 +1,54 @@
+#include "saver/tick.hpp"
+
+#include <cmath>
+
+namespace zorblinth {
+
+std::int32_t areaPerLine(std::uint8_t lineAmount) {
+    const std::int16_t d = static_cast<std::int16_t>(10 - lineAmount);
+    // nearbyint rounds in the default mode: to nearest, ties to even.
+    return static_cast<std::int32_t>(std::nearbyint(std::pow(10.0, d / 5.0) * 10000.0));
+}
+
+std::int32_t linesPerTick(int width, int height, std::uint8_t lineAmount) {
+    const std::int32_t area = width * height;
+    return area / areaPerLine(lineAmount) + 1;
+}
+
+namespace {
+// std::floor is a library call without SSE4.1, and this runs five times per line.
+std::int32_t floorToInt(double value) {
+    const auto truncated = static_cast<std::int32_t>(value);
+    return truncated - (value < truncated);
+}
+} // namespace
+
+std::int32_t randomCoordinate(int sideLength, float draw) {
+    return floorToInt((sideLength + 41.0) * draw - 20.0);
+}
+
+Colour randomColour(float draw) {
+    return static_cast<Colour>(draw * 16777216.0);
+}
+
+namespace {
+Point randomPoint(int width, int height, RandomSource& random) {
+    const std::int32_t x = randomCoordinate(width, random.draw());
+    return {x, randomCoordinate(height, random.draw())};
+}
+} // namespace
+
+void drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount) {
+    const int width = canvas.width();
+    const int height = canvas.height();
+    const std::int32_t lines = linesPerTick(width, height, lineAmount);
+    for (std::int32_t i = 0; i < lines; ++i) {
+        const Point from = randomPoint(width, height, random);
+        const Point to = randomPoint(width, height, random);
+        canvas.line(from, to, randomColour(random.draw()));
+    }
+    const Point corner = randomPoint(width, height, random);
+    canvas.box(corner, randomPoint(width, height, random), black);
+}
+
+} // namespace zorblinth

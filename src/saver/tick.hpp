@@ -1,0 +1,28 @@
+#pragma once
+
+#include "saver/canvas.hpp"
+#include "saver/random_source.hpp"
+
+#include <cstdint>
+
+namespace zorblinth {
+
+// Screen pixels that earn one more line per tick at this level: 10^((10 - level) / 5) * 10000,
+// rounded half to even. Five levels make a factor of ten. Defined for levels 0 to 31.
+std::int32_t areaPerLine(std::uint8_t lineAmount);
+
+// Lines per tick on a canvas of this size: one more than the area divided by areaPerLine.
+std::int32_t linesPerTick(int width, int height, std::uint8_t lineAmount);
+
+// An end point coordinate along a side of the given length: from -20 to length + 20.
+std::int32_t randomCoordinate(int sideLength, float draw);
+
+// Every 24-bit colour, black included.
+Colour randomColour(float draw);
+
+// One tick of the picture: linesPerTick() lines with random end points and colours, then one
+// black box with random corners. Draws come in the order x1, y1, x2, y2, colour for each line,
+// then x1, y1, x2, y2 for the box. The level must be in the dialog's range.
+void drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount);
+
+} // namespace zorblinth

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace zorblinth {
+
+// The two bytes of the settings file, in file order.
+struct SaverSettings {
+    std::uint8_t lineWidth = 0;  // pen width in pixels
+    std::uint8_t lineAmount = 0; // line-amount level
+    bool operator==(const SaverSettings&) const = default;
+};
+
+// The values the dialog offers. Stored bytes outside them (0 from a new or short file, anything
+// from a hand-edited one) are brought into them wherever they are used, never in the file.
+struct ValueRange {
+    std::uint8_t minimum;
+    std::uint8_t maximum;
+    constexpr std::uint8_t clamp(std::uint8_t value) const {
+        return value < minimum ? minimum : value > maximum ? maximum : value;
+    }
+};
+inline constexpr ValueRange lineWidthRange{1, 10};
+inline constexpr ValueRange lineAmountRange{1, 20};
+
+constexpr SaverSettings usableSettings(SaverSettings stored) {
+    return {lineWidthRange.clamp(stored.lineWidth), lineAmountRange.clamp(stored.lineAmount)};
+}
+
+inline constexpr const char* settingsFileName = "Qelvanor.txt";
+
+// The settings file beside the program: the folder, one separator, then the file name.
+std::filesystem::path settingsFilePath(const std::filesystem::path& programFolder);
+
+// A settings file that could not be opened, read or written.
+class SettingsFileError : public std::runtime_error {
+public:
+    SettingsFileError(std::filesystem::path path, std::string reason);
+    const std::filesystem::path& path() const { return path_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::filesystem::path path_;
+    std::string reason_;
+};
+
+// Returns the first two bytes of the file exactly as stored; a byte the file lacks reads as 0.
+// An absent file is created empty where the folder allows it, and reads as 0 and 0 either way.
+// A file that may be read but not written is read read-only; nothing is ever changed by reading.
+// Throws SettingsFileError when an existing file cannot be read at all.
+SaverSettings readSettings(const std::filesystem::path& file);
+
+// Writes the two bytes at offsets 0 and 1, creating the file when absent. The file is never
+// truncated: later bytes stay as they were. Throws SettingsFileError on failure; a file that
+// cannot be opened for writing is left untouched.
+void writeSettings(const std::filesystem::path& file, SaverSettings settings);
+
+} // namespace zorblinth

@@ -1,0 +1,123 @@
+#include "saver/tick.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <vector>
+
+using namespace zorblinth;
+
+namespace {
+
+std::uint64_t frozenClock() {
+    return 86400;
+}
+
+struct Stroke {
+    bool isBox;
+    Point from, to;
+    Colour colour;
+};
+
+class RecordingCanvas : public Canvas {
+public:
+    RecordingCanvas(int width, int height) : width_(width), height_(height) {}
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+    void line(Point from, Point to, Colour colour) override {
+        strokes.push_back({false, from, to, colour});
+    }
+    void box(Point corner, Point opposite, Colour colour) override {
+        strokes.push_back({true, corner, opposite, colour});
+    }
+    std::vector<Stroke> strokes;
+
+private:
+    int width_, height_;
+};
+
+const float largestDraw = 1.0f - 1.0f / 16777216.0f;
+
+} // namespace
+
+TEST(Tick, AreaPerLineFallsTenfoldEveryFiveLevels) {
+    EXPECT_EQ(areaPerLine(5), 100000);
+    EXPECT_EQ(areaPerLine(10), 10000);
+    EXPECT_EQ(areaPerLine(15), 1000);
+    EXPECT_EQ(areaPerLine(20), 100);
+    EXPECT_EQ(areaPerLine(0), 1000000);
+    EXPECT_EQ(areaPerLine(1), 630957);
+    for (std::uint8_t level = 1; level < 20; ++level)
+        EXPECT_GT(areaPerLine(level), areaPerLine(level + 1));
+}
+
+TEST(Tick, LinesPerTickOnA1024By768Screen) {
+    const std::pair<std::uint8_t, int> expected[] = {
+        {1, 2}, {5, 8}, {10, 79}, {15, 787}, {20, 7865}};
+    for (auto [level, lines] : expected)
+        EXPECT_EQ(linesPerTick(1024, 768, level), lines) << "level " << int(level);
+    EXPECT_EQ(linesPerTick(1920, 1080, 20), 20737);
+}
+
+TEST(Tick, CoordinatesReachTwentyPixelsBeyondEverySide) {
+    for (int side : {0, 1, 768, 1024, 3840}) {
+        EXPECT_EQ(randomCoordinate(side, 0.0f), -20);
+        EXPECT_EQ(randomCoordinate(side, largestDraw), side + 20);
+        EXPECT_EQ(randomCoordinate(side, 0.5f),
+                  static_cast<int>(std::floor((side + 41) * 0.5 - 20)));
+    }
+}
+
+TEST(Tick, ColoursCoverEvery24BitValue) {
+    EXPECT_EQ(randomColour(0.0f), 0u);
+    EXPECT_EQ(randomColour(largestDraw), 0xFFFFFFu);
+    EXPECT_EQ(randomColour(0.5f), 0x800000u);
+}
+
+TEST(Tick, DrawsLinesThenOneBlackBoxInTheDrawOrder) {
+    RecordingCanvas canvas(1024, 768);
+    RandomSource random(frozenClock, 5);
+    RandomSource replay(frozenClock, 5);
+    drawTick(canvas, random, 1);
+
+    ASSERT_EQ(canvas.strokes.size(), 3u); // level 1 on 1024 x 768: two lines, one box
+    auto x = [&] { return randomCoordinate(1024, replay.draw()); };
+    auto y = [&] { return randomCoordinate(768, replay.draw()); };
+    for (int i = 0; i < 2; ++i) {
+        const Stroke& line = canvas.strokes[i];
+        EXPECT_FALSE(line.isBox);
+        EXPECT_EQ(line.from.x, x());
+        EXPECT_EQ(line.from.y, y());
+        EXPECT_EQ(line.to.x, x());
+        EXPECT_EQ(line.to.y, y());
+        EXPECT_EQ(line.colour, randomColour(replay.draw()));
+    }
+    const Stroke& box = canvas.strokes[2];
+    EXPECT_TRUE(box.isBox);
+    EXPECT_EQ(box.colour, black);
+    EXPECT_EQ(box.from, (Point{x(), y()}));
+    EXPECT_EQ(box.to, (Point{x(), y()}));
+}
+
+TEST(Tick, LinesWithinOneClockReadingAreIndependentAndInBounds) {
+    RecordingCanvas canvas(640, 480);
+    RandomSource random(frozenClock, 11);
+    drawTick(canvas, random, 20);
+    ASSERT_EQ(canvas.strokes.size(), static_cast<std::size_t>(linesPerTick(640, 480, 20) + 1));
+
+    std::set<std::uint32_t> colours;
+    std::set<std::int32_t> startXs;
+    for (const Stroke& stroke : canvas.strokes) {
+        for (Point p : {stroke.from, stroke.to}) {
+            ASSERT_GE(p.x, -20);
+            ASSERT_LE(p.x, 660);
+            ASSERT_GE(p.y, -20);
+            ASSERT_LE(p.y, 500);
+        }
+        colours.insert(stroke.colour);
+        startXs.insert(stroke.from.x);
+    }
+    EXPECT_GT(colours.size(), canvas.strokes.size() * 9 / 10);
+    EXPECT_GT(startXs.size(), 600u); // of 681 possible x values, 3073 lines miss only a few
+}
