@@ -1,0 +1,10 @@
+#pragma once
+
+#include "dialog/dialog_model.hpp"
+
+namespace zorblinth::dialog {
+
+// Window identifiers of the dialog's controls, shared with the end-to-end test driver.
+constexpr int controlId(Control control) { return 1001 + static_cast<int>(control); }
+
+} // namespace zorblinth::dialog
