@@ -1,0 +1,13 @@
+#pragma once
+
+namespace zorblinth {
+
+// The program's exit statuses, as documented in the README.
+enum ExitStatus : int {
+    normalEnd = 0,          // saver ended by the user, preview or password mode, dialog closed
+    settingsNotSaved = 1,   // "設定" could not write the settings file; the user was told why
+    alreadyRunning = 2,     // another copy is running; this one showed nothing
+    windowSystemFailed = 3, // a window or drawing surface could not be created
+};
+
+} // namespace zorblinth
