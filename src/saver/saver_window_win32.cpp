@@ -1,0 +1,223 @@
+#include "saver/saver_window_win32.hpp"
+
+#include "resource_ids.h"
+#include "saver/ending.hpp"
+#include "saver/gdi_canvas_win32.hpp"
+#include "saver/gdi_handles_win32.hpp"
+#include "saver/off_screen_surface_win32.hpp"
+#include "saver/random_source.hpp"
+#include "saver/tick.hpp"
+#include "settings/settings.hpp"
+
+#include <memory>
+
+namespace zorblinth {
+
+namespace {
+
+using namespace win32;
+
+constexpr wchar_t windowClassName[] = L"ZorblinthSaver";
+constexpr wchar_t windowTitle[] = L"Form1";
+constexpr UINT_PTR timer1 = 1;
+constexpr UINT tickMilliseconds = 50;
+
+// The random source re-seeds on every draw, some hundred thousand times a tick: the tick
+// count costs about a nanosecond, where the precise system time or std::time cost 70 to 1000.
+std::uint64_t tickCountClock() {
+    return GetTickCount64();
+}
+
+// What lives across the events of Form1.
+struct SaverState {
+    Point startCursor;
+    SaverSettings settings = usableSettings({});
+    // Held until the end, like the snapshot it was taken from.
+    std::unique_ptr<WindowDc> desktopDc;
+    std::unique_ptr<OffScreenSurface> surface;
+    RandomSource random{tickCountClock};
+    bool ending = false;
+};
+
+SaverState& stateOf(HWND window) {
+    return *reinterpret_cast<SaverState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile) {
+    try {
+        return usableSettings(readSettings(settingsFile));
+    } catch (const SettingsFileError&) {
+        // An unreadable file must not keep the saver from running.
+        return usableSettings({});
+    }
+}
+
+void drawOneTick(HWND window, SaverState& state) {
+    RECT client{};
+    GetClientRect(window, &client);
+    GdiCanvas canvas(state.surface->dc(), client.right, client.bottom, state.settings.lineWidth);
+    drawTick(canvas, state.random, state.settings.lineAmount);
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void paint(HWND window, const SaverState& state) {
+    const PaintScope scope(window);
+    if (state.surface)
+        state.surface->paintTo(scope.dc(), scope.area());
+}
+
+void endSaver(HWND window, SaverState& state) {
+    if (state.ending)
+        return;
+    state.ending = true;
+    // KillTimer also drops a tick already queued, so nothing is drawn after this.
+    KillTimer(window, timer1);
+    ShowCursor(TRUE);
+    DestroyWindow(window);
+}
+
+Point screenPosition(HWND window, LPARAM clientPosition) {
+    POINT position{static_cast<short>(LOWORD(clientPosition)),
+                   static_cast<short>(HIWORD(clientPosition))};
+    ClientToScreen(window, &position);
+    return {position.x, position.y};
+}
+
+void endOn(HWND window, const InputEvent& event) {
+    SaverState& state = stateOf(window);
+    if (endsSaver(event, state.startCursor))
+        endSaver(window, state);
+}
+
+LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    }
+    if (GetWindowLongPtrW(window, GWLP_USERDATA) == 0)
+        return DefWindowProcW(window, message, wParam, lParam);
+
+    switch (message) {
+    case WM_ERASEBKGND:
+        // The surface covers every pixel; erasing first would flash black.
+        return 1;
+    case WM_PAINT:
+        paint(window, stateOf(window));
+        return 0;
+    case WM_TIMER:
+        if (wParam == timer1 && !stateOf(window).ending)
+            drawOneTick(window, stateOf(window));
+        return 0;
+    case WM_CHAR:
+        endOn(window, {InputKind::character, {}});
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        endOn(window, {InputKind::mouseButton, {}});
+        return 0;
+    case WM_XBUTTONDOWN:
+        endOn(window, {InputKind::mouseButton, {}});
+        return TRUE;
+    case WM_MOUSEMOVE:
+        endOn(window, {InputKind::mouseMove, screenPosition(window, lParam)});
+        return 0;
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_SYSCHAR:
+        // Alt, F10 and Alt combinations type nothing: no system menu, no Alt+F4.
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_KEYMENU)
+            return 0;
+        break;
+    case WM_CLOSE:
+        endSaver(window, stateOf(window));
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(normalEnd);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool registerWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = saverWindowProcedure;
+    windowClass.hInstance = instance;
+    // Shared icons belong to the module: nothing to destroy.
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(
+        instance, MAKEINTRESOURCEW(IDI_ZORBLINTH), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = windowClassName;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+struct WindowDestroyer {
+    void operator()(HWND window) const {
+        if (IsWindow(window))
+            DestroyWindow(window);
+    }
+};
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
+int runMessageLoop() {
+    MSG message{};
+    BOOL result;
+    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1)
+            return windowSystemFailed;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+ExitStatus runSaver(HINSTANCE instance, Point startCursor,
+                    const std::filesystem::path& settingsFile) {
+    if (!registerWindowClass(instance))
+        return windowSystemFailed;
+
+    SaverState state;
+    state.startCursor = startCursor;
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+
+    // Created hidden: the snapshot below must not contain the saver's own window.
+    const OwnedWindow window(CreateWindowExW(WS_EX_TOPMOST, windowClassName, windowTitle, WS_POPUP,
+                                             0, 0, screenWidth, screenHeight, nullptr, nullptr,
+                                             instance, &state));
+    if (!window)
+        return windowSystemFailed;
+
+    state.desktopDc = std::make_unique<WindowDc>(GetDesktopWindow());
+    if (!*state.desktopDc)
+        return windowSystemFailed;
+    state.surface =
+        std::make_unique<OffScreenSurface>(state.desktopDc->get(), screenWidth, screenHeight);
+    if (!*state.surface)
+        return windowSystemFailed;
+    state.surface->copyFrom(state.desktopDc->get());
+
+    SetWindowPos(window.get(), HWND_TOPMOST, 0, 0, screenWidth, screenHeight, SWP_SHOWWINDOW);
+    SetForegroundWindow(window.get());
+    SetFocus(window.get());
+    UpdateWindow(window.get());
+    ShowCursor(FALSE);
+
+    state.settings = storedOrDefaultSettings(settingsFile);
+    if (SetTimer(window.get(), timer1, tickMilliseconds, nullptr) == 0) {
+        ShowCursor(TRUE);
+        return windowSystemFailed;
+    }
+    return static_cast<ExitStatus>(runMessageLoop());
+}
+
+} // namespace zorblinth
