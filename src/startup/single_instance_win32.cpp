@@ -2,13 +2,9 @@
 
 namespace zorblinth::win32 {
 
-namespace {
-constexpr wchar_t mutexName[] = L"Zorblinth.SingleInstance";
-}
-
-SingleInstance::SingleInstance() {
+SingleInstance::SingleInstance(const wchar_t* name) {
     SetLastError(ERROR_SUCCESS);
-    mutex_ = CreateMutexW(nullptr, FALSE, mutexName);
+    mutex_ = CreateMutexW(nullptr, FALSE, name);
     const DWORD error = GetLastError();
     // Access denied: the mutex exists but belongs to a copy started by another user.
     anotherIsRunning_ =

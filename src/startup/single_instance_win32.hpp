@@ -8,7 +8,10 @@ namespace zorblinth::win32 {
 // atomically, so of two copies started at the same instant exactly one is first.
 class SingleInstance {
 public:
-    SingleInstance();
+    static constexpr const wchar_t* programName = L"Zorblinth.SingleInstance";
+
+    // Copies claiming the same name exclude each other; the program always uses programName.
+    explicit SingleInstance(const wchar_t* name = programName);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
