@@ -73,7 +73,8 @@ void endSaver(HWND window, SaverState& state) {
     // KillTimer also drops a tick already queued, so nothing is drawn after this.
     KillTimer(window, timer1);
     ShowCursor(TRUE);
-    DestroyWindow(window);
+    // The window goes with the process (see runSaver); the loop ends now.
+    PostQuitMessage(normalEnd);
 }
 
 Point screenPosition(HWND window, LPARAM clientPosition) {
@@ -166,6 +167,18 @@ struct WindowDestroyer {
 };
 using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
 
+// Unhooks the state from a window that outlives it, so that nothing reaches a dead state.
+class StateAttachment {
+public:
+    explicit StateAttachment(HWND window) : window_(window) {}
+    ~StateAttachment() { SetWindowLongPtrW(window_, GWLP_USERDATA, 0); }
+    StateAttachment(const StateAttachment&) = delete;
+    StateAttachment& operator=(const StateAttachment&) = delete;
+
+private:
+    HWND window_;
+};
+
 int runMessageLoop() {
     MSG message{};
     BOOL result;
@@ -191,9 +204,9 @@ ExitStatus runSaver(HINSTANCE instance, Point startCursor,
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
 
     // Created hidden: the snapshot below must not contain the saver's own window.
-    const OwnedWindow window(CreateWindowExW(WS_EX_TOPMOST, windowClassName, windowTitle, WS_POPUP,
-                                             0, 0, screenWidth, screenHeight, nullptr, nullptr,
-                                             instance, &state));
+    OwnedWindow window(CreateWindowExW(WS_EX_TOPMOST, windowClassName, windowTitle, WS_POPUP, 0, 0,
+                                       screenWidth, screenHeight, nullptr, nullptr, instance,
+                                       &state));
     if (!window)
         return windowSystemFailed;
 
@@ -217,6 +230,11 @@ ExitStatus runSaver(HINSTANCE instance, Point startCursor,
         ShowCursor(TRUE);
         return windowSystemFailed;
     }
+
+    // From here the window is left for the end of the process to take down. Destroying a
+    // full-screen window makes Wine wait up to two seconds for a window manager to confirm,
+    // with the saver still on screen; the program ends right after the loop anyway.
+    const StateAttachment attachment(window.release());
     return static_cast<ExitStatus>(runMessageLoop());
 }
 
