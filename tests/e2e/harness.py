@@ -1,0 +1,548 @@
+"""Shared machinery for the end-to-end tests: a private X display, Wine processes on it, real
+input through xdotool, screenshots, the dialog driver and throw-away program folders.
+
+Every test class gets its own Xvfb and ends its wineserver when done, because Wine's desktop
+process stays bound to the display it started on.
+"""
+
+import ctypes
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+SCREEN_WIDTH = 1024
+SCREEN_HEIGHT = 768
+PROGRAM_NAME = "Zorblinth.scr"
+SETTINGS_NAME = "Qelvanor.txt"
+DIALOG_TITLE = "Zorblinth - 設定"
+LINE_WIDTH_PREFIX = "線の太さ - "
+
+NORMAL_END = 0
+SETTINGS_NOT_SAVED = 1
+ALREADY_RUNNING = 2
+
+# Japanese captions need a font with the glyphs behind the names Wine's dialogs ask for.
+FONT_SUBSTITUTES = ("MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic")
+JAPANESE_FONT = "Noto Sans CJK JP"
+
+
+def _required_path(variable):
+    value = os.environ.get(variable)
+    if not value:
+        raise unittest.SkipTest(f"{variable} is not set; run the end-to-end tests through ctest")
+    return pathlib.Path(value)
+
+
+def poll(condition, timeout, interval=0.05, message="condition"):
+    """Returns condition()'s first truthy value, or fails after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {message}")
+        time.sleep(interval)
+
+
+class Screenshot:
+    """An RGB picture of the whole X screen."""
+
+    def __init__(self, rgb, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
+        assert len(rgb) == width * height * 3, "screenshot has an unexpected size"
+        self.rgb = rgb
+        self.width = width
+        self.height = height
+
+    def pixel(self, x, y):
+        offset = (y * self.width + x) * 3
+        return tuple(self.rgb[offset : offset + 3])
+
+    def row(self, y):
+        stride = self.width * 3
+        return self.rgb[y * stride : (y + 1) * stride]
+
+    def changed_mask(self, other, ignore_black=False):
+        """Set of (x, y) where the two pictures differ; optionally leaving out pixels that are
+        black in self (the saver's boxes)."""
+        mask = set()
+        for y in range(self.height):
+            mine, theirs = self.row(y), other.row(y)
+            if mine == theirs:
+                continue
+            for x in range(self.width):
+                o = x * 3
+                if mine[o : o + 3] != theirs[o : o + 3]:
+                    if ignore_black and mine[o : o + 3] == b"\0\0\0":
+                        continue
+                    mask.add((x, y))
+        return mask
+
+    def count_changed(self, other):
+        count = 0
+        for y in range(self.height):
+            mine, theirs = self.row(y), other.row(y)
+            if mine == theirs:
+                continue
+            for o in range(0, len(mine), 3):
+                if mine[o : o + 3] != theirs[o : o + 3]:
+                    count += 1
+        return count
+
+    def ink_in(self, left, top, width, height, dark_below=110):
+        """Number of dark pixels (text) inside a rectangle of the screen."""
+        count = 0
+        for y in range(max(top, 0), min(top + height, self.height)):
+            row = self.row(y)
+            for x in range(max(left, 0), min(left + width, self.width)):
+                o = x * 3
+                if max(row[o], row[o + 1], row[o + 2]) < dark_below:
+                    count += 1
+        return count
+
+    def crop_rows(self, left, top, width, height):
+        return [
+            bytes(self.row(y)[left * 3 : (left + width) * 3])
+            for y in range(top, top + height)
+        ]
+
+
+def stroke_width(mask):
+    """Median stroke width of the drawn pixels in mask.
+
+    For a straight stroke of width w at angle t, the horizontal run through a pixel is w/|sin t|
+    and the vertical run w/|cos t|, so h*v/sqrt(h*h + v*v) gives w whatever the angle.
+    """
+    horizontal = {}
+    vertical = {}
+    for pixels, key, other in ((horizontal, 0, 1), (vertical, 1, 0)):
+        lines = {}
+        for point in mask:
+            lines.setdefault(point[other], []).append(point[key])
+        for fixed, positions in lines.items():
+            positions.sort()
+            start = 0
+            for i in range(1, len(positions) + 1):
+                if i == len(positions) or positions[i] != positions[i - 1] + 1:
+                    run = i - start
+                    for p in positions[start:i]:
+                        pixels[(p, fixed) if key == 0 else (fixed, p)] = run
+                    start = i
+    estimates = sorted(
+        h * v / (h * h + v * v) ** 0.5
+        for point, h in horizontal.items()
+        for v in (vertical[point],)
+    )
+    if not estimates:
+        raise AssertionError("nothing was drawn")
+    return estimates[len(estimates) // 2]
+
+
+class _XFixesCursorImage(ctypes.Structure):
+    _fields_ = [
+        ("x", ctypes.c_short),
+        ("y", ctypes.c_short),
+        ("width", ctypes.c_ushort),
+        ("height", ctypes.c_ushort),
+        ("xhot", ctypes.c_ushort),
+        ("yhot", ctypes.c_ushort),
+        ("cursor_serial", ctypes.c_ulong),
+        ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+        ("atom", ctypes.c_ulong),
+        ("name", ctypes.c_char_p),
+    ]
+
+
+class CursorProbe:
+    """Asks the X server what the pointer currently looks like (XFixes cursor image)."""
+
+    def __init__(self, display_name):
+        self._x11 = ctypes.CDLL("libX11.so.6")
+        self._xfixes = ctypes.CDLL("libXfixes.so.3")
+        self._x11.XOpenDisplay.restype = ctypes.c_void_p
+        self._x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self._x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self._x11.XFree.argtypes = [ctypes.c_void_p]
+        self._xfixes.XFixesQueryVersion.argtypes = [
+            ctypes.c_void_p,
+            ctypes.POINTER(ctypes.c_int),
+            ctypes.POINTER(ctypes.c_int),
+        ]
+        self._xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_XFixesCursorImage)
+        self._xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+        self._display = self._x11.XOpenDisplay(display_name.encode())
+        if not self._display:
+            raise RuntimeError(f"cannot open X display {display_name}")
+        major, minor = ctypes.c_int(4), ctypes.c_int(0)
+        self._xfixes.XFixesQueryVersion(self._display, ctypes.byref(major), ctypes.byref(minor))
+
+    def close(self):
+        if self._display:
+            self._x11.XCloseDisplay(self._display)
+            self._display = None
+
+    def opaque_pixels(self):
+        """Pixels of the current cursor image that are not fully transparent."""
+        image = self._xfixes.XFixesGetCursorImage(self._display)
+        if not image:
+            raise RuntimeError("XFixesGetCursorImage failed")
+        try:
+            contents = image.contents
+            total = contents.width * contents.height
+            return sum(1 for i in range(total) if (contents.pixels[i] >> 24) & 0xFF)
+        finally:
+            self._x11.XFree(image)
+
+    def is_visible(self):
+        return self.opaque_pixels() > 0
+
+
+class ProgramFolder:
+    """A temporary folder holding a copy of Zorblinth.scr and, optionally, its settings file."""
+
+    def __init__(self, program, folder_name="saver"):
+        self._temp = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-")
+        self.path = pathlib.Path(self._temp.name) / folder_name
+        self.path.mkdir()
+        self.program = self.path / PROGRAM_NAME
+        shutil.copyfile(program, self.program)
+        self.settings = self.path / SETTINGS_NAME
+
+    def write_settings(self, data):
+        self.settings.write_bytes(bytes(data))
+
+    def read_settings(self):
+        return self.settings.read_bytes()
+
+    def block_settings_with_folder(self):
+        """Puts a folder where the settings file belongs: even root cannot open it as a file."""
+        if self.settings.exists():
+            self.settings.unlink()
+        self.settings.mkdir()
+        (self.settings / "keep").write_bytes(b"x")
+
+    def cleanup(self):
+        self._temp.cleanup()
+
+
+class WineSession:
+    """An Xvfb display with Wine processes on it; ends them all (and the wineserver) on stop."""
+
+    def __init__(self):
+        self.wine_run = _required_path("ZORBLINTH_WINE_RUN")
+        self.scr = _required_path("ZORBLINTH_SCR")
+        self.driver = _required_path("ZORBLINTH_DRIVER")
+        self.pattern = _required_path("ZORBLINTH_PATTERN")
+        self.screenshots = pathlib.Path(
+            os.environ.get("ZORBLINTH_SCREENSHOTS", tempfile.gettempdir())
+        )
+        for needed in (self.scr, self.wine_run, self.pattern):
+            if not needed.exists():
+                raise AssertionError(f"{needed} has not been built")
+        self.prefix = pathlib.Path(
+            os.environ.get("WINEPREFIX", self.wine_run.parent.parent / "build/windows/wineprefix")
+        )
+        self._processes = []
+        self._xvfb = None
+        self.display = None
+        self.cursor = None
+
+    # --- lifecycle -------------------------------------------------------------------------
+
+    def start(self):
+        self._end_wineserver()  # one left by an earlier test is bound to another display
+        read_end, write_end = os.pipe()
+        self._xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        os.close(write_end)
+        with os.fdopen(read_end) as chosen:
+            number = chosen.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = f":{number}"
+        self.env = dict(os.environ)
+        self.env.update(
+            DISPLAY=self.display,
+            WINEPREFIX=str(self.prefix),
+            WINEDEBUG="-all",
+            LANG="ja_JP.UTF-8",
+            LC_ALL="ja_JP.UTF-8",
+        )
+        self.cursor = CursorProbe(self.display)
+        self._ensure_japanese_fonts()
+        # Start Wine's desktop process now, so later starts are quick and timing-neutral.
+        self.run_wine(["cmd", "/c", "exit", "0"], timeout=60)
+
+    def kill_processes(self):
+        """Ends every Windows process this session started; the wineserver stays."""
+        for process in self._processes:
+            if process.poll() is None:
+                process.kill()
+        for process in self._processes:
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+            if process.stdout:
+                process.stdout.close()
+        self._processes.clear()
+
+    def stop(self):
+        self.kill_processes()
+        self._end_wineserver()
+        if self.cursor:
+            self.cursor.close()
+            self.cursor = None
+        if self._xvfb:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+                self._xvfb.wait()
+            self._xvfb = None
+
+    def _end_wineserver(self):
+        env = dict(os.environ, WINEPREFIX=str(self.prefix))
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, check=False)
+        subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, check=False)
+
+    def _ensure_japanese_fonts(self):
+        system_reg = self.prefix / "system.reg"
+        text = system_reg.read_text(encoding="utf-8", errors="replace")
+        if all(f'"{name}"="{JAPANESE_FONT}"' in text for name in FONT_SUBSTITUTES):
+            return
+        key = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
+        for name in FONT_SUBSTITUTES:
+            self.run_wine(["reg", "add", key, "/v", name, "/t", "REG_SZ", "/d",
+                           JAPANESE_FONT, "/f"], timeout=60)
+
+    # --- processes -------------------------------------------------------------------------
+
+    def start_wine(self, arguments):
+        process = subprocess.Popen(
+            [str(self.wine_run), *map(str, arguments)],
+            env=self.env,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+        )
+        self._processes.append(process)
+        return process
+
+    def run_wine(self, arguments, timeout=30):
+        process = self.start_wine(arguments)
+        output, _ = process.communicate(timeout=timeout)
+        return process.returncode, output.decode("utf-8", errors="replace")
+
+    def start_program(self, folder, *arguments):
+        return self.start_wine([folder.program, *arguments])
+
+    @staticmethod
+    def wait_exit(process, timeout=15):
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"program still running after {timeout} s") from None
+
+    @staticmethod
+    def still_running_after(process, seconds):
+        try:
+            process.wait(timeout=seconds)
+            return False
+        except subprocess.TimeoutExpired:
+            return True
+
+    # --- X: windows, input, screenshots ----------------------------------------------------
+
+    def xdotool(self, *arguments, check=True):
+        result = subprocess.run(
+            ["xdotool", *map(str, arguments)],
+            env=self.env,
+            capture_output=True,
+            check=False,
+        )
+        if check and result.returncode != 0:
+            raise AssertionError(f"xdotool {' '.join(map(str, arguments))} failed")
+        return result.stdout.decode("utf-8", errors="replace")
+
+    def visible_windows(self, name):
+        """X ids of mapped windows whose title matches the regular expression name."""
+        output = self.xdotool("search", "--onlyvisible", "--name", name, check=False)
+        return [int(line) for line in output.split()]
+
+    def window_geometry(self, window):
+        output = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in output.split() if "=" in line)
+        return (int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"]))
+
+    def full_screen_windows(self):
+        """Mapped windows that cover the whole screen."""
+        found = []
+        for window in self.visible_windows("."):
+            try:
+                if self.window_geometry(window) == (0, 0, SCREEN_WIDTH, SCREEN_HEIGHT):
+                    found.append(window)
+            except (AssertionError, KeyError, ValueError):
+                pass  # gone meanwhile
+        return found
+
+    def move_mouse(self, x, y):
+        # Not "--sync": it waits for a change and so hangs when the pointer is already there.
+        self.xdotool("mousemove", x, y)
+        poll(lambda: self.mouse_position() == (x, y), 5, message=f"the pointer at {x}, {y}")
+
+    def mouse_position(self):
+        output = self.xdotool("getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in output.split() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+    def raw_screenshot(self):
+        """The screen as xwd data: quick to take, converted later."""
+        return subprocess.run(
+            ["xwd", "-root", "-silent"], env=self.env, capture_output=True, check=True
+        ).stdout
+
+    @staticmethod
+    def convert(xwd_data):
+        rgb = subprocess.run(
+            ["convert", "xwd:-", "-depth", "8", "rgb:-"],
+            input=xwd_data,
+            capture_output=True,
+            check=True,
+        ).stdout
+        return Screenshot(rgb)
+
+    def screenshot(self):
+        return self.convert(self.raw_screenshot())
+
+    def save_png(self, xwd_data, name):
+        self.screenshots.mkdir(parents=True, exist_ok=True)
+        subprocess.run(
+            ["convert", "xwd:-", str(self.screenshots / name)], input=xwd_data, check=True
+        )
+
+    # --- the test pattern ------------------------------------------------------------------
+
+    def show_pattern(self):
+        """Shows the full-screen test pattern and returns its screenshot once it is painted."""
+        self.start_wine([self.pattern])
+        poll(lambda: self.visible_windows("^Zorblinth test pattern$"), 20,
+             message="the test pattern window")
+
+        def painted():
+            shot = self.screenshot()
+            # The band colours are all bright; a painted pattern has no black at these points.
+            points = [(64, 10), (960, 10), (500, 300), (8, 760), (1016, 760)]
+            return shot if all(shot.pixel(x, y) != (0, 0, 0) for x, y in points) else None
+
+        first = poll(painted, 10, interval=0.1, message="the test pattern to be painted")
+        # Stable means painted completely.
+        return poll(
+            lambda: (lambda shot: shot if shot.rgb == first.rgb else None)(self.screenshot()),
+            5, message="a stable test pattern")
+
+
+class Driver:
+    """The dialog driver: reads the settings dialog's controls and acts on them."""
+
+    def __init__(self, session):
+        self.session = session
+
+    def run(self, *arguments, expect_status=0):
+        status, output = self.session.run_wine([self.session.driver, *arguments], timeout=40)
+        if status != expect_status:
+            raise AssertionError(
+                f"driver {' '.join(map(str, arguments))} ended with {status}:\n{output}"
+            )
+        values = {}
+        for line in output.splitlines():
+            if "=" in line:
+                key, value = line.split("=", 1)
+                values[key.strip()] = value.rstrip("\r")
+        return values
+
+    def state(self):
+        return self.run("state")
+
+    @staticmethod
+    def rect(state, name):
+        """A control's rectangle in the dialog's inner area: left, top, width, height."""
+        return tuple(int(part) for part in state[f"rect_{name}"].split(","))
+
+    @staticmethod
+    def screen_rect(state, name):
+        """A control's rectangle on the screen."""
+        left, top = (int(part) for part in state["client"].split(",")[:2])
+        x, y, width, height = Driver.rect(state, name)
+        return left + x, top + y, width, height
+
+
+class WineTestCase(unittest.TestCase):
+    """One Xvfb and Wine session for the whole class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = WineSession()
+        try:
+            cls.session.start()
+        except BaseException:
+            cls.session.stop()
+            raise
+        cls.driver = Driver(cls.session)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def setUp(self):
+        self.addCleanup(self.session.kill_processes)
+        self.folder = ProgramFolder(self.session.scr)
+        self.addCleanup(self.folder.cleanup)
+        self.session.move_mouse(500, 400)
+
+    def start_saver(self, settings=(1, 1), arguments=("/s",), folder=None, pattern=False):
+        """Starts the saver with the given settings bytes (None: leave the file as it is) and
+        waits until its window is up. Returns the process and, when asked for, the picture of
+        the test pattern that was on screen before."""
+        folder = folder or self.folder
+        if settings is not None:
+            folder.write_settings(settings)
+        before = self.session.show_pattern() if pattern else None
+        process = self.session.start_program(folder, *arguments)
+        self.wait_for_saver_window(process)
+        # Hiding the cursor is the load step's last visible act; give it a moment, but leave
+        # failing on it to the test that checks the cursor.
+        deadline = time.monotonic() + 3
+        while self.session.cursor.is_visible() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return process, before
+
+    def saver_windows(self):
+        return [window for window in self.session.full_screen_windows()
+                if window not in self.session.visible_windows("^Zorblinth test pattern$")]
+
+    def wait_for_saver_window(self, process):
+        def shown():
+            if process.poll() is not None:
+                raise AssertionError(f"the saver ended with {process.returncode} before showing")
+            return self.saver_windows()
+
+        return poll(shown, 15, message="the saver window")
+
+    def end_saver_with_mouse(self, process):
+        self.session.xdotool("mousemove_relative", "--", 1, 0)
+        self.assertEqual(self.session.wait_exit(process), NORMAL_END)
+
+    def new_folder(self, folder_name):
+        folder = ProgramFolder(self.session.scr, folder_name)
+        self.addCleanup(folder.cleanup)
+        return folder
