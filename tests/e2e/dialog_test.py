@@ -98,7 +98,8 @@ class SettingsDialogTest(WineTestCase):
         self.session.move_mouse(0, 0)
         time.sleep(0.3)  # let the dialog finish painting
         raw = self.session.raw_screenshot()
-        self.session.save_png(raw, "dialog.png")
+        self.session.save_png(raw, "dialog.png",
+                              self.session.window_geometry(self.dialog_window()))
         shot = self.session.convert(raw)
         for name in CAPTION_LAYOUT:
             with self.subTest(control=name):

@@ -333,7 +333,8 @@ class WineSession:
             [str(self.wine_run), *map(str, arguments)],
             env=self.env,
             stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL,
+            # ZORBLINTH_E2E_STDERR=1 shows what the programs print, for debugging a test.
+            stderr=None if os.environ.get("ZORBLINTH_E2E_STDERR") else subprocess.DEVNULL,
         )
         self._processes.append(process)
         return process
@@ -400,6 +401,12 @@ class WineSession:
         self.xdotool("mousemove", x, y)
         poll(lambda: self.mouse_position() == (x, y), 5, message=f"the pointer at {x}, {y}")
 
+    @staticmethod
+    def let_wine_see_the_pointer():
+        """Wine answers GetCursorPos from its own record for 100 ms after a Wine window last
+        saw the pointer move; a program started sooner would take a stale start position."""
+        time.sleep(0.15)
+
     def mouse_position(self):
         output = self.xdotool("getmouselocation", "--shell")
         values = dict(line.split("=", 1) for line in output.split() if "=" in line)
@@ -424,10 +431,12 @@ class WineSession:
     def screenshot(self):
         return self.convert(self.raw_screenshot())
 
-    def save_png(self, xwd_data, name):
+    def save_png(self, xwd_data, name, area=None):
+        """Saves a screenshot (or the area left, top, width, height of it) for the README."""
         self.screenshots.mkdir(parents=True, exist_ok=True)
+        crop = ["-crop", "{2}x{3}+{0}+{1}".format(*area), "+repage"] if area else []
         subprocess.run(
-            ["convert", "xwd:-", str(self.screenshots / name)], input=xwd_data, check=True
+            ["convert", "xwd:-", *crop, str(self.screenshots / name)], input=xwd_data, check=True
         )
 
     # --- the test pattern ------------------------------------------------------------------
@@ -508,6 +517,7 @@ class WineTestCase(unittest.TestCase):
         self.folder = ProgramFolder(self.session.scr)
         self.addCleanup(self.folder.cleanup)
         self.session.move_mouse(500, 400)
+        self.session.let_wine_see_the_pointer()
 
     def start_saver(self, settings=(1, 1), arguments=("/s",), folder=None, pattern=False):
         """Starts the saver with the given settings bytes (None: leave the file as it is) and
@@ -517,6 +527,7 @@ class WineTestCase(unittest.TestCase):
         if settings is not None:
             folder.write_settings(settings)
         before = self.session.show_pattern() if pattern else None
+        self.session.let_wine_see_the_pointer()
         process = self.session.start_program(folder, *arguments)
         self.wait_for_saver_window(process)
         # Hiding the cursor is the load step's last visible act; give it a moment, but leave
