@@ -88,10 +88,14 @@ class SettingsDialogTest(WineTestCase):
                          f"style {style:#x} is resizable or has minimise/maximise")
         self.close_with_cancel(process)
 
-    def test_a_missing_file_opens_at_one_and_one(self):
-        process, state = self.open_dialog()
-        self.assert_values(state, 1, 1)
-        self.close_with_cancel(process)
+    def test_missing_and_out_of_range_files_open_within_the_ranges(self):
+        for stored, width, amount in ((None, 1, 1), ((0xFF, 0xFF), 10, 20), ((0, 0), 1, 1)):
+            with self.subTest(stored=stored):
+                if stored is None and self.folder.settings.exists():
+                    self.folder.settings.unlink()
+                process, state = self.open_dialog(stored)
+                self.assert_values(state, width, amount)
+                self.close_with_cancel(process)
 
     def test_japanese_captions_are_drawn_as_glyphs(self):
         process, state = self.open_dialog((5, 12))

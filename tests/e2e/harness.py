@@ -157,8 +157,9 @@ class _XFixesCursorImage(ctypes.Structure):
     ]
 
 
-class CursorProbe:
-    """Asks the X server what the pointer currently looks like (XFixes cursor image)."""
+class XClient:
+    """A direct connection to the X server: what the pointer looks like (XFixes cursor image),
+    and plain X windows of our own laid over Wine's."""
 
     def __init__(self, display_name):
         self._x11 = ctypes.CDLL("libX11.so.6")
@@ -174,6 +175,16 @@ class CursorProbe:
         ]
         self._xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_XFixesCursorImage)
         self._xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+        for name in ("XDefaultRootWindow", "XCreateSimpleWindow"):
+            getattr(self._x11, name).restype = ctypes.c_ulong
+        self._x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self._x11.XCreateSimpleWindow.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+            ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong,
+        ]
+        for name in ("XMapRaised", "XDestroyWindow"):
+            getattr(self._x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self._display = self._x11.XOpenDisplay(display_name.encode())
         if not self._display:
             raise RuntimeError(f"cannot open X display {display_name}")
@@ -199,6 +210,20 @@ class CursorProbe:
 
     def is_visible(self):
         return self.opaque_pixels() > 0
+
+    def show_cover(self, left, top, width, height, rgb=0xFFFFFF):
+        """Maps a plain window of one colour on top of everything; returns its id."""
+        root = self._x11.XDefaultRootWindow(self._display)
+        window = self._x11.XCreateSimpleWindow(
+            self._display, root, left, top, width, height, 0, 0, rgb
+        )
+        self._x11.XMapRaised(self._display, window)
+        self._x11.XSync(self._display, 0)
+        return window
+
+    def remove_cover(self, window):
+        self._x11.XDestroyWindow(self._display, window)
+        self._x11.XSync(self._display, 0)
 
 
 class ProgramFolder:
@@ -277,7 +302,7 @@ class WineSession:
             LANG="ja_JP.UTF-8",
             LC_ALL="ja_JP.UTF-8",
         )
-        self.cursor = CursorProbe(self.display)
+        self.cursor = XClient(self.display)
         self._ensure_japanese_fonts()
         # Start Wine's desktop process now, so later starts are quick and timing-neutral.
         self.run_wine(["cmd", "/c", "exit", "0"], timeout=60)

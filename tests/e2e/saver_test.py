@@ -71,3 +71,45 @@ class SaverPictureTest(WineTestCase):
         # first level-1 picture caught several ticks, the gap stays wide.
         self.assertGreater(counts[20], 10 * counts[1], counts)
         self.assertGreater(counts[20], SCREEN_PIXELS // 4, counts)
+
+    def test_a_repaint_shows_the_picture_drawn_so_far(self):
+        process, pattern = self.start_saver((1, 1), pattern=True)
+        area = (200, 150, 500, 400)
+        left, top, width, height = area
+        before = self.session.screenshot()
+        cover = self.session.cursor.show_cover(*area)
+        poll(lambda: self.session.screenshot().pixel(left + 10, top + 10) == (255, 255, 255), 5,
+             message="the cover window")
+        self.session.cursor.remove_cover(cover)
+
+        def repainted():
+            shot = self.session.screenshot()
+            white = sum(1 for row in shot.crop_rows(*area) for o in range(0, len(row), 3)
+                        if row[o : o + 3] == b"\xff\xff\xff")
+            return shot if white < 50 else None
+
+        after = poll(repainted, 5, message="the saver to repaint the uncovered area")
+        # The uncovered area shows the frozen screen with the lines so far, not a blank window:
+        # only the few lines drawn meanwhile differ from before.
+        region = width * height
+        changed = sum(
+            1 for mine, theirs in zip(after.crop_rows(*area), before.crop_rows(*area))
+            for o in range(0, len(mine), 3) if mine[o : o + 3] != theirs[o : o + 3]
+        )
+        self.assertLess(changed, region * 0.1, "the repaint lost the picture")
+        self.assertLess(after.count_changed(pattern), SCREEN_PIXELS * 0.15)
+        self.end_saver_with_mouse(process)
+
+    def test_short_and_out_of_range_files_still_give_a_working_saver(self):
+        # One byte: pen width 5, and the missing amount byte counts as the lowest level.
+        process, pattern = self.start_saver((5,), pattern=True)
+        shot, _ = self.first_changed_picture(pattern, minimum=1500)
+        self.assertAlmostEqual(stroke_width(shot.changed_mask(pattern, ignore_black=True)), 5,
+                               delta=1.5)
+        self.end_saver_with_mouse(process)
+        self.session.kill_processes()
+        # Values no dialog writes: the saver neither fails nor changes the file.
+        process, pattern = self.start_saver((0xFF, 0xFF, 0x33), pattern=True)
+        self.first_changed_picture(pattern, minimum=1000)
+        self.end_saver_with_mouse(process)
+        self.assertEqual(self.folder.read_settings(), bytes((0xFF, 0xFF, 0x33)))

@@ -12,6 +12,8 @@ class StartupTest(WineTestCase):
             with self.subTest(arguments=arguments):
                 process, _ = self.start_saver((1, 1), arguments)
                 self.assertFalse(self.session.cursor.is_visible())
+                (window,) = self.saver_windows()
+                self.assertEqual(self.session.xdotool("getwindowname", window).strip(), "Form1")
                 self.end_saver_with_mouse(process)
 
     def test_preview_and_password_modes_end_at_once_drawing_nothing(self):
