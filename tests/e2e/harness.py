@@ -500,8 +500,8 @@ class Driver:
         values = {}
         for line in output.splitlines():
             if "=" in line:
-                key, value = line.split("=", 1)
-                values[key.strip()] = value.rstrip("\r")
+                key, value = line.rstrip("\r").split("=", 1)
+                values[key.strip()] = _unescape(value)
         return values
 
     def state(self):
@@ -518,6 +518,20 @@ class Driver:
         left, top = (int(part) for part in state["client"].split(",")[:2])
         x, y, width, height = Driver.rect(state, name)
         return left + x, top + y, width, height
+
+
+def _unescape(value):
+    """The driver writes backslash, CR and LF inside values as \\\\, \\r and \\n."""
+    replacements = {"\\": "\\", "r": "\r", "n": "\n"}
+    out, i = [], 0
+    while i < len(value):
+        if value[i] == "\\" and i + 1 < len(value) and value[i + 1] in replacements:
+            out.append(replacements[value[i + 1]])
+            i += 2
+        else:
+            out.append(value[i])
+            i += 1
+    return "".join(out)
 
 
 class WineTestCase(unittest.TestCase):
