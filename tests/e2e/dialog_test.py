@@ -59,6 +59,12 @@ class SettingsDialogTest(WineTestCase):
         self.session.xdotool("windowfocus", "--sync", window, check=False)
         self.session.xdotool("key", key)
 
+    def click_close_box(self):
+        """A real click on the close box at the right end of the title bar."""
+        x, y, width, _ = self.session.window_geometry(self.dialog_window())
+        self.session.move_mouse(x + width - 12, y + 11)
+        self.session.xdotool("click", "1")
+
     # --- opening ---------------------------------------------------------------------------
 
     def test_opens_with_the_stored_values_ranges_and_focus(self):
@@ -184,7 +190,7 @@ class SettingsDialogTest(WineTestCase):
             self.driver.run("scroll", 1, "lineright")
             self.driver.run("scroll", 2, "pageleft")
 
-        for how in ("cancel", "close", "escape"):
+        for how in ("cancel", "close", "close box", "escape"):
             with self.subTest(closing=how):
                 process, _ = self.open_dialog(stored)
                 move_both_bars()
@@ -192,6 +198,8 @@ class SettingsDialogTest(WineTestCase):
                     self.driver.run("click", "cancel")
                 elif how == "close":
                     self.driver.run("close")
+                elif how == "close box":
+                    self.click_close_box()
                 else:
                     # No button answers Escape, so the dialog stays open, unchanged.
                     self.press_key_in_dialog("Escape")
@@ -221,7 +229,7 @@ class SettingsDialogTest(WineTestCase):
         # "click" returns once the button is pressed; the message box then holds the dialog.
         self.driver.run("click", "set")
         message = self.driver.run("messagebox")
-        self.assertTrue(message.get("text"), "the error message is empty")
+        self.assertIn("Qelvanor.txt", message.get("text", ""), "the message names no file")
         self.assertEqual(self.session.wait_exit(process), SETTINGS_NOT_SAVED)
         self.assertTrue(self.folder.settings.is_dir())
         self.assertEqual([p.name for p in self.folder.settings.iterdir()], ["keep"])

@@ -26,8 +26,6 @@ SETTINGS_NOT_SAVED = 1
 ALREADY_RUNNING = 2
 
 # Japanese captions need a font with the glyphs behind the names Wine's dialogs ask for.
-FONT_SUBSTITUTES = ("MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic")
-JAPANESE_FONT = "Noto Sans CJK JP"
 
 
 def _required_path(variable):
@@ -303,7 +301,6 @@ class WineSession:
             LC_ALL="ja_JP.UTF-8",
         )
         self.cursor = XClient(self.display)
-        self._ensure_japanese_fonts()
         # Start Wine's desktop process now, so later starts are quick and timing-neutral.
         self.run_wine(["cmd", "/c", "exit", "0"], timeout=60)
 
@@ -340,16 +337,6 @@ class WineSession:
         env = dict(os.environ, WINEPREFIX=str(self.prefix))
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, check=False)
         subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, check=False)
-
-    def _ensure_japanese_fonts(self):
-        system_reg = self.prefix / "system.reg"
-        text = system_reg.read_text(encoding="utf-8", errors="replace")
-        if all(f'"{name}"="{JAPANESE_FONT}"' in text for name in FONT_SUBSTITUTES):
-            return
-        key = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
-        for name in FONT_SUBSTITUTES:
-            self.run_wine(["reg", "add", key, "/v", name, "/t", "REG_SZ", "/d",
-                           JAPANESE_FONT, "/f"], timeout=60)
 
     # --- processes -------------------------------------------------------------------------
 
