@@ -5,11 +5,13 @@
 #include "dialog/dialog_template_win32.hpp"
 #include "dialog/save_failure_win32.hpp"
 #include "dialog/scroll_request_win32.hpp"
+#include "saver/gdi_handles_win32.hpp"
 
 #include <commctrl.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace zorblinth {
 
@@ -33,24 +35,8 @@ std::wstring wide(std::u16string_view text) {
     return {text.begin(), text.end()};
 }
 
-class WindowDc {
-public:
-    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-    ~WindowDc() {
-        if (dc_ != nullptr)
-            ReleaseDC(window_, dc_);
-    }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
 int dotsPerInch(HWND window) {
-    const WindowDc dc(window);
+    const win32::WindowDc dc(window);
     const int dpi = dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSX) : 0;
     return dpi > 0 ? dpi : 96;
 }
