@@ -15,69 +15,17 @@ inline constexpr std::wstring_view saveFailureHeading = L"設定を保存でき�
 
 // The window system's own wording for an error code, in the user's language; empty when it
 // has none.
-inline std::wstring systemMessage(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring message(buffer != nullptr ? buffer : L"", length);
-    LocalFree(buffer);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    return message;
-}
+std::wstring systemMessage(DWORD error);
 
 // The run-time library's reason text: UTF-8 where it is valid, the ANSI code page otherwise.
-inline std::wstring widenedReason(const std::string& reason) {
-    if (reason.empty())
-        return {};
-    const int size = static_cast<int>(reason.size());
-    UINT codePage = CP_UTF8;
-    int length =
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, reason.data(), size, nullptr, 0);
-    if (length == 0) {
-        codePage = CP_ACP;
-        length = MultiByteToWideChar(codePage, 0, reason.data(), size, nullptr, 0);
-    }
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, reason.data(), size, wide.data(), length);
-    return wide;
-}
+std::wstring widenedReason(const std::string& reason);
 
-// Why the system refuses to open an existing file for writing (a folder in its place, a lock,
-// no permission); 0 when it opens or is simply absent. Opening it changes nothing.
-inline DWORD refusalToOpen(const std::filesystem::path& file) {
-    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-        return 0;
-    }
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
-}
+// The reason to show for a failed save: the system's message for the error the run-time library
+// met (osError, 0 when it met none), else the system's message for opening the file, else the
+// library's own text.
+std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError);
 
-// The reason to show: the system's message for the error the run-time library met (osError,
-// 0 when it met none), else the system's message for opening the file, else the library's text.
-inline std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError) {
-    if (osError == 0)
-        osError = refusalToOpen(failure.path());
-    if (osError != 0) {
-        if (std::wstring message = systemMessage(osError); !message.empty())
-            return message;
-    }
-    return widenedReason(failure.reason());
-}
-
-inline std::wstring saveFailureText(const std::filesystem::path& file, std::wstring_view reason) {
-    std::wstring text(saveFailureHeading);
-    text += L"\n\n";
-    text += file.wstring();
-    text += L"\n";
-    text += reason;
-    return text;
-}
+// The message box text: the heading, the file and the reason.
+std::wstring saveFailureText(const std::filesystem::path& file, std::wstring_view reason);
 
 } // namespace zorblinth::dialog
