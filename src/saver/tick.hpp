@@ -14,7 +14,8 @@ std::int32_t areaPerLine(std::uint8_t lineAmount);
 // Lines per tick on a canvas of this size: one more than the area divided by areaPerLine.
 std::int32_t linesPerTick(int width, int height, std::uint8_t lineAmount);
 
-// An end point coordinate along a side of the given length: from -20 to length + 20.
+// An end point coordinate along a side of the given length, floor((length + 41) * draw - 20):
+// from -20 to length + 20. The draw is a multiple of 2^-24 in [0, 1), as RandomSource gives.
 std::int32_t randomCoordinate(int sideLength, float draw);
 
 // Every 24-bit colour, black included.
