@@ -3,6 +3,7 @@
 // same segments, precomputed. Prints the median of each and their ratio.
 #include <windows.h>
 
+#include "dib_section_win32.hpp"
 #include "saver/gdi_canvas_win32.hpp"
 #include "saver/gdi_handles_win32.hpp"
 #include "saver/tick.hpp"
@@ -105,16 +106,7 @@ double median(std::vector<double> values) {
 
 int main() {
     const MemoryDc dc(CreateCompatibleDC(nullptr));
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = surfaceWidth;
-    format.bmiHeader.biHeight = -surfaceHeight;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    void* pixels = nullptr;
-    const GdiObject<HBITMAP> bitmap(
-        CreateDIBSection(dc.get(), &format, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    const GdiObject<HBITMAP> bitmap = topDownDibSection(dc.get(), surfaceWidth, surfaceHeight);
     if (!dc || !bitmap) {
         std::fprintf(stderr, "no %dx%d surface\n", surfaceWidth, surfaceHeight);
         return 1;

@@ -2,6 +2,7 @@
 // clipping, the snapshot copy, and that no pen outlives its stroke.
 #include <windows.h>
 
+#include "dib_section_win32.hpp"
 #include "saver/gdi_canvas_win32.hpp"
 #include "saver/gdi_handles_win32.hpp"
 #include "saver/off_screen_surface_win32.hpp"
@@ -19,15 +20,7 @@ constexpr Colour white = 0x00FFFFFF;
 class Surface {
 public:
     Surface(int width, int height) : dc_(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO format{};
-        format.bmiHeader.biSize = sizeof format.bmiHeader;
-        format.bmiHeader.biWidth = width;
-        format.bmiHeader.biHeight = -height;
-        format.bmiHeader.biPlanes = 1;
-        format.bmiHeader.biBitCount = 32;
-        format.bmiHeader.biCompression = BI_RGB;
-        void* pixels = nullptr;
-        bitmap_.reset(CreateDIBSection(dc_.get(), &format, DIB_RGB_COLORS, &pixels, nullptr, 0));
+        bitmap_ = topDownDibSection(dc_.get(), width, height);
         selection_ = std::make_unique<Selection>(dc_.get(), bitmap_.get());
         PatBlt(dc_.get(), 0, 0, width, height, WHITENESS);
     }
