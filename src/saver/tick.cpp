@@ -33,17 +33,29 @@ Point randomPoint(int width, int height, RandomSource& random) {
 }
 } // namespace
 
-void drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount) {
+bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
+              const InputWaiting& inputWaiting) {
+    using Clock = std::chrono::steady_clock;
+    // The clock is read every few lines only: a line takes a microsecond or so.
+    constexpr std::int32_t linesPerClockReading = 8;
+    auto nextCheck = Clock::now() + inputCheckInterval;
+
     const int width = canvas.width();
     const int height = canvas.height();
     const std::int32_t lines = linesPerTick(width, height, lineAmount);
     for (std::int32_t i = 0; i < lines; ++i) {
+        if (inputWaiting && i % linesPerClockReading == 0 && Clock::now() >= nextCheck) {
+            if (inputWaiting())
+                return false;
+            nextCheck = Clock::now() + inputCheckInterval;
+        }
         const Point from = randomPoint(width, height, random);
         const Point to = randomPoint(width, height, random);
         canvas.line(from, to, randomColour(random.draw()));
     }
     const Point corner = randomPoint(width, height, random);
     canvas.box(corner, randomPoint(width, height, random), black);
+    return true;
 }
 
 } // namespace zorblinth

@@ -3,7 +3,9 @@
 #include "saver/canvas.hpp"
 #include "saver/random_source.hpp"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace zorblinth {
 
@@ -21,9 +23,20 @@ std::int32_t randomCoordinate(int sideLength, float draw);
 // Every 24-bit colour, black included.
 Colour randomColour(float draw);
 
+// Tells whether keyboard or mouse input is waiting for the saver.
+using InputWaiting = std::function<bool()>;
+
+// How often a tick in progress asks: a long tick must not keep a returning user waiting.
+inline constexpr std::chrono::microseconds inputCheckInterval{1000};
+
 // One tick of the picture: linesPerTick() lines with random end points and colours, then one
 // black box with random corners. Draws come in the order x1, y1, x2, y2, colour for each line,
 // then x1, y1, x2, y2 for the box. The level must be in the dialog's range.
-void drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount);
+//
+// While drawing, asks inputWaiting (when given) about once every inputCheckInterval and stops
+// at once when it says yes: the input ends the saver, so the rest would never be seen. Returns
+// false when it stopped early.
+bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
+              const InputWaiting& inputWaiting = {});
 
 } // namespace zorblinth

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <set>
 #include <vector>
@@ -120,4 +121,41 @@ TEST(Tick, LinesWithinOneClockReadingAreIndependentAndInBounds) {
     }
     EXPECT_GT(colours.size(), canvas.strokes.size() * 9 / 10);
     EXPECT_GT(startXs.size(), 600u); // of 681 possible x values, 3073 lines miss only a few
+}
+
+namespace {
+// Takes about 50 µs a line, so that a busy tick lasts many input-check intervals.
+class SlowCanvas : public RecordingCanvas {
+public:
+    using RecordingCanvas::RecordingCanvas;
+    void line(Point from, Point to, Colour colour) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        RecordingCanvas::line(from, to, colour);
+    }
+};
+} // namespace
+
+TEST(Tick, WaitingInputStopsALongTickWithinAboutAMillisecond) {
+    SlowCanvas canvas(640, 480);
+    RandomSource random(frozenClock, 3);
+    int asked = 0;
+    const bool finished = drawTick(canvas, random, 20, [&] { return ++asked == 2; });
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(asked, 2);
+    // Two checks about a millisecond apart, at 50 µs a line: some tens of lines, not 3,073.
+    EXPECT_LT(canvas.strokes.size(), 200u);
+    for (const Stroke& stroke : canvas.strokes)
+        EXPECT_FALSE(stroke.isBox) << "a stopped tick draws no box";
+}
+
+TEST(Tick, InputIsAskedAboutNowAndThenNotForEveryLine) {
+    SlowCanvas canvas(640, 480);
+    RandomSource random(frozenClock, 3);
+    int asked = 0;
+    EXPECT_TRUE(drawTick(canvas, random, 15, [&] { return ++asked, false; }));
+    EXPECT_EQ(canvas.strokes.size(), static_cast<std::size_t>(linesPerTick(640, 480, 15) + 1));
+    EXPECT_GE(asked, 1); // 308 lines at 50 µs take some 15 ms
+    EXPECT_LT(asked, 100);
 }
