@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -30,6 +31,20 @@ int signOf(std::int64_t value) {
     return value > 0 ? 1 : -1;
 }
 
+// Sets count pixels from `at` on: four at a time where there are four, the last four
+// overlapping the ones before, so that short runs cost a few stores and no tail loop.
+void fillPixels(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
+    if (count < 4) {
+        for (std::int64_t i = 0; i < count; ++i)
+            at[i] = pixel;
+        return;
+    }
+    const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+    for (std::int64_t i = 0; i + 4 < count; i += 4)
+        std::memcpy(at + i, quad, sizeof quad);
+    std::memcpy(at + count - 4, quad, sizeof quad);
+}
+
 // Each function below returns how many pixels it wrote.
 
 // Sets the pixels from left to right inclusive on row y, as far as they lie on the surface.
@@ -41,7 +56,7 @@ std::int64_t fillRow(const PixelSurface& surface, std::int64_t y, std::int64_t l
     right = std::min<std::int64_t>(right, surface.width - 1);
     if (left > right)
         return 0;
-    std::fill_n(surface.row(static_cast<int>(y)) + left, right - left + 1, pixel);
+    fillPixels(surface.row(static_cast<int>(y)) + left, right - left + 1, pixel);
     return right - left + 1;
 }
 
@@ -122,6 +137,7 @@ std::int64_t thinLine(const PixelSurface& surface, Point from, Point to, std::ui
     const std::ptrdiff_t minorStep = xMajor ? minorSign * surface.stride : minorSign;
     const std::int64_t flatGrowth = 2 * minor;
     const std::int64_t stepGrowth = 2 * (minor - major);
+    // An offset, not a pointer: after the last pixel it may point past the surface.
     std::ptrdiff_t offset = y * surface.stride + x;
     const auto pixels = static_cast<std::int64_t>(last - first + 1);
     for (std::int64_t count = pixels; count > 0; --count) {
@@ -162,12 +178,9 @@ public:
     double middleTop() const { return std::min(y1_, y2_) + radius_; }
     double middleBottom() const { return std::max(y1_, y2_) - radius_; }
 
-    // The run on a middle row.
-    void middleRun(double y, double& left, double& right) const {
-        const double centre = x1_ + (y - y1_) * centreSlope_;
-        left = centre - halfRun_;
-        right = centre + halfRun_;
-    }
+    // On a middle row y the run starts halfRun() left of x1 + (y - y1) * centreSlope().
+    double centreSlope() const { return centreSlope_; }
+    double halfRun() const { return halfRun_; }
 
     // The run on any row; left > right when the row holds none.
     void run(double y, double& left, double& right) const {
@@ -193,7 +206,9 @@ public:
         double to = -from;
         // Within the radius of the segment's line...
         if (dy_ != 0) {
-            middleRun(y, from, to);
+            const double centre = x1_ + rise * centreSlope_;
+            from = centre - halfRun_;
+            to = centre + halfRun_;
         } else if (std::abs(rise) > radius_) {
             return;
         }
@@ -230,7 +245,7 @@ std::int64_t fillRun(const PixelSurface& surface, int y, double left, double rig
     const auto last = static_cast<int>(right);
     if (first > last)
         return 0;
-    std::fill_n(surface.row(y) + first, last - first + 1, pixel);
+    fillPixels(surface.row(y) + first, last - first + 1, pixel);
     return last - first + 1;
 }
 
@@ -265,9 +280,33 @@ std::int64_t wideLine(const PixelSurface& surface, Point from, Point to, int pen
         band.run(y, left, right);
         written += fillRun(surface, y, left, right, pixel);
     }
-    for (; y <= middleLast; ++y) {
-        band.middleRun(y, left, right);
-        written += fillRun(surface, y, left, right, pixel);
+    if (y <= middleLast) {
+        // The bulk of a long line, one run a row between the band's two long edges, in fixed
+        // point with 24 fraction bits: exact integer steps from row to row, and no overflow for
+        // any 32-bit end points (2^33 * 2^24 at most).
+        constexpr int fractionBits = 24;
+        constexpr double one = 1 << fractionBits;
+        const auto fixed = [](double value) { return std::llround(value * one); };
+        const std::int64_t slope = fixed(band.centreSlope());
+        const std::int64_t runLength = fixed(2 * band.halfRun());
+        // Anchored at the integer end point, so the same line gives the same pixels wherever
+        // the surface clips it.
+        std::int64_t start = std::int64_t{from.x} * (1 << fractionBits) +
+                             fixed(shift * band.centreSlope() - shift - band.halfRun()) +
+                             (std::int64_t{y} - from.y) * slope;
+        const std::int64_t lastColumn = surface.width - 1;
+        std::uint32_t* row = surface.row(y);
+        for (; y <= middleLast; ++y, row += surface.stride, start += slope) {
+            // The pixels whose centres lie in [start, start + runLength].
+            const std::int64_t first =
+                std::max<std::int64_t>((start + (1 << fractionBits) - 1) >> fractionBits, 0);
+            const std::int64_t last =
+                std::min<std::int64_t>((start + runLength) >> fractionBits, lastColumn);
+            if (first <= last) {
+                fillPixels(row + first, last - first + 1, pixel);
+                written += last - first + 1;
+            }
+        }
     }
     for (; y <= bottom; ++y) {
         band.run(y, left, right);
