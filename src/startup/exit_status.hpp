@@ -8,6 +8,7 @@ enum ExitStatus : int {
     settingsNotSaved = 1,   // "設定" could not write the settings file; the user was told why
     alreadyRunning = 2,     // another copy is running; this one showed nothing
     windowSystemFailed = 3, // a window or drawing surface could not be created
+    badCommandLine = 64,    // Linux: an option the program does not know (EX_USAGE)
 };
 
 } // namespace zorblinth

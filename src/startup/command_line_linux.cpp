@@ -1,0 +1,151 @@
+#include "startup/command_line_linux.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+namespace zorblinth {
+
+const std::string_view usageText =
+    R"(Usage: zorblinth [MODE] [OPTION...]
+Scribbles random coloured lines and black boxes over the frozen desktop.
+
+Modes:
+  --settings         the settings dialog (the default)
+  --saver            the saver, full-screen, until the first key, click or mouse move
+  --root             draw into the screen-saver host's window ($XSCREENSAVER_WINDOW),
+                     or into the root window when there is none
+  --window-id ID     draw into the window ID (decimal, or hexadecimal after 0x)
+  --help             this text
+
+Started by a host that sets $XSCREENSAVER_WINDOW, with no mode, it draws into that window.
+Drawing into a host's window, it leaves input and ending to the host and stops on SIGTERM.
+
+Options for the saver modes, overriding the settings file:
+  --line-width N     pen width in pixels, 1 to 10
+  --line-amount N    line-amount level, 1 to 20
+
+Options may also be written with one dash (-root), and values after '=' (--line-width=3).
+Settings: $XDG_CONFIG_HOME/zorblinth/Qelvanor.txt (~/.config/zorblinth/ when unset).
+Exit status: 0 done, 1 settings not saved, 2 already running, 3 no display or window,
+64 bad command line.
+)";
+
+namespace {
+
+// A numeric option's value: any whole number, brought into range later.
+long parseNumber(std::string_view option, std::string_view text) {
+    long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || stop != end ||
+        (error != std::errc() && error != std::errc::result_out_of_range))
+        throw UsageError("--" + std::string(option) + " takes a whole number, not '" +
+                         std::string(text) + "'");
+    if (error == std::errc::result_out_of_range)
+        return text.front() == '-' ? std::numeric_limits<long>::min()
+                                   : std::numeric_limits<long>::max();
+    return value;
+}
+
+std::uint8_t clampedInto(ValueRange range, long value) {
+    return static_cast<std::uint8_t>(std::clamp<long>(value, range.minimum, range.maximum));
+}
+
+} // namespace
+
+std::optional<std::uint64_t> parseWindowId(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    std::uint64_t id = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, id, base);
+    if (text.empty() || stop != end || error != std::errc())
+        return std::nullopt;
+    return id;
+}
+
+CommandLine parseCommandLine(std::span<const std::string_view> arguments,
+                             const char* screenSaverWindow) {
+    CommandLine result;
+    std::optional<LinuxMode> chosen;
+    const auto choose = [&](LinuxMode mode, std::string_view option) {
+        if (chosen && *chosen != mode)
+            throw UsageError("--" + std::string(option) + " cannot be combined with another mode");
+        chosen = mode;
+    };
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (argument.size() < 2 || argument[0] != '-' || argument == "--")
+            throw UsageError("unexpected argument '" + std::string(argument) + "'");
+        std::string_view name = argument.substr(argument[1] == '-' ? 2 : 1);
+        std::optional<std::string_view> attached;
+        if (const auto equals = name.find('='); equals != std::string_view::npos) {
+            attached = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        const auto value = [&]() -> std::string_view {
+            if (attached)
+                return *attached;
+            if (i + 1 >= arguments.size())
+                throw UsageError("--" + std::string(name) + " needs a value");
+            return arguments[++i];
+        };
+        const auto noValue = [&] {
+            if (attached)
+                throw UsageError("--" + std::string(name) + " takes no value");
+        };
+
+        if (name == "settings") {
+            noValue();
+            choose(LinuxMode::settings, name);
+        } else if (name == "saver") {
+            noValue();
+            choose(LinuxMode::saver, name);
+        } else if (name == "root") {
+            noValue();
+            choose(LinuxMode::hosted, name);
+        } else if (name == "window-id") {
+            choose(LinuxMode::hosted, name);
+            const std::string_view text = value();
+            result.window = parseWindowId(text);
+            if (!result.window)
+                throw UsageError("--window-id takes a window id in decimal or 0x-hex, not '" +
+                                 std::string(text) + "'");
+        } else if (name == "line-width") {
+            result.lineWidth = parseNumber(name, value());
+        } else if (name == "line-amount") {
+            result.lineAmount = parseNumber(name, value());
+        } else if (name == "help") {
+            noValue();
+            choose(LinuxMode::help, name);
+        } else {
+            throw UsageError("unknown option '" + std::string(argument) + "'");
+        }
+    }
+
+    const bool hostWindowSet = screenSaverWindow != nullptr && *screenSaverWindow != '\0';
+    result.mode = chosen.value_or(hostWindowSet ? LinuxMode::hosted : LinuxMode::settings);
+    if (result.mode == LinuxMode::hosted && !result.window && hostWindowSet) {
+        result.window = parseWindowId(screenSaverWindow);
+        if (!result.window)
+            throw UsageError("XSCREENSAVER_WINDOW is not a window id: '" +
+                             std::string(screenSaverWindow) + "'");
+    }
+    return result;
+}
+
+SaverSettings settingsToUse(SaverSettings stored, const CommandLine& commandLine) {
+    SaverSettings settings = usableSettings(stored);
+    if (commandLine.lineWidth)
+        settings.lineWidth = clampedInto(lineWidthRange, *commandLine.lineWidth);
+    if (commandLine.lineAmount)
+        settings.lineAmount = clampedInto(lineAmountRange, *commandLine.lineAmount);
+    return settings;
+}
+
+} // namespace zorblinth

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "settings/settings.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zorblinth {
+
+// What the Linux program was asked to do.
+enum class LinuxMode {
+    settings, // the settings dialog: no argument, or --settings
+    saver,    // the standalone full-screen saver: --saver
+    hosted,   // drawing into a screen-saver host's window: --root, --window-id, or the host's
+              // XSCREENSAVER_WINDOW
+    help,     // --help
+};
+
+struct CommandLine {
+    LinuxMode mode = LinuxMode::settings;
+    // The window to draw into when hosted; none means the root window.
+    std::optional<std::uint64_t> window;
+    // Overrides of the settings file's values, as a host's own settings dialog passes them.
+    std::optional<long> lineWidth;
+    std::optional<long> lineAmount;
+};
+
+// A command line that cannot be obeyed; what() is one line for the user.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Options may be written with one dash or two (hosts write "-root" as well as "--root") and
+// take their value as the next argument or after "=". The window named by the host's
+// XSCREENSAVER_WINDOW (screenSaverWindow; null when unset) is where --root draws, and where the
+// program draws when started with no mode of its own. Throws UsageError.
+CommandLine parseCommandLine(std::span<const std::string_view> arguments,
+                             const char* screenSaverWindow);
+
+// A window id as hosts write it: decimal, or hexadecimal after 0x. None when it is neither or
+// does not fit.
+std::optional<std::uint64_t> parseWindowId(std::string_view text);
+
+// The stored settings, overridden by the command line, brought into the dialog's ranges.
+SaverSettings settingsToUse(SaverSettings stored, const CommandLine& commandLine);
+
+// What --help prints.
+extern const std::string_view usageText;
+
+} // namespace zorblinth

@@ -1,0 +1,85 @@
+#include "startup/command_line_linux.hpp"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <vector>
+
+using namespace zorblinth;
+
+namespace {
+CommandLine parse(std::initializer_list<std::string_view> arguments,
+                  const char* hostWindow = nullptr) {
+    const std::vector<std::string_view> list(arguments);
+    return parseCommandLine(list, hostWindow);
+}
+} // namespace
+
+TEST(CommandLine, ModesAndTheirDefault) {
+    EXPECT_EQ(parse({}).mode, LinuxMode::settings);
+    EXPECT_EQ(parse({"--settings"}).mode, LinuxMode::settings);
+    EXPECT_EQ(parse({"--saver"}).mode, LinuxMode::saver);
+    EXPECT_EQ(parse({"-saver"}).mode, LinuxMode::saver);
+    EXPECT_EQ(parse({"--help"}).mode, LinuxMode::help);
+    EXPECT_EQ(parse({"--saver", "--saver"}).mode, LinuxMode::saver);
+}
+
+TEST(CommandLine, HostedWindowsAsHostsNameThem) {
+    // XScreenSaver and its kin set XSCREENSAVER_WINDOW and pass -root or --root.
+    const CommandLine rooted = parse({"-root"}, "0x2c00007");
+    EXPECT_EQ(rooted.mode, LinuxMode::hosted);
+    EXPECT_EQ(rooted.window, 0x2c00007u);
+    EXPECT_EQ(parse({}, "46137351").window, 46137351u) << "the host's window alone is enough";
+    EXPECT_EQ(parse({}, "").mode, LinuxMode::settings);
+    EXPECT_FALSE(parse({"--root"}).window.has_value()) << "no host: the root window";
+    EXPECT_EQ(parse({"--window-id", "0x1A00005"}).window, 0x1A00005u);
+    EXPECT_EQ(parse({"--window-id=123"}, "0x77").window, 123u) << "an explicit id wins";
+    EXPECT_EQ(parse({"--saver"}, "0x77").mode, LinuxMode::saver) << "an explicit mode wins";
+    EXPECT_EQ(parse({"--settings"}, "0x77").mode, LinuxMode::settings);
+}
+
+TEST(CommandLine, OverridesAreClampedIntoTheDialogsRanges) {
+    const CommandLine line = parse({"--root", "--line-width", "7", "--line-amount=20"});
+    EXPECT_EQ(settingsToUse({1, 1}, line), (SaverSettings{7, 20}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--root"})), (SaverSettings{3, 9}));
+    EXPECT_EQ(settingsToUse({0, 200}, parse({"--root"})), (SaverSettings{1, 20}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--root", "-line-width", "0", "-line-amount", "99"})),
+              (SaverSettings{1, 20}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--saver", "--line-width=-5"})), (SaverSettings{1, 9}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--line-amount", "99999999999999999999999"})),
+              (SaverSettings{3, 20}));
+}
+
+TEST(CommandLine, WhatCannotBeObeyedIsAUsageError) {
+    for (const auto& arguments : std::vector<std::vector<std::string_view>>{
+             {"--bogus"},
+             {"/s"},
+             {"saver"},
+             {"-"},
+             {"--"},
+             {"--window-id"},
+             {"--window-id", "0x"},
+             {"--window-id", "12abc"},
+             {"--window-id", "-5"},
+             {"--line-width", "three"},
+             {"--line-width", ""},
+             {"--line-amount"},
+             {"--saver", "--root"},
+             {"--settings", "--saver"},
+             {"--help", "--saver"},
+             {"--saver=yes"},
+         })
+        EXPECT_THROW(parseCommandLine(arguments, nullptr), UsageError) << arguments.front();
+    EXPECT_THROW(parse({"--root"}, "not-a-window"), UsageError);
+}
+
+TEST(CommandLine, WindowIdsInDecimalOrHex) {
+    EXPECT_EQ(parseWindowId("0"), 0u);
+    EXPECT_EQ(parseWindowId("0x0"), 0u);
+    EXPECT_EQ(parseWindowId("0XfF"), 255u);
+    EXPECT_EQ(parseWindowId("18446744073709551615"), 18446744073709551615u);
+    EXPECT_FALSE(parseWindowId("18446744073709551616"));
+    EXPECT_FALSE(parseWindowId(""));
+    EXPECT_FALSE(parseWindowId("x12"));
+    EXPECT_FALSE(parseWindowId(" 12"));
+}
