@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zorblinth {
@@ -26,7 +27,13 @@ struct DialogState {
     HWND lineWidthBar = nullptr;
     HWND lineWidthLabel = nullptr;
     HWND lineAmountBar = nullptr;
+    // The controls' font at the dialog's current DPI; they only borrow it.
+    win32::GdiObject<HFONT> font{};
 };
+
+// The dialog template's font; the controls get the same face and size, scaled to the DPI.
+constexpr std::wstring_view fontFace = L"MS Shell Dlg";
+constexpr WORD fontPoints = 9;
 
 constexpr dialog::ScrollRange lineWidthBarRange{lineWidthRange.minimum, lineWidthRange.maximum};
 constexpr dialog::ScrollRange lineAmountBarRange{lineAmountRange.minimum, lineAmountRange.maximum};
@@ -35,10 +42,29 @@ std::wstring wide(std::u16string_view text) {
     return {text.begin(), text.end()};
 }
 
+// The window's own DPI, which follows its monitor; Windows before 10 (1607) cannot tell it, so
+// there the DC's, which is the system's.
 int dotsPerInch(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    // Through void(*)() because a cast between unrelated function types draws a warning.
+    static const auto getDpiForWindow =
+        reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr)
+        if (const UINT dpi = getDpiForWindow(window); dpi > 0)
+            return static_cast<int>(dpi);
     const win32::WindowDc dc(window);
     const int dpi = dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSX) : 0;
     return dpi > 0 ? dpi : 96;
+}
+
+win32::GdiObject<HFONT> dialogFont(int dpi) {
+    LOGFONTW description{};
+    description.lfHeight = -MulDiv(fontPoints, dpi, 72);
+    description.lfWeight = FW_NORMAL;
+    description.lfCharSet = DEFAULT_CHARSET;
+    fontFace.copy(description.lfFaceName, std::size(description.lfFaceName) - 1);
+    return win32::GdiObject<HFONT>(CreateFontIndirectW(&description));
 }
 
 DWORD controlStyle(Control control) {
@@ -81,29 +107,53 @@ void showLineWidth(const DialogState& state, int lineWidth) {
     SetWindowTextW(state.lineWidthLabel, wide(dialog::lineWidthLabelText(lineWidth)).c_str());
 }
 
-// Sizes the inner area and creates the controls in tab order, all scaled from 96 dpi.
-bool buildControls(HWND window, DialogState& state) {
-    const int dpi = dotsPerInch(window);
+// Resizes the window, keeping its top-left corner, so that its inner area is width x height.
+// The frame is measured rather than computed, as its thickness follows the DPI by the system's
+// own rules; a second pass covers a window first too small to have an inner area at all.
+void fitInnerSize(HWND window, int width, int height) {
+    for (int pass = 0; pass < 2; ++pass) {
+        RECT outer{};
+        RECT inner{};
+        GetWindowRect(window, &outer);
+        GetClientRect(window, &inner);
+        if (inner.right == width && inner.bottom == height)
+            return;
+        SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - inner.right,
+                     outer.bottom - outer.top + height - inner.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// Sizes the inner area, places every control and gives it the font, all scaled from 96 dpi.
+void layOut(HWND window, DialogState& state, int dpi) {
     const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    fitInnerSize(window, scaled(dialog::innerWidth), scaled(dialog::innerHeight));
 
-    RECT frame{0, 0, scaled(dialog::innerWidth), scaled(dialog::innerHeight)};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
-    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Without a new font the old one stays: readable, if not at the new size.
+    win32::GdiObject<HFONT> font = dialogFont(dpi);
+    const HFONT shown = font ? font.get() : state.font.get();
+    for (const dialog::ControlLayout& item : dialog::layout) {
+        const HWND control = GetDlgItem(window, dialog::controlId(item.control));
+        SetWindowPos(control, nullptr, scaled(item.rect.left), scaled(item.rect.top),
+                     scaled(item.rect.width), scaled(item.rect.height),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(shown), TRUE);
+    }
+    if (font)
+        state.font = std::move(font); // the old one is no longer in use
+}
 
-    const auto font = static_cast<WPARAM>(SendMessageW(window, WM_GETFONT, 0, 0));
+// Creates the controls in tab order; layOut places them.
+bool createControls(HWND window, DialogState& state) {
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
     for (const dialog::ControlLayout& item : dialog::layout) {
         const HWND control = CreateWindowExW(
             0, controlClass(item.control), wide(dialog::caption(item.control)).c_str(),
-            WS_CHILD | WS_VISIBLE | controlStyle(item.control), scaled(item.rect.left),
-            scaled(item.rect.top), scaled(item.rect.width), scaled(item.rect.height), window,
+            WS_CHILD | WS_VISIBLE | controlStyle(item.control), 0, 0, 0, 0, window,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(dialog::controlId(item.control))),
             instance, nullptr);
         if (control == nullptr)
             return false;
-        SendMessageW(control, WM_SETFONT, font, FALSE);
         if (item.control == Control::lineWidthBar)
             state.lineWidthBar = control;
         else if (item.control == Control::lineWidthLabel)
@@ -116,8 +166,9 @@ bool buildControls(HWND window, DialogState& state) {
 
 bool open(HWND window, DialogState& state) {
     SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
-    if (!buildControls(window, state))
+    if (!createControls(window, state))
         return false;
+    layOut(window, state, dotsPerInch(window));
     setBar(state.lineWidthBar, lineWidthBarRange, state.opening.lineWidth);
     setBar(state.lineAmountBar, lineAmountBarRange, state.opening.lineAmount);
     showLineWidth(state, state.opening.lineWidth);
@@ -174,6 +225,15 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
                 EndDialog(window, normalEnd);
         }
         return TRUE;
+    case WM_DPICHANGED: // moved to a screen of another DPI: go where suggested, lay out anew
+        if (state != nullptr) {
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window, nullptr, suggested.left, suggested.top,
+                         suggested.right - suggested.left, suggested.bottom - suggested.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            layOut(window, *state, LOWORD(wParam));
+        }
+        return TRUE;
     case WM_CLOSE: // the close box
         EndDialog(window, normalEnd);
         return TRUE;
@@ -200,7 +260,7 @@ ExitStatus runSettingsDialog(HINSTANCE instance, const std::filesystem::path& se
     DialogState state{settingsFile, storedValues(settingsFile)};
     const std::vector<WORD> dialogTemplate =
         dialog::emptyDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                                    wide(dialog::title), L"MS Shell Dlg", 9);
+                                    wide(dialog::title), fontFace, fontPoints);
     const INT_PTR result = DialogBoxIndirectParamW(
         instance, reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), nullptr,
         dialogProcedure, reinterpret_cast<LPARAM>(&state));

@@ -235,6 +235,18 @@ class SettingsDialogTest(WineTestCase):
         self.assertEqual([p.name for p in self.folder.settings.iterdir()], ["keep"])
 
 
+class SettingsDialogDpiTest(WineTestCase):
+    def test_layout_and_font_scale_with_the_dpi_also_when_it_changes(self):
+        # settings_dialog_dpi_tests opens the dialog in its own process and checks it at the DPI
+        # set here, then sends it WM_DPICHANGED for others, which Wine never sends itself.
+        for dpi in (96, 144, 192):
+            with self.subTest(dpi=dpi), self.session.dpi(dpi):
+                status, output = self.session.run_wine(
+                    [self.session.dialog_dpi_tests], timeout=60,
+                    extra_env={"ZORBLINTH_EXPECTED_DPI": str(dpi)})
+                self.assertEqual(status, 0, output)
+
+
 def _ink_clusters(rows, dark_below=110):
     """Bitmaps of the groups of ink columns separated by blank columns, left to right."""
     width = len(rows[0]) // 3

@@ -5,6 +5,7 @@ Every test class gets its own Xvfb and ends its wineserver when done, because Wi
 process stays bound to the display it started on.
 """
 
+import contextlib
 import ctypes
 import os
 import pathlib
@@ -260,6 +261,7 @@ class WineSession:
         self.scr = _required_path("ZORBLINTH_SCR")
         self.driver = _required_path("ZORBLINTH_DRIVER")
         self.pattern = _required_path("ZORBLINTH_PATTERN")
+        self.dialog_dpi_tests = _required_path("ZORBLINTH_DIALOG_DPI_TESTS")
         self.screenshots = pathlib.Path(
             os.environ.get("ZORBLINTH_SCREENSHOTS", tempfile.gettempdir())
         )
@@ -340,10 +342,10 @@ class WineSession:
 
     # --- processes -------------------------------------------------------------------------
 
-    def start_wine(self, arguments):
+    def start_wine(self, arguments, extra_env=None):
         process = subprocess.Popen(
             [str(self.wine_run), *map(str, arguments)],
-            env=self.env,
+            env={**self.env, **(extra_env or {})},
             stdout=subprocess.PIPE,
             # ZORBLINTH_E2E_STDERR=1 shows what the programs print, for debugging a test.
             stderr=None if os.environ.get("ZORBLINTH_E2E_STDERR") else subprocess.DEVNULL,
@@ -351,8 +353,8 @@ class WineSession:
         self._processes.append(process)
         return process
 
-    def run_wine(self, arguments, timeout=30):
-        process = self.start_wine(arguments)
+    def run_wine(self, arguments, timeout=30, extra_env=None):
+        process = self.start_wine(arguments, extra_env)
         output, _ = process.communicate(timeout=timeout)
         return process.returncode, output.decode("utf-8", errors="replace")
 
@@ -373,6 +375,26 @@ class WineSession:
             return False
         except subprocess.TimeoutExpired:
             return True
+
+    # --- the screen's resolution ----------------------------------------------------------
+
+    @contextlib.contextmanager
+    def dpi(self, dpi):
+        """Programs started inside the block see a screen of dpi dots per inch. Wine reads
+        LogPixels from HKCU\\Control Panel\\Desktop, else from HKEY_CURRENT_CONFIG\\Software\\Fonts
+        (96 in our prefix, which sets nothing in HKCU), whenever a program starts. Every test
+        shares the prefix, so the value is removed again even when the block fails."""
+        self._change_dpi("add", "/t", "REG_DWORD", "/d", str(dpi))
+        try:
+            yield
+        finally:
+            self._change_dpi("delete")
+
+    def _change_dpi(self, verb, *value):
+        status, output = self.run_wine(
+            ["reg", verb, r"HKCU\Control Panel\Desktop", "/v", "LogPixels", *value, "/f"])
+        if status != 0:
+            raise AssertionError(f"reg {verb} LogPixels ended with {status}:\n{output}")
 
     # --- X: windows, input, screenshots ----------------------------------------------------
 
