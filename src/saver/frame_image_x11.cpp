@@ -40,9 +40,10 @@ std::optional<PixelFormat> pixelFormatOf(const XImage& image, const Visual& visu
     return PixelFormat{ours(*red), ours(*green), ours(*blue)};
 }
 
-FrameImage::FrameImage(Display* display, Visual* visual, int depth, int width, int height)
+FrameImage::FrameImage(Display* display, Visual* visual, int depth, int width, int height,
+                       Transfer transfer)
     : display_(display) {
-    if (!attachShared(visual, depth, width, height)) {
+    if (transfer == Transfer::plain || !attachShared(visual, depth, width, height)) {
         image_ = XCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
                               static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
         if (image_ == nullptr)

@@ -14,9 +14,12 @@ namespace zorblinth::x11 {
 // shared memory cannot be attached (a display across the network), with XPutImage.
 class FrameImage {
 public:
+    enum class Transfer { sharedWhereAvailable, plain };
+
     // An image for windows of this visual and depth; check with operator bool. Visuals that do
     // not keep 8-bit red, green and blue in 32-bit pixels are not supported.
-    FrameImage(Display* display, Visual* visual, int depth, int width, int height);
+    FrameImage(Display* display, Visual* visual, int depth, int width, int height,
+               Transfer transfer = Transfer::sharedWhereAvailable);
     ~FrameImage();
     FrameImage(const FrameImage&) = delete;
     FrameImage& operator=(const FrameImage&) = delete;
