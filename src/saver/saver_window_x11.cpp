@@ -233,6 +233,19 @@ bool hasXFixes(Display* display) {
            XFixesQueryVersion(display, &major, &minor) && major >= 4;
 }
 
+// Where the pointer is on the screen.
+Point pointerPosition(Display* display) {
+    Window root = None;
+    Window child = None;
+    Point position;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int buttons = 0;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &position.x, &position.y,
+                  &windowX, &windowY, &buttons);
+    return position;
+}
+
 DisplayConnection openDisplay() {
     DisplayConnection display(XOpenDisplay(nullptr));
     if (!display)
@@ -264,15 +277,7 @@ ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
     SaverState state;
     state.display = x;
     // First of all, before anything can move it: a later move is compared with this.
-    {
-        Window rootReturn = None;
-        Window child = None;
-        int windowX = 0;
-        int windowY = 0;
-        unsigned int buttons = 0;
-        XQueryPointer(x, root, &rootReturn, &child, &state.startCursor.x, &state.startCursor.y,
-                      &windowX, &windowY, &buttons);
-    }
+    state.startCursor = pointerPosition(x);
 
     const posix::SingleInstance instanceClaim(lockFile);
     if (instanceClaim.anotherIsRunning())
@@ -331,6 +336,9 @@ ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
         XFixesHideCursor(x, root);
 
     state.settings = storedOrDefaultSettings(settingsFile, commandLine);
+    // X reports no move when a window appears under the pointer: a pointer that moved since
+    // the start is that first move.
+    endOn(state, {InputKind::mouseMove, pointerPosition(x)});
     runEventLoop(state);
 
     if (cursorHidden)
