@@ -149,7 +149,8 @@ ExitStatus save(HWND window, const DialogState& state) {
         const auto osError = static_cast<DWORD>(_doserrno);
         const std::wstring text =
             dialog::saveFailureText(failure.path(), dialog::saveFailureReason(failure, osError));
-        MessageBoxW(window, text.c_str(), dialog::saveFailureCaption.data(), MB_OK | MB_ICONERROR);
+        MessageBoxW(window, text.c_str(), wide(dialog::saveFailureCaption).c_str(),
+                    MB_OK | MB_ICONERROR);
         return settingsNotSaved;
     }
 }
@@ -200,7 +201,7 @@ ExitStatus runSettingsDialog(HINSTANCE instance, const std::filesystem::path& se
     DialogState state{settingsFile, storedValues(settingsFile)};
     const std::vector<WORD> dialogTemplate =
         dialog::emptyDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                                    wide(dialog::title), L"MS Shell Dlg", 9);
+                                    wide(dialog::title), L"MS Shell Dlg", dialog::fontPointSize);
     const INT_PTR result = DialogBoxIndirectParamW(
         instance, reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), nullptr,
         dialogProcedure, reinterpret_cast<LPARAM>(&state));
