@@ -16,12 +16,19 @@ inline constexpr std::u16string_view manyCaption = u"多い";
 inline constexpr std::u16string_view setCaption = u"設定";
 inline constexpr std::u16string_view cancelCaption = u"キャンセル";
 
+// The message box shown when "設定" cannot write the file: its title, and the heading above the
+// file's name and the system's reason.
+inline constexpr std::u16string_view saveFailureCaption = u"Zorblinth";
+inline constexpr std::u16string_view saveFailureHeading = u"設定を保存できませんでした。";
+
 // Positions in pixels at 96 dpi; front ends scale them to the screen's resolution.
 struct Rect {
     int left, top, width, height;
 };
 inline constexpr int innerWidth = 272;
 inline constexpr int innerHeight = 128;
+// The captions' point size the layout was made for.
+inline constexpr int fontPointSize = 9;
 
 // The controls in tab order; labels take no focus.
 enum class Control {

@@ -1,5 +1,7 @@
 #include "dialog/save_failure_win32.hpp"
 
+#include "dialog/dialog_model.hpp"
+
 namespace zorblinth::dialog {
 
 // The window system's own wording for an error code, in the user's language; empty when it
@@ -63,7 +65,7 @@ std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError) 
 }
 
 std::wstring saveFailureText(const std::filesystem::path& file, std::wstring_view reason) {
-    std::wstring text(saveFailureHeading);
+    std::wstring text(saveFailureHeading.begin(), saveFailureHeading.end());
     text += L"\n\n";
     text += file.wstring();
     text += L"\n";

@@ -10,9 +10,6 @@
 
 namespace zorblinth::dialog {
 
-inline constexpr std::wstring_view saveFailureCaption = L"Zorblinth";
-inline constexpr std::wstring_view saveFailureHeading = L"設定を保存できませんでした。";
-
 // The window system's own wording for an error code, in the user's language; empty when it
 // has none.
 std::wstring systemMessage(DWORD error);

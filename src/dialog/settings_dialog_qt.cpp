@@ -1,13 +1,206 @@
-// Scaffolding: replaced by the Qt dialog.
 #include "dialog/settings_dialog_qt.hpp"
 
-#include <iostream>
+#include "settings/settings.hpp"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include <cstdlib>
+#include <string_view>
 
 namespace zorblinth::qt {
 
-ExitStatus runSettingsDialog(int&, char**, const std::filesystem::path&) {
-    std::cerr << "zorblinth: the settings dialog is not built yet\n";
-    return windowSystemFailed;
+namespace {
+
+using dialog::Control;
+
+QString qString(std::u16string_view text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::size_t indexOf(Control control) {
+    return static_cast<std::size_t>(control);
+}
+
+// Like the Windows scroll bar: a click in the track steps by one whatever the desktop's style
+// says, the middle button does nothing, and there is no (untranslated) context menu.
+class SteppingScrollBarStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        switch (hint) {
+        case SH_ScrollBar_LeftClickAbsolutePosition:
+        case SH_ScrollBar_MiddleClickAbsolutePosition:
+        case SH_ScrollBar_ContextMenu:
+            return 0;
+        default:
+            return QProxyStyle::styleHint(hint, option, widget, returned);
+        }
+    }
+};
+
+// A horizontal bar over a value range that its arrows, track clicks and keys move by one; it takes
+// the focus from Tab and from clicks.
+class SteppingScrollBar : public QScrollBar {
+public:
+    SteppingScrollBar(ValueRange range, QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
+        auto* style = new SteppingScrollBarStyle;
+        style->setParent(this);
+        setStyle(style);
+        setRange(range.minimum, range.maximum);
+        setSingleStep(1);
+        setPageStep(1); // also keeps a wheel notch to one step
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        // QScrollBar inverts its controls so that a vertical bar's Up and Page Up move towards
+        // the top; Qt 6 applies that to Left and Right as well, which would step backwards here.
+        if (event->key() == Qt::Key_Left)
+            triggerAction(SliderSingleStepSub);
+        else if (event->key() == Qt::Key_Right)
+            triggerAction(SliderSingleStepAdd);
+        else
+            QScrollBar::keyPressEvent(event);
+    }
+};
+
+QWidget* makeControl(Control control, QWidget* parent) {
+    switch (control) {
+    case Control::lineWidthBar:
+        return new SteppingScrollBar(lineWidthRange, parent);
+    case Control::lineAmountBar:
+        return new SteppingScrollBar(lineAmountRange, parent);
+    case Control::setButton:
+    case Control::cancelButton: {
+        auto* button = new QPushButton(qString(dialog::caption(control)), parent);
+        button->setAutoDefault(false); // Enter clicks no button, not even a focused one
+        return button;
+    }
+    default: {
+        auto* label = new QLabel(qString(dialog::caption(control)), parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    }
+    }
+}
+
+dialog::ScrollValues storedValues(const std::filesystem::path& settingsFile) {
+    try {
+        return dialog::openingValues(readSettings(settingsFile));
+    } catch (const SettingsFileError&) {
+        // The dialog still opens; the problem is reported if the user tries to save.
+        return dialog::openingValues({});
+    }
+}
+
+// The heading, the file and the system's reason, in the user's language: QApplication has set
+// the C library's locale from the environment, so the reason is already translated.
+QString saveFailureText(const SettingsFileError& failure) {
+    const std::string& reason = failure.reason();
+    return qString(dialog::saveFailureHeading) + QStringLiteral("\n\n") +
+           QFile::decodeName(failure.path().c_str()) + QLatin1Char('\n') +
+           QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
+}
+
+QtMessageHandler defaultMessageHandler = nullptr;
+
+// Qt ends the process when it finds no display to open; the program's status for that is
+// windowSystemFailed, not an abort.
+void endOnFatalMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    defaultMessageHandler(type, context, text);
+    if (type == QtFatalMsg)
+        std::_Exit(windowSystemFailed);
+}
+
+} // namespace
+
+SettingsDialog::SettingsDialog(std::filesystem::path settingsFile, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      settingsFile_(std::move(settingsFile)) {
+    setWindowTitle(qString(dialog::title));
+    QFont captionFont = font();
+    captionFont.setPointSize(dialog::fontPointSize);
+    setFont(captionFont);
+    setFixedSize(dialog::innerWidth, dialog::innerHeight);
+
+    // Created in the model's tab order, which Qt's focus chain follows; labels take no focus.
+    for (const dialog::ControlLayout& item : dialog::layout) {
+        QWidget* widget = makeControl(item.control, this);
+        widget->setGeometry(item.rect.left, item.rect.top, item.rect.width, item.rect.height);
+        controls_[indexOf(item.control)] = widget;
+    }
+
+    const dialog::ScrollValues opening = storedValues(settingsFile_);
+    bar(Control::lineWidthBar)->setValue(opening.lineWidth);
+    bar(Control::lineAmountBar)->setValue(opening.lineAmount);
+    showLineWidth(opening.lineWidth);
+
+    // The bars track the thumb, so the readout follows a drag before the button is released.
+    connect(bar(Control::lineWidthBar), &QScrollBar::valueChanged, this,
+            &SettingsDialog::showLineWidth);
+    connect(static_cast<QPushButton*>(control(Control::setButton)), &QPushButton::clicked, this,
+            &SettingsDialog::save);
+    connect(static_cast<QPushButton*>(control(Control::cancelButton)), &QPushButton::clicked, this,
+            [this] { done(normalEnd); });
+    bar(Control::lineWidthBar)->setFocus();
+}
+
+QWidget* SettingsDialog::control(Control which) const {
+    return controls_[indexOf(which)];
+}
+
+QScrollBar* SettingsDialog::bar(Control which) const {
+    return static_cast<QScrollBar*>(control(which));
+}
+
+void SettingsDialog::reject() {
+    done(normalEnd);
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+    // QDialog's own handling would close on Escape and click a default button on Enter.
+    QWidget::keyPressEvent(event);
+}
+
+void SettingsDialog::showLineWidth(int lineWidth) {
+    static_cast<QLabel*>(control(Control::lineWidthLabel))
+        ->setText(qString(dialog::lineWidthLabelText(lineWidth)));
+}
+
+// "設定": writes the bar positions; on failure tells the user which file and why.
+void SettingsDialog::save() {
+    const dialog::ScrollValues positions{bar(Control::lineWidthBar)->value(),
+                                         bar(Control::lineAmountBar)->value()};
+    try {
+        writeSettingsCreatingFolder(settingsFile_, dialog::settingsToSave(positions));
+        done(normalEnd);
+    } catch (const SettingsFileError& failure) {
+        QMessageBox message(QMessageBox::Critical, qString(dialog::saveFailureCaption),
+                            saveFailureText(failure), QMessageBox::Ok, this);
+        message.setTextFormat(Qt::PlainText); // a path may hold '<'
+        message.exec();
+        done(settingsNotSaved);
+    }
+}
+
+ExitStatus runSettingsDialog(int& argc, char** argv, const std::filesystem::path& settingsFile) {
+    defaultMessageHandler = qInstallMessageHandler(endOnFatalMessage);
+    const QApplication application(argc, argv);
+    qInstallMessageHandler(defaultMessageHandler);
+
+    SettingsDialog dialog(settingsFile);
+    dialog.exec();
+    return dialog.exitStatus();
 }
 
 } // namespace zorblinth::qt

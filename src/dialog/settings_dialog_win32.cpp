@@ -33,7 +33,7 @@ struct DialogState {
 
 // The dialog template's font; the controls get the same face and size, scaled to the DPI.
 constexpr std::wstring_view fontFace = L"MS Shell Dlg";
-constexpr WORD fontPoints = 9;
+constexpr WORD fontPoints = dialog::fontPointSize;
 
 constexpr dialog::ScrollRange lineWidthBarRange{lineWidthRange.minimum, lineWidthRange.maximum};
 constexpr dialog::ScrollRange lineAmountBarRange{lineAmountRange.minimum, lineAmountRange.maximum};
@@ -200,7 +200,8 @@ ExitStatus save(HWND window, const DialogState& state) {
         const auto osError = static_cast<DWORD>(_doserrno);
         const std::wstring text =
             dialog::saveFailureText(failure.path(), dialog::saveFailureReason(failure, osError));
-        MessageBoxW(window, text.c_str(), dialog::saveFailureCaption.data(), MB_OK | MB_ICONERROR);
+        MessageBoxW(window, text.c_str(), wide(dialog::saveFailureCaption).c_str(),
+                    MB_OK | MB_ICONERROR);
         return settingsNotSaved;
     }
 }

@@ -87,4 +87,14 @@ void writeSettings(const std::filesystem::path& file, SaverSettings settings) {
         throw SettingsFileError(file, reasonFromErrno(errno));
 }
 
+void writeSettingsCreatingFolder(const std::filesystem::path& file, SaverSettings settings) {
+    if (const std::filesystem::path folder = file.parent_path(); !folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error)
+            throw SettingsFileError(file, error.message());
+    }
+    writeSettings(file, settings);
+}
+
 } // namespace zorblinth

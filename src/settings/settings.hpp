@@ -58,4 +58,9 @@ SaverSettings readSettings(const std::filesystem::path& file);
 // cannot be opened for writing is left untouched.
 void writeSettings(const std::filesystem::path& file, SaverSettings settings);
 
+// writeSettings for a file whose folder may not exist yet (a per-user settings folder before the
+// first save): makes the folder and its parents first. A folder that cannot be made is reported
+// as the file's SettingsFileError, with the reason it could not be made.
+void writeSettingsCreatingFolder(const std::filesystem::path& file, SaverSettings settings);
+
 } // namespace zorblinth

@@ -96,6 +96,33 @@ TEST_F(SettingsFile, WritingCreatesAnAbsentFile) {
     EXPECT_EQ(readSettings(file), (SaverSettings{10, 1}));
 }
 
+TEST_F(SettingsFile, WritingIntoAMissingFolderMakesItAndItsParents) {
+    const fs::path nested = settingsFilePath(folder / "config" / "zorblinth");
+    writeSettingsCreatingFolder(nested, {4, 12});
+    EXPECT_EQ(readSettings(nested), (SaverSettings{4, 12}));
+
+    // An existing folder and file are written as writeSettings writes them.
+    store({0x01, 0x01, 0xCC});
+    writeSettingsCreatingFolder(file, {2, 3});
+    EXPECT_EQ(stored(), (Bytes{0x02, 0x03, 0xCC}));
+}
+
+TEST_F(SettingsFile, AFolderThatCannotBeMadeIsTheFilesError) {
+    // A plain file stands where the settings folder belongs.
+    const fs::path blocker = folder / "zorblinth";
+    std::ofstream(blocker) << "x";
+    const fs::path blocked = settingsFilePath(blocker);
+    try {
+        writeSettingsCreatingFolder(blocked, {1, 1});
+        ADD_FAILURE() << "no error";
+    } catch (const SettingsFileError& error) {
+        EXPECT_EQ(error.path(), blocked);
+        EXPECT_FALSE(error.reason().empty());
+    }
+    EXPECT_TRUE(fs::is_regular_file(blocker));
+    EXPECT_EQ(fs::file_size(blocker), 1u);
+}
+
 TEST_F(SettingsFile, AFolderInTheFilesPlaceIsAnErrorNamingThePath) {
     fs::create_directory(file);
     for (bool writing : {false, true}) {
