@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Writes zorblinth.ico: one 48x48, 256-colour icon of what the saver does, random coloured
-lines and a black box scribbled over a desktop. Standard library only; the output is the same
-on every run.
+"""Writes the program's icon: one 48x48, 256-colour picture of what the saver does, random
+coloured lines and a black box scribbled over a desktop, as zorblinth.ico for Windows and as a
+PNG for Linux desktops. Standard library only; the output is the same on every run.
 
-    python3 resources/make_icon.py [output.ico]
+    python3 resources/make_icon.py [output.ico | output.png]...
+
+Each output's suffix picks its format; with none, zorblinth.ico is written beside this script.
 """
 import random
 import struct
 import sys
+import zlib
 from pathlib import Path
 
 SIZE = 48
@@ -93,9 +96,31 @@ def icon_file(pixels):
     return directory + entry + image
 
 
+def png_file(pixels):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data)))
+
+    # 8-bit indexed colour with the icon's own palette, so both files hold the same pixels.
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 3, 0, 0, 0)
+    palette = b"".join(bytes(colour) for colour in PALETTE)
+    # Each row starts with filter type 0 (none); rows run top-down.
+    rows = b"".join(b"\0" + bytes(row) for row in pixels)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"PLTE", palette)
+            + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+WRITERS = {".ico": icon_file, ".png": png_file}
+
+
 def main():
-    output = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).with_name("zorblinth.ico")
-    output.write_bytes(icon_file(draw_picture()))
+    outputs = [Path(name) for name in sys.argv[1:]] or [Path(__file__).with_name("zorblinth.ico")]
+    for output in outputs:
+        if output.suffix.lower() not in WRITERS:
+            sys.exit(f"make_icon.py: {output}: the name must end in .ico or .png")
+    pixels = draw_picture()
+    for output in outputs:
+        output.write_bytes(WRITERS[output.suffix.lower()](pixels))
 
 
 if __name__ == "__main__":
