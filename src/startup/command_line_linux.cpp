@@ -72,6 +72,7 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
                              const char* screenSaverWindow) {
     CommandLine result;
     std::optional<LinuxMode> chosen;
+    bool helpAsked = false;
     const auto choose = [&](LinuxMode mode, std::string_view option) {
         if (chosen && *chosen != mode)
             throw UsageError("--" + std::string(option) + " cannot be combined with another mode");
@@ -122,12 +123,18 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
             result.lineAmount = parseNumber(name, value());
         } else if (name == "help") {
             noValue();
-            choose(LinuxMode::help, name);
+            helpAsked = true;
         } else {
             throw UsageError("unknown option '" + std::string(argument) + "'");
         }
     }
 
+    // Hosts check a command line by running it with --help added: help whatever the mode, but
+    // only for options that would work.
+    if (helpAsked) {
+        result.mode = LinuxMode::help;
+        return result;
+    }
     const bool hostWindowSet = screenSaverWindow != nullptr && *screenSaverWindow != '\0';
     result.mode = chosen.value_or(hostWindowSet ? LinuxMode::hosted : LinuxMode::settings);
     if (result.mode == LinuxMode::hosted && !result.window && hostWindowSet) {

@@ -17,7 +17,7 @@ enum class LinuxMode {
     saver,    // the standalone full-screen saver: --saver
     hosted,   // drawing into a screen-saver host's window: --root, --window-id, or the host's
               // XSCREENSAVER_WINDOW
-    help,     // --help
+    help,     // --help, whatever else is asked
 };
 
 struct CommandLine {

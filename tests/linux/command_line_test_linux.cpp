@@ -22,6 +22,9 @@ TEST(CommandLine, ModesAndTheirDefault) {
     EXPECT_EQ(parse({"-saver"}).mode, LinuxMode::saver);
     EXPECT_EQ(parse({"--help"}).mode, LinuxMode::help);
     EXPECT_EQ(parse({"--saver", "--saver"}).mode, LinuxMode::saver);
+    // MATE keeps a hack's saved options only when "<command> <options> --help" succeeds.
+    EXPECT_EQ(parse({"--root", "--line-width", "3", "--help"}, "0x77").mode, LinuxMode::help);
+    EXPECT_THROW(parse({"--root", "--line-width", "x", "--help"}), UsageError);
 }
 
 TEST(CommandLine, HostedWindowsAsHostsNameThem) {
@@ -66,7 +69,6 @@ TEST(CommandLine, WhatCannotBeObeyedIsAUsageError) {
              {"--line-amount"},
              {"--saver", "--root"},
              {"--settings", "--saver"},
-             {"--help", "--saver"},
              {"--saver=yes"},
          })
         EXPECT_THROW(parseCommandLine(arguments, nullptr), UsageError) << arguments.front();
