@@ -2,9 +2,9 @@
 
 #include "resource_ids.h"
 #include "saver/ending.hpp"
-#include "saver/gdi_canvas_win32.hpp"
 #include "saver/gdi_handles_win32.hpp"
 #include "saver/off_screen_surface_win32.hpp"
+#include "saver/pixel_canvas.hpp"
 #include "saver/random_source.hpp"
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"
@@ -53,9 +53,7 @@ SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile)
 }
 
 void drawOneTick(HWND window, SaverState& state) {
-    RECT client{};
-    GetClientRect(window, &client);
-    GdiCanvas canvas(state.surface->dc(), client.right, client.bottom, state.settings.lineWidth);
+    PixelCanvas canvas(state.surface->pixels(), state.settings.lineWidth);
     drawTick(canvas, state.random, state.settings.lineAmount);
     InvalidateRect(window, nullptr, FALSE);
 }
