@@ -9,6 +9,7 @@
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"
 
+#include <chrono>
 #include <memory>
 
 namespace zorblinth {
@@ -21,6 +22,12 @@ constexpr wchar_t windowClassName[] = L"ZorblinthSaver";
 constexpr wchar_t windowTitle[] = L"Form1";
 constexpr UINT_PTR timer1 = 1;
 constexpr UINT tickMilliseconds = 50;
+// Keys, buttons and moves: QS_INPUT as built for Windows 8 and later also holds touch and
+// pointer bits, which Windows 7 rejects, and GetQueueStatus would then never report input.
+constexpr UINT userInput = QS_KEY | QS_MOUSE;
+// A window that retrieves no message for five seconds is taken for hung, and the window system's
+// sent messages wait for it; a long tick looks at the queue this often.
+constexpr std::chrono::milliseconds answerInterval{100};
 
 // The random source re-seeds on every draw, some hundred thousand times a tick: the tick
 // count costs about a nanosecond, where the precise system time or std::time cost 70 to 1000.
@@ -52,9 +59,36 @@ SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile)
     }
 }
 
+// Asked about once a millisecond while a tick draws: true when the tick should stop because
+// the user is back or the saver is ending anyway.
+class TickInterruption {
+public:
+    explicit TickInterruption(const SaverState& state) : state_(state) {}
+
+    bool operator()() {
+        if (HIWORD(GetQueueStatus(userInput)) != 0)
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAnswered_ >= answerInterval) {
+            // Peeking handles the messages sent to the saver meanwhile (one of them may end it)
+            // and tells the window system that the saver still answers.
+            MSG message{};
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+            lastAnswered_ = now;
+        }
+        return state_.ending;
+    }
+
+private:
+    const SaverState& state_;
+    std::chrono::steady_clock::time_point lastAnswered_ = std::chrono::steady_clock::now();
+};
+
 void drawOneTick(HWND window, SaverState& state) {
     PixelCanvas canvas(state.surface->pixels(), state.settings.lineWidth);
-    drawTick(canvas, state.random, state.settings.lineAmount);
+    // Waiting input cuts the tick short: it is most likely the user ending the saver, and the
+    // rest of the tick would only keep them waiting.
+    drawTick(canvas, state.random, state.settings.lineAmount, TickInterruption(state));
     InvalidateRect(window, nullptr, FALSE);
 }
 
