@@ -43,6 +43,8 @@ struct SaverState {
     std::unique_ptr<WindowDc> desktopDc;
     std::unique_ptr<OffScreenSurface> surface;
     RandomSource random{tickCountClock};
+    // Set once the saver has been the active program: only then does losing activation count.
+    bool activated = false;
     bool ending = false;
 };
 
@@ -164,6 +166,14 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_KEYMENU)
             return 0;
+        break;
+    case WM_ACTIVATEAPP:
+        // Another program took the screen, and the keyboard with it: end as the user would. A
+        // deactivation before the saver was first active is the window system's start-up.
+        if (wParam)
+            stateOf(window).activated = true;
+        else if (stateOf(window).activated)
+            endSaver(window, stateOf(window));
         break;
     case WM_CLOSE:
         endSaver(window, stateOf(window));
