@@ -317,9 +317,12 @@ class WineSession:
         # Start Wine's desktop process now, so later starts are quick and timing-neutral, and
         # tell Wine whether a window manager is there to manage its windows. The prefix is
         # shared, so every class sets this for itself.
+        self._let_wine_manage_windows(bool(self.window_manager))
+
+    def _let_wine_manage_windows(self, managed):
         status, output = self.run_wine(
             ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-             "/d", "Y" if self.window_manager else "N", "/f"], timeout=60)
+             "/d", "Y" if managed else "N", "/f"], timeout=60)
         if status != 0:
             raise RuntimeError(f"could not set Wine's window management: {output}")
 
@@ -356,6 +359,13 @@ class WineSession:
 
     def stop(self):
         self.kill_processes()
+        if self.window_manager and self.display:
+            # The prefix's own setting again, for programs run on displays without one.
+            try:
+                self._let_wine_manage_windows(False)
+            except (RuntimeError, subprocess.TimeoutExpired):
+                pass
+            self.kill_processes()
         self._end_wineserver()
         if self.cursor:
             self.cursor.close()
