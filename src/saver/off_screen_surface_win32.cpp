@@ -4,8 +4,13 @@ namespace zorblinth::win32 {
 
 OffScreenSurface::OffScreenSurface(HDC compatibleWith, int width, int height)
     : width_(width), height_(height), dc_(CreateCompatibleDC(compatibleWith)),
-      bitmap_(CreateCompatibleBitmap(compatibleWith, width, height)),
-      selectedBitmap_(dc_.get(), bitmap_.get()) {}
+      bitmap_(topDownDibSection(dc_.get(), width, height)),
+      selectedBitmap_(dc_.get(), bitmap_.bitmap.get()) {}
+
+PixelSurface OffScreenSurface::pixels() const {
+    GdiFlush();
+    return bitmap_.pixels;
+}
 
 void OffScreenSurface::copyFrom(HDC source) const {
     BitBlt(dc_.get(), 0, 0, width_, height_, source, 0, 0, SRCCOPY);

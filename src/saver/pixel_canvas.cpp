@@ -261,9 +261,21 @@ int rowAtOrBefore(double y) {
 
 std::int64_t wideLine(const PixelSurface& surface, Point from, Point to, int penWidth,
                       std::uint32_t pixel) {
-    // An even width has no middle pixel: GDI puts the extra one above and left of the line.
-    const double shift = penWidth % 2 == 0 ? 0.5 : 0.0;
-    const RoundEndedBand band(from.x - shift, from.y - shift, to.x - shift, to.y - shift,
+    // An even width has no middle pixel. GDI puts the extra one above a level line, left of an
+    // upright one, above a slanted line that falls to the right and below one that rises.
+    double shiftX = 0.0;
+    double shiftY = 0.0;
+    if (penWidth % 2 == 0) {
+        const std::int64_t dx = std::int64_t{to.x} - from.x;
+        const std::int64_t dy = std::int64_t{to.y} - from.y;
+        if (dx == 0 || dy == 0) {
+            shiftX = 0.5;
+            shiftY = 0.5;
+        } else {
+            shiftY = (dx > 0) == (dy > 0) ? 0.5 : -0.5;
+        }
+    }
+    const RoundEndedBand band(from.x - shiftX, from.y - shiftY, to.x - shiftX, to.y - shiftY,
                               penWidth / 2.0);
 
     const int top = std::max(rowAtOrAfter(band.top()), 0);
@@ -292,7 +304,7 @@ std::int64_t wideLine(const PixelSurface& surface, Point from, Point to, int pen
         // Anchored at the integer end point, so the same line gives the same pixels wherever
         // the surface clips it.
         std::int64_t start = std::int64_t{from.x} * (1 << fractionBits) +
-                             fixed(shift * band.centreSlope() - shift - band.halfRun()) +
+                             fixed(shiftY * band.centreSlope() - shiftX - band.halfRun()) +
                              (std::int64_t{y} - from.y) * slope;
         const std::int64_t lastColumn = surface.width - 1;
         std::uint32_t* row = surface.row(y);

@@ -13,8 +13,8 @@ namespace zorblinth {
 // Width 1 sets the pixels a cosmetic GDI pen sets between MoveToEx and LineTo: Bresenham's line
 // with GDI's tie-breaking, the end point left out. Wider pens are solid and round-ended: the
 // pixels whose centres lie within half the width of the segment (even widths sit half a pixel
-// up and left of the line, as GDI puts them). End points may be any 32-bit values; clipping to
-// the surface never changes which pixels inside it are set.
+// off the line, on the side where GDI puts their extra pixel). End points may be any 32-bit values;
+// clipping to the surface never changes which pixels inside it are set.
 class PixelCanvas final : public Canvas {
 public:
     PixelCanvas(const PixelSurface& surface, int penWidth);

@@ -2,13 +2,14 @@
 
 #include "resource_ids.h"
 #include "saver/ending.hpp"
-#include "saver/gdi_canvas_win32.hpp"
 #include "saver/gdi_handles_win32.hpp"
 #include "saver/off_screen_surface_win32.hpp"
+#include "saver/pixel_canvas.hpp"
 #include "saver/random_source.hpp"
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"
 
+#include <chrono>
 #include <memory>
 
 namespace zorblinth {
@@ -21,6 +22,12 @@ constexpr wchar_t windowClassName[] = L"ZorblinthSaver";
 constexpr wchar_t windowTitle[] = L"Form1";
 constexpr UINT_PTR timer1 = 1;
 constexpr UINT tickMilliseconds = 50;
+// Keys, buttons and moves: QS_INPUT as built for Windows 8 and later also holds touch and
+// pointer bits, which Windows 7 rejects, and GetQueueStatus would then never report input.
+constexpr UINT userInput = QS_KEY | QS_MOUSE;
+// A window that retrieves no message for five seconds is taken for hung, and the window system's
+// sent messages wait for it; a long tick looks at the queue this often.
+constexpr std::chrono::milliseconds answerInterval{100};
 
 // The random source re-seeds on every draw, some hundred thousand times a tick: the tick
 // count costs about a nanosecond, where the precise system time or std::time cost 70 to 1000.
@@ -36,6 +43,8 @@ struct SaverState {
     std::unique_ptr<WindowDc> desktopDc;
     std::unique_ptr<OffScreenSurface> surface;
     RandomSource random{tickCountClock};
+    // Set once the saver has been the active program: only then does losing activation count.
+    bool activated = false;
     bool ending = false;
 };
 
@@ -52,11 +61,36 @@ SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile)
     }
 }
 
+// Asked about once a millisecond while a tick draws: true when the tick should stop because
+// the user is back or the saver is ending anyway.
+class TickInterruption {
+public:
+    explicit TickInterruption(const SaverState& state) : state_(state) {}
+
+    bool operator()() {
+        if (HIWORD(GetQueueStatus(userInput)) != 0)
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAnswered_ >= answerInterval) {
+            // Peeking handles the messages sent to the saver meanwhile (one of them may end it)
+            // and tells the window system that the saver still answers.
+            MSG message{};
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+            lastAnswered_ = now;
+        }
+        return state_.ending;
+    }
+
+private:
+    const SaverState& state_;
+    std::chrono::steady_clock::time_point lastAnswered_ = std::chrono::steady_clock::now();
+};
+
 void drawOneTick(HWND window, SaverState& state) {
-    RECT client{};
-    GetClientRect(window, &client);
-    GdiCanvas canvas(state.surface->dc(), client.right, client.bottom, state.settings.lineWidth);
-    drawTick(canvas, state.random, state.settings.lineAmount);
+    PixelCanvas canvas(state.surface->pixels(), state.settings.lineWidth);
+    // Waiting input cuts the tick short: it is most likely the user ending the saver, and the
+    // rest of the tick would only keep them waiting.
+    drawTick(canvas, state.random, state.settings.lineAmount, TickInterruption(state));
     InvalidateRect(window, nullptr, FALSE);
 }
 
@@ -132,6 +166,14 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_KEYMENU)
             return 0;
+        break;
+    case WM_ACTIVATEAPP:
+        // Another program took the screen, and the keyboard with it: end as the user would. A
+        // deactivation before the saver was first active is the window system's start-up.
+        if (wParam)
+            stateOf(window).activated = true;
+        else if (stateOf(window).activated)
+            endSaver(window, stateOf(window));
         break;
     case WM_CLOSE:
         endSaver(window, stateOf(window));

@@ -1,5 +1,8 @@
 """Ending the saver: any character key, mouse button or mouse movement ends it with status 0 and
-the cursor back; keys without a character and the start-up mouse report do not."""
+the cursor back; keys without a character and the start-up mouse report do not. On a large
+screen at the busiest settings a move still ends it at once, in the middle of a long tick."""
+
+import time
 
 from harness import NORMAL_END, WineTestCase
 
@@ -49,3 +52,31 @@ class SaverEndingTest(WineTestCase):
                 process, _ = self.start_saver()
                 self.session.xdotool("key", key)
                 self.assert_ends_normally(process, f"the key {key}")
+
+
+class LongTickEndingTest(WineTestCase):
+    """The busiest picture on a large screen: one tick takes far longer than the 50 ms between
+    ticks, yet the user must not wait for it."""
+
+    screen_width = 3840
+    screen_height = 2160
+
+    def test_a_one_pixel_move_ends_it_within_a_second(self):
+        process, _ = self.start_saver((10, 20))
+        # Well into the ticks, so that the move lands in the middle of one.
+        self.assertTrue(self.session.still_running_after(process, 1.0), "the saver ended early")
+        moved = time.monotonic()
+        self.session.xdotool("mousemove_relative", "--", 1, 0)
+        self.assertEqual(self.session.wait_exit(process, timeout=10), NORMAL_END)
+        waited = time.monotonic() - moved
+        self.assertLess(waited, 1.0, f"the saver took {waited:.2f} s to end")
+        self.assertTrue(self.session.cursor.is_visible(), "no cursor after the move")
+
+    def test_it_answers_the_window_system_in_the_middle_of_long_ticks(self):
+        process, _ = self.start_saver((10, 20))
+        # A window that answers no sent message for seconds is taken for hung.
+        replies = self.driver.run("saver-answers")
+        self.assertEqual(replies["answered"], "5")
+        self.assertLess(int(replies["slowest_ms"]), 500, replies)
+        self.assertIsNone(process.poll(), "the saver ended without input")
+        self.end_saver_with_mouse(process)

@@ -1,8 +1,9 @@
 """Shared machinery for the end-to-end tests: a private X display, Wine processes on it, real
 input through xdotool, screenshots, the dialog driver and throw-away program folders.
 
-Every test class gets its own Xvfb and ends its wineserver when done, because Wine's desktop
-process stays bound to the display it started on.
+Every test class gets its own Xvfb (of the class's screen size, optionally with a window
+manager) and ends its wineserver when done, because Wine's desktop process stays bound to the
+display it started on.
 """
 
 import contextlib
@@ -15,6 +16,7 @@ import tempfile
 import time
 import unittest
 
+# The screen size unless a test class asks for another.
 SCREEN_WIDTH = 1024
 SCREEN_HEIGHT = 768
 PROGRAM_NAME = "Zorblinth.scr"
@@ -197,9 +199,13 @@ class XClient:
 
     def opaque_pixels(self):
         """Pixels of the current cursor image that are not fully transparent."""
-        image = self._xfixes.XFixesGetCursorImage(self._display)
-        if not image:
-            raise RuntimeError("XFixesGetCursorImage failed")
+        # Right after the program whose cursor was shown ends, the server may have no current
+        # cursor for a moment (BadCursor); ask again.
+        deadline = time.monotonic() + 1
+        while not (image := self._xfixes.XFixesGetCursorImage(self._display)):
+            if time.monotonic() > deadline:
+                raise RuntimeError("XFixesGetCursorImage failed")
+            time.sleep(0.02)
         try:
             contents = image.contents
             total = contents.width * contents.height
@@ -254,9 +260,13 @@ class ProgramFolder:
 
 
 class WineSession:
-    """An Xvfb display with Wine processes on it; ends them all (and the wineserver) on stop."""
+    """An Xvfb display with Wine processes on it; ends them all (and the wineserver) on stop.
+    window_manager, when given, is a command run on the display before Wine starts."""
 
-    def __init__(self):
+    def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=None):
+        self.width = width
+        self.height = height
+        self.window_manager = window_manager
         self.wine_run = _required_path("ZORBLINTH_WINE_RUN")
         self.scr = _required_path("ZORBLINTH_SCR")
         self.driver = _required_path("ZORBLINTH_DRIVER")
@@ -273,6 +283,7 @@ class WineSession:
         )
         self._processes = []
         self._xvfb = None
+        self._window_manager = None
         self.display = None
         self.cursor = None
 
@@ -283,7 +294,7 @@ class WineSession:
         read_end, write_end = os.pipe()
         self._xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset"],
+             f"{self.width}x{self.height}x24", "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,),
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
@@ -303,8 +314,36 @@ class WineSession:
             LC_ALL="ja_JP.UTF-8",
         )
         self.cursor = XClient(self.display)
-        # Start Wine's desktop process now, so later starts are quick and timing-neutral.
-        self.run_wine(["cmd", "/c", "exit", "0"], timeout=60)
+        if self.window_manager:
+            self._start_window_manager()
+        # Start Wine's desktop process now, so later starts are quick and timing-neutral, and
+        # tell Wine whether a window manager is there to manage its windows. The prefix is
+        # shared, so every class sets this for itself.
+        self._let_wine_manage_windows(bool(self.window_manager))
+
+    def _let_wine_manage_windows(self, managed):
+        status, output = self.run_wine(
+            ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+             "/d", "Y" if managed else "N", "/f"], timeout=60)
+        if status != 0:
+            raise RuntimeError(f"could not set Wine's window management: {output}")
+
+    def _start_window_manager(self):
+        self._window_manager = subprocess.Popen(
+            self.window_manager, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+        )
+
+        def managing():
+            if self._window_manager.poll() is not None:
+                raise AssertionError(f"{self.window_manager[0]} ended at start")
+            # An EWMH window manager names its check window on the root once it manages.
+            result = subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                capture_output=True, check=False,
+            )
+            return b"window id" in result.stdout
+
+        poll(managing, 10, message=f"{self.window_manager[0]} to manage the display")
 
     def kill_processes(self):
         """Ends every Windows process this session started; the wineserver stays."""
@@ -322,10 +361,25 @@ class WineSession:
 
     def stop(self):
         self.kill_processes()
+        if self.window_manager and self.display:
+            # The prefix's own setting again, for programs run on displays without one.
+            try:
+                self._let_wine_manage_windows(False)
+            except (RuntimeError, subprocess.TimeoutExpired):
+                pass
+            self.kill_processes()
         self._end_wineserver()
         if self.cursor:
             self.cursor.close()
             self.cursor = None
+        if self._window_manager:
+            self._window_manager.terminate()
+            try:
+                self._window_manager.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self._window_manager.kill()
+                self._window_manager.wait()
+            self._window_manager = None
         if self._xvfb:
             self._xvfb.terminate()
             try:
@@ -424,7 +478,7 @@ class WineSession:
         found = []
         for window in self.visible_windows("."):
             try:
-                if self.window_geometry(window) == (0, 0, SCREEN_WIDTH, SCREEN_HEIGHT):
+                if self.window_geometry(window) == (0, 0, self.width, self.height):
                     found.append(window)
             except (AssertionError, KeyError, ValueError):
                 pass  # gone meanwhile
@@ -452,15 +506,14 @@ class WineSession:
             ["xwd", "-root", "-silent"], env=self.env, capture_output=True, check=True
         ).stdout
 
-    @staticmethod
-    def convert(xwd_data):
+    def convert(self, xwd_data):
         rgb = subprocess.run(
             ["convert", "xwd:-", "-depth", "8", "rgb:-"],
             input=xwd_data,
             capture_output=True,
             check=True,
         ).stdout
-        return Screenshot(rgb)
+        return Screenshot(rgb, self.width, self.height)
 
     def screenshot(self):
         return self.convert(self.raw_screenshot())
@@ -484,7 +537,8 @@ class WineSession:
         def painted():
             shot = self.screenshot()
             # The band colours are all bright; a painted pattern has no black at these points.
-            points = [(64, 10), (960, 10), (500, 300), (8, 760), (1016, 760)]
+            right, bottom = self.width - 8, self.height - 8
+            points = [(64, 10), (right - 56, 10), (500, 300), (8, bottom), (right, bottom)]
             return shot if all(shot.pixel(x, y) != (0, 0, 0) for x, y in points) else None
 
         first = poll(painted, 10, interval=0.1, message="the test pattern to be painted")
@@ -544,11 +598,16 @@ def _unescape(value):
 
 
 class WineTestCase(unittest.TestCase):
-    """One Xvfb and Wine session for the whole class."""
+    """One Xvfb and Wine session for the whole class; a class may set its own screen size and a
+    window manager command."""
+
+    screen_width = SCREEN_WIDTH
+    screen_height = SCREEN_HEIGHT
+    window_manager = None
 
     @classmethod
     def setUpClass(cls):
-        cls.session = WineSession()
+        cls.session = WineSession(cls.screen_width, cls.screen_height, cls.window_manager)
         try:
             cls.session.start()
         except BaseException:

@@ -1,9 +1,10 @@
-// The saver's drawing on real GDI, run under Wine: colours, pen widths, box outlines,
-// clipping, the snapshot copy, and that no pen outlives its stroke.
+// GDI's own pens, the reference the saver's drawing is measured against, and the saver's
+// off-screen surface, run under Wine: colours, pen widths, box outlines, clipping, that no pen
+// outlives its stroke, the snapshot copy and the pixels shared between GDI and our code.
 #include <windows.h>
 
-#include "dib_section_win32.hpp"
-#include "saver/gdi_canvas_win32.hpp"
+#include "gdi_canvas_win32.hpp"
+#include "saver/dib_section_win32.hpp"
 #include "saver/gdi_handles_win32.hpp"
 #include "saver/off_screen_surface_win32.hpp"
 
@@ -20,7 +21,7 @@ constexpr Colour white = 0x00FFFFFF;
 class Surface {
 public:
     Surface(int width, int height) : dc_(CreateCompatibleDC(nullptr)) {
-        bitmap_ = topDownDibSection(dc_.get(), width, height);
+        bitmap_ = topDownDibSection(dc_.get(), width, height).bitmap;
         selection_ = std::make_unique<Selection>(dc_.get(), bitmap_.get());
         PatBlt(dc_.get(), 0, 0, width, height, WHITENESS);
     }
@@ -176,6 +177,31 @@ TEST(OffScreenSurface, RepaintCopiesOnlyTheAskedAreaToTheSamePlace) {
     EXPECT_EQ(window.at(20, 14), white);
     EXPECT_EQ(window.at(9, 5), white);
     EXPECT_EQ(window.at(15, 4), white);
+}
+
+TEST(OffScreenSurface, PixelsAreTheBitmapTopRowFirstInTheDibOrder) {
+    Surface desktop(50, 40);
+    SetPixel(desktop.dc(), 30, 5, 0x00ABCDEF);
+    SetPixel(desktop.dc(), 2, 38, 0x00123456);
+    const OffScreenSurface surface(desktop.dc(), 50, 40);
+    ASSERT_TRUE(surface);
+    surface.copyFrom(desktop.dc());
+
+    // What GDI copied in is there to read, without any wait of our own. (GDI may leave the
+    // unused top byte set, as WHITENESS does.)
+    const PixelSurface pixels = surface.pixels();
+    ASSERT_EQ(pixels.width, 50);
+    ASSERT_EQ(pixels.height, 40);
+    EXPECT_EQ(colourFromPixel(pixels.at(30, 5), xrgbPixels), 0x00ABCDEFu);
+    EXPECT_EQ(colourFromPixel(pixels.at(2, 38), xrgbPixels), 0x00123456u);
+    EXPECT_EQ(colourFromPixel(pixels.at(0, 0), xrgbPixels), white);
+
+    // What we write there is what the next repaint shows.
+    pixels.at(7, 33) = pixelFromColour(0x000080FF, xrgbPixels);
+    Surface window(50, 40);
+    surface.paintTo(window.dc(), RECT{0, 0, 50, 40});
+    EXPECT_EQ(window.at(7, 33), 0x000080FFu);
+    EXPECT_EQ(window.at(30, 5), 0x00ABCDEFu);
 }
 
 } // namespace

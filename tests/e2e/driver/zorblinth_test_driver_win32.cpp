@@ -1,9 +1,9 @@
-// Reads and operates the settings dialog of a running Zorblinth from another process, for the
-// end-to-end tests. Prints UTF-8, one key=value a line; backslashes, CR and LF in values are
-// written as \\, \r and \n so every value stays on its line.
+// Reads and operates the settings dialog of a running Zorblinth from another process, and checks
+// that a running saver answers, for the end-to-end tests. Prints UTF-8, one key=value a line;
+// backslashes, CR and LF in values are written as \\, \r and \n so every value stays on its line.
 //
 // Exit statuses: 0 done, 2 bad command line, 3 no dialog within 10 s, 4 no message box within
-// 10 s, 5 the process could not be opened.
+// 10 s, 5 the process could not be opened, 6 no saver window within 10 s.
 
 #include <windows.h>
 
@@ -28,7 +28,14 @@ constexpr auto waitLimit = 10s;
 constexpr UINT replyTimeoutMs = 5000;
 constexpr int messageBoxTextId = 0xFFFF; // the static text of a standard message box
 
-enum Status : int { done = 0, usage = 2, noDialog = 3, noMessageBox = 4, noProcess = 5 };
+enum Status : int {
+    done = 0,
+    usage = 2,
+    noDialog = 3,
+    noMessageBox = 4,
+    noProcess = 5,
+    noSaver = 6
+};
 
 constexpr Control controls[] = {Control::lineWidthBar,    Control::lineWidthLabel,
                                 Control::lineAmountLabel, Control::lineAmountBar,
@@ -311,10 +318,36 @@ int guiObjects(std::wstring_view pidText) {
     return done;
 }
 
+// Sends the saver's window a message that does nothing, a few times over a second, as the window
+// system does: a saver busy drawing must still answer, and soon.
+int saverAnswers() {
+    const HWND saver = waitFor([] { return FindWindowW(L"ZorblinthSaver", nullptr); });
+    if (saver == nullptr)
+        return noSaver;
+    constexpr int sends = 5;
+    long long answered = 0;
+    long long slowest = 0;
+    for (int i = 0; i < sends; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(saver, WM_NULL, 0, 0, SMTO_NORMAL, replyTimeoutMs, &result) != 0)
+            ++answered;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        slowest = std::max<long long>(slowest, took.count());
+        std::this_thread::sleep_for(200ms);
+    }
+    print("answered", answered);
+    print("slowest_ms", slowest);
+    return done;
+}
+
 int run(int argc, wchar_t** argv) {
     const std::wstring_view command = argc > 1 ? argv[1] : L"";
     if (command == L"gdi-objects")
         return argc > 2 ? guiObjects(argv[2]) : usage;
+    if (command == L"saver-answers")
+        return saverAnswers();
     if (command != L"state" && command != L"scroll" && command != L"click" && command != L"close" &&
         command != L"key" && command != L"messagebox" && command != L"pid")
         return usage;
@@ -355,7 +388,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: zorblinth_test_driver state | pid | scroll <1|2> <lineleft|lineright|"
                    "pageleft|pageright|left|right|endscroll|thumbtrack N|thumbposition N> | "
                    "click <set|cancel> | close | key <escape|enter> | messagebox | "
-                   "gdi-objects PID\n",
+                   "gdi-objects PID | saver-answers\n",
                    stderr);
     return status;
 }

@@ -1,4 +1,4 @@
-#include "saver/gdi_canvas_win32.hpp"
+#include "gdi_canvas_win32.hpp"
 
 #include <array>
 

@@ -7,8 +7,9 @@
 
 namespace zorblinth::win32 {
 
-// Draws the tick's strokes into a GDI DC with a solid pen of one width. The DC's own pen is
-// put back when the canvas goes away.
+// Draws the tick's strokes into a GDI DC with a solid pen of one width: what GDI's own pens make
+// of them, the reference PixelCanvas is compared with. The DC's own pen is put back when the
+// canvas goes away.
 class GdiCanvas final : public Canvas {
 public:
     GdiCanvas(HDC dc, int width, int height, int penWidth);
