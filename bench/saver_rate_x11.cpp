@@ -45,7 +45,8 @@ struct Options {
     double sampleSeconds = 10.0;
     double warmUpSeconds = 1.0;
     double startTimeoutSeconds = 60.0;
-    double exitTimeoutSeconds = 15.0;
+    // A tick in progress is finished first: seconds at 4K with wide pens.
+    double exitTimeoutSeconds = 60.0;
     // The saver ticks twenty times a second: a sample every 5 ms still sees every picture, and
     // leaves the CPU to the saver and the X server. Sampling flat out (0) took so much of it on
     // two cores that the saver drew far fewer pictures.
@@ -62,7 +63,7 @@ struct Options {
                  "  --warm-up S        wait S seconds after the window is up before sampling (1)\n"
                  "  --start-timeout S  give up when no full-screen window is up after S (60)\n"
                  "  --exit-timeout S   give up when the process has not ended S after the "
-                 "move (15)\n"
+                 "move (60)\n"
                  "  --interval MS      at least MS milliseconds between samples (5; 0: as fast\n"
                  "                     as possible)\n",
                  message);
