@@ -1,7 +1,7 @@
 // A running saver as a user sees it on an X screen. Starts the command given after "--", waits
-// for its full-screen window, samples the root window as fast as it can with XShmGetImage for a
-// while and counts how often the picture changed between consecutive samples; then moves the
-// pointer by one pixel and times how long the process takes to end. Prints one line:
+// for its full-screen window, samples the root window with XShmGetImage for a while and counts
+// how often the picture changed between consecutive samples; then moves the pointer by one pixel
+// and times how long the process takes to end. Prints one line, for example:
 //
 //   screen=1920x1080 grab_ms=3.1 window_ms=850 seconds=10.00 samples=812 samples_per_s=81.2
 //   pictures=43 pictures_per_s=4.3 exit_ms=1210 status=0
