@@ -196,7 +196,13 @@ class XClient:
 
     def opaque_pixels(self):
         """Pixels of the current cursor image that are not fully transparent."""
+        # Just after the saver's window goes, the X server may for a moment have no current
+        # cursor to report; one follows within a few milliseconds.
         image = self._xfixes.XFixesGetCursorImage(self._display)
+        deadline = time.monotonic() + 1
+        while not image and time.monotonic() < deadline:
+            time.sleep(0.01)
+            image = self._xfixes.XFixesGetCursorImage(self._display)
         if not image:
             raise RuntimeError("XFixesGetCursorImage failed")
         try:
