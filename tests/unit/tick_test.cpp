@@ -53,6 +53,16 @@ TEST(Tick, AreaPerLineFallsTenfoldEveryFiveLevels) {
         EXPECT_GT(areaPerLine(level), areaPerLine(level + 1));
 }
 
+TEST(Tick, AreaPerLineIsRoundedToTheNearestAtEveryLevel) {
+    // 10^((10 - level) / 5) * 10000 worked out to 50 digits, then rounded by hand. Levels 3, 6,
+    // 7, 8, 9, 11, 13, 14 and 16 sit above a half, so rounding down would miss them.
+    const std::int32_t expected[] = {630957, 398107, 251189, 158489, 100000, 63096, 39811,
+                                     25119,  15849,  10000,  6310,   3981,   2512,  1585,
+                                     1000,   631,    398,    251,    158,    100};
+    for (std::uint8_t level = 1; level <= 20; ++level)
+        EXPECT_EQ(areaPerLine(level), expected[level - 1]) << "level " << int(level);
+}
+
 TEST(Tick, LinesPerTickOnA1024By768Screen) {
     const std::pair<std::uint8_t, int> expected[] = {
         {1, 2}, {5, 8}, {10, 79}, {15, 787}, {20, 7865}};
