@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <fcntl.h>
@@ -79,30 +80,55 @@ SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile,
     }
 }
 
-bool isUserInput(const XEvent& event) {
-    return event.type == KeyPress || event.type == ButtonPress || event.type == MotionNotify;
+// A key that types a character: letters, digits, punctuation, space, Enter, Escape, Backspace,
+// control combinations. Shift, Ctrl, Alt, arrows and function keys type nothing.
+bool typesACharacter(XKeyEvent key) {
+    char text[8];
+    KeySym symbol = NoSymbol;
+    return XLookupString(&key, text, sizeof text, &symbol, nullptr) > 0;
 }
 
-// Whether a key press, a button or a move waits in the queue, without taking anything out.
-bool inputWaits(Display* display) {
-    if (XEventsQueued(display, QueuedAfterReading) == 0)
+// The standalone saver's input as far as ending it is concerned; none for anything else.
+std::optional<InputEvent> saverInput(const XEvent& event) {
+    switch (event.type) {
+    case KeyPress:
+        if (typesACharacter(event.xkey))
+            return InputEvent{InputKind::character, {}};
+        return std::nullopt;
+    case ButtonPress:
+        return InputEvent{InputKind::mouseButton, {}};
+    case MotionNotify:
+        return InputEvent{InputKind::mouseMove, {event.xmotion.x_root, event.xmotion.y_root}};
+    default:
+        return std::nullopt;
+    }
+}
+
+// Whether input that ends the saver waits in the queue, without taking anything out: a held
+// Shift or a move back to the start must not cut ticks short.
+bool endingInputWaits(const SaverState& state) {
+    if (XEventsQueued(state.display, QueuedAfterReading) == 0)
         return false;
-    bool found = false;
-    XEvent event;
-    const auto look = [](Display*, XEvent* queued, XPointer found) -> Bool {
-        if (isUserInput(*queued))
-            *reinterpret_cast<bool*>(found) = true;
+    struct Search {
+        Point startCursor;
+        bool found = false;
+    } search{state.startCursor};
+    const auto look = [](Display*, XEvent* queued, XPointer searching) -> Bool {
+        auto& search = *reinterpret_cast<Search*>(searching);
+        const auto input = saverInput(*queued);
+        search.found = search.found || (input && endsSaver(*input, search.startCursor));
         return False; // take nothing
     };
-    XCheckIfEvent(display, &event, look, reinterpret_cast<XPointer>(&found));
-    return found;
+    XEvent event;
+    XCheckIfEvent(state.display, &event, look, reinterpret_cast<XPointer>(&search));
+    return search.found;
 }
 
 void drawOneTick(SaverState& state) {
     PixelCanvas canvas(state.frame->surface(), state.settings.lineWidth);
     drawTick(canvas, state.random, state.settings.lineAmount, [&state] {
         // A long tick stops for the user's return (standalone) or the host's signal.
-        return terminationRequested != 0 || (!state.hosted && inputWaits(state.display));
+        return terminationRequested != 0 || (!state.hosted && endingInputWaits(state));
     });
     state.frame->showAll(state.window, state.gc->get());
 }
@@ -110,14 +136,6 @@ void drawOneTick(SaverState& state) {
 void paint(const SaverState& state, const XExposeEvent& exposed) {
     state.frame->show(state.window, state.gc->get(), exposed.x, exposed.y, exposed.width,
                       exposed.height);
-}
-
-// A key that types a character: letters, digits, punctuation, space, Enter, Escape, Backspace,
-// control combinations. Shift, Ctrl, Alt, arrows and function keys type nothing.
-bool typesACharacter(XKeyEvent& key) {
-    char text[8];
-    KeySym symbol = NoSymbol;
-    return XLookupString(&key, text, sizeof text, &symbol, nullptr) > 0;
 }
 
 void endOn(SaverState& state, const InputEvent& event) {
@@ -153,17 +171,11 @@ void handle(SaverState& state, XEvent& event) {
     case Expose: // repaint from the picture: nothing drawn is ever lost
         paint(state, event.xexpose);
         break;
-    case KeyPress: // only a key that types a character ends the saver
-        if (!state.hosted && typesACharacter(event.xkey))
-            endOn(state, {InputKind::character, {}});
-        break;
-    case ButtonPress: // any button
-        if (!state.hosted)
-            endOn(state, {InputKind::mouseButton, {}});
-        break;
-    case MotionNotify: // any move away from where the pointer was at start
-        if (!state.hosted)
-            endOn(state, {InputKind::mouseMove, {event.xmotion.x_root, event.xmotion.y_root}});
+    case KeyPress:     // a key that types a character,
+    case ButtonPress:  // any button,
+    case MotionNotify: // or a move away from where the pointer was at start
+        if (const auto input = saverInput(event); input && !state.hosted)
+            endOn(state, *input);
         break;
     case ConfigureNotify: // a host's window follows its host's size
         if (state.hosted && event.xconfigure.window == state.window)
