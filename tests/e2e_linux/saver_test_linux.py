@@ -35,16 +35,20 @@ class SaverOverPattern(XTestCase):
 
     def setUp(self):
         self.addCleanup(self.session.kill_processes)
+        self.session.write_settings((1, 1))
         self.session.move_mouse(*START)
 
     def start_saver(self, settings=(1, 1)):
         """Starts the saver once the screen shows the pattern alone (a saver that just ended
         leaves its lines until the pattern repaints); returns it and its first picture."""
-        poll(lambda: self.session.screenshot().rgb == self.pattern.rgb, 5,
-             message="the pattern alone on the screen")
+        self.wait_for_pattern_alone()
         self.session.write_settings(settings)
         process = self.session.start_program("--saver")
         return process, self.wait_for_drawing(process)
+
+    def wait_for_pattern_alone(self):
+        poll(lambda: self.session.screenshot().rgb == self.pattern.rgb, 5,
+             message="the pattern alone on the screen")
 
     def wait_for_drawing(self, process):
         """The first screenshot that differs from the pattern. The saver's window shows the
@@ -180,6 +184,17 @@ class StandaloneSaverTest(SaverOverPattern):
         self.assertIn("keyboard", saver.stderr.read().decode())
         self.assertTrue(self.session.cursor.is_visible())
         self.assertEqual(self.session.visible_windows("^Form1$"), [])
+
+    def test_a_keyboard_let_go_of_within_a_second_is_waited_for(self):
+        self.wait_for_pattern_alone()
+        holder = ScreenSaverHost(self.session, "--size", "1x1", "--no-screenshot",
+                                 "--grab-keyboard")
+        process = self.session.start_program("--saver")
+        time.sleep(0.4)
+        holder.process.stdin.close()  # the holder ends and the keyboard is free
+        self.wait_for_drawing(process)
+        self.session.xdotool("key", "a")
+        self.assert_ends_normally(process, "the letter a")
 
 
     def test_no_display_means_status_3(self):
