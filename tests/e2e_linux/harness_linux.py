@@ -1,92 +1,169 @@
-"""Shared machinery for the Linux end-to-end tests: the real zorblinth on a private Xvfb display,
-with its own settings and runtime folders, driven with real input from xdotool and looked at
-through screenshots (xwd + ImageMagick).
+"""Shared machinery for the Linux end-to-end tests: a private Xvfb display of a given size,
+optionally with a window manager, the programs under test on it with their own settings and
+runtime folders, real input through xdotool, and screenshots.
 
-Each test class gets its own display; each test its own folders, so a user's settings and
-running copy are never touched.
+Screenshot, poll, stroke_width and XClient (the cursor image through XFixes) come from the
+Windows end-to-end harness.
 """
 
+import functools
 import os
 import pathlib
+import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-SCREEN_WIDTH = 1024
-SCREEN_HEIGHT = 768
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "e2e"))
+from harness import Screenshot, XClient, poll, stroke_width  # noqa: E402,F401
+
+SETTINGS_FOLDER = "zorblinth"
 SETTINGS_NAME = "Qelvanor.txt"
+
+TICK_SECONDS = 0.05
+
 DIALOG_TITLE = "Zorblinth - 設定"
 
 NORMAL_END = 0
-SETTINGS_NOT_SAVED = 1
 ALREADY_RUNNING = 2
 WINDOW_SYSTEM_FAILED = 3
 
 
-def poll(condition, timeout, interval=0.05, message="condition"):
-    """Returns condition()'s first truthy value, or fails after timeout seconds."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout} s waiting for {message}")
-        time.sleep(interval)
+def required_path(variable):
+    value = os.environ.get(variable)
+    if not value:
+        raise unittest.SkipTest(f"{variable} is not set; run the end-to-end tests through ctest")
+    path = pathlib.Path(value)
+    if not path.exists():
+        raise AssertionError(f"{path} has not been built")
+    return path
 
 
-class Screenshot:
-    """An RGB picture of the whole X screen."""
+@functools.lru_cache(maxsize=4)
+def screen_pattern(width, height):
+    """What pattern_window_x11 shows on a screen of this size, as RGB bytes."""
+    bands = ((230, 60, 60), (240, 160, 40), (235, 230, 70), (90, 200, 90),
+             (60, 200, 210), (70, 100, 230), (170, 90, 220), (200, 200, 200))
+    out = bytearray()
+    for y in range(height):
+        section = y * 4 // height
+        for x in range(width):
+            if section == 0:
+                colour = bands[x * 8 // width]
+            elif section == 1:
+                red = x * 255 // (width - 1)
+                colour = (red, (y * 5) & 255, 255 - red // 2)
+            elif section == 2:
+                if x % 10 == 0:
+                    colour = (255, 0, 0)
+                else:
+                    colour = (250, 250, 250) if (x + y) % 2 else (20, 20, 60)
+            elif x % 32 == y % 32:
+                colour = (255, 255, 0)
+            else:
+                colour = (70, 100, 230) if (x // 16 + y // 16) % 2 else (200, 200, 200)
+            out += bytes(colour)
+    return bytes(out)
 
-    def __init__(self, rgb, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
-        assert len(rgb) == width * height * 3, "screenshot has an unexpected size"
-        self.rgb = rgb
+
+@functools.lru_cache(maxsize=8)
+def host_pattern(width, height):
+    """The picture screensaver_host_x11 leaves in _SCREENSAVER_SCREENSHOT, as RGB bytes."""
+    out = bytearray()
+    for y in range(height):
+        green = y * 255 // (height - 1)
+        for x in range(width):
+            out += bytes((x * 255 // (width - 1), green, 230 if (x ^ y) & 4 else 30))
+    return bytes(out)
+
+
+def most_pixels_drawn(width, height, seconds):
+    """The most pixels the saver at level 1 with a one-pixel pen can change on a width x height
+    picture in this many seconds: a tick every 50 ms at most, each with width * height // 630957
+    + 1 lines (none covers more pixels than the longer side) and one box outline."""
+    ticks = int(seconds / TICK_SECONDS) + 1
+    lines = width * height // 630957 + 1
+    return ticks * (lines * max(width, height) + 2 * (width + height))
+
+
+def crop(shot, left, top, width, height):
+    """The part of a screenshot inside a rectangle, as a Screenshot of its own."""
+    return Screenshot(b"".join(shot.crop_rows(left, top, width, height)), width, height)
+
+
+def count_colour(shot, rgb):
+    """How many pixels of the screenshot have exactly this colour."""
+    colour = bytes(rgb)
+    data = shot.rgb
+    return sum(1 for o in range(0, len(data), 3) if data[o : o + 3] == colour)
+
+
+def glyphs_in(shot, left, top, width, height, dark_below=110):
+    """Bitmaps of the groups of dark (ink) columns of a rectangle, separated by blank columns,
+    left to right. Missing glyphs are drawn as identical boxes; real ones differ."""
+    rows = [[max(row[x * 3 : x * 3 + 3]) < dark_below for x in range(left, left + width)]
+            for row in (shot.row(y) for y in range(top, top + height))]
+    columns = [any(row[x] for row in rows) for x in range(width)]
+    glyphs, start = [], None
+    for x in range(width + 1):
+        if x < width and columns[x]:
+            start = x if start is None else start
+        elif start is not None:
+            glyphs.append(tuple(tuple(row[start:x]) for row in rows))
+            start = None
+    return glyphs
+
+
+def shared_memory_attachments(pid):
+    """For each System V shared memory segment the process created and that still exists, how
+    many processes have it attached."""
+    with open("/proc/sysvipc/shm", encoding="ascii") as table:
+        header = table.readline().split()
+        rows = [dict(zip(header, line.split())) for line in table]
+    return [int(row["nattch"]) for row in rows if int(row["cpid"]) == pid]
+
+
+class XSession:
+    """A private Xvfb of the given size, optionally with openbox as window manager and reached
+    over TCP, with a temporary XDG_CONFIG_HOME and XDG_RUNTIME_DIR for the programs started on
+    it. stop() ends every process it started."""
+
+    def __init__(self, width, height, window_manager=False, tcp=False, white_root=False):
         self.width = width
         self.height = height
-
-    def inked(self, left, top, width, height, dark_below=110):
-        """Rows of booleans, True where a pixel of the rectangle is dark (text)."""
-        rows = []
-        for y in range(max(top, 0), min(top + height, self.height)):
-            start = y * self.width * 3
-            rows.append([
-                max(self.rgb[start + x * 3 : start + x * 3 + 3]) < dark_below
-                for x in range(max(left, 0), min(left + width, self.width))
-            ])
-        return rows
-
-    def ink_in(self, left, top, width, height, dark_below=110):
-        """Number of dark pixels inside a rectangle of the screen."""
-        return sum(map(sum, self.inked(left, top, width, height, dark_below)))
-
-    def glyphs_in(self, left, top, width, height, dark_below=110):
-        """Bitmaps of the groups of ink columns separated by blank columns, left to right.
-        Missing glyphs are drawn as identical boxes; real ones differ from each other."""
-        rows = self.inked(left, top, width, height, dark_below)
-        columns = [any(row[x] for row in rows) for x in range(len(rows[0]))]
-        glyphs, start = [], None
-        for x in range(len(columns) + 1):
-            if x < len(columns) and columns[x]:
-                start = x if start is None else start
-            elif start is not None:
-                glyphs.append(tuple(tuple(row[start:x]) for row in rows))
-                start = None
-        return glyphs
-
-
-class XDisplay:
-    """A private Xvfb display (no window manager), with xdotool and screenshots on it."""
-
-    def __init__(self):
+        self.window_manager = window_manager
+        self.tcp = tcp
+        self.white_root = white_root
+        self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
+        self.screenshots = pathlib.Path(
+            os.environ.get("ZORBLINTH_SCREENSHOTS", tempfile.gettempdir())
+        )
+        self._processes = []
+        self._lasting = []  # openbox and the pattern: for the whole session
         self._xvfb = None
-        self.name = None
+        self._folders = None
+        self.display = None
+        self.cursor = None
+
+    # --- lifecycle -------------------------------------------------------------------------
 
     def start(self):
+        self._folders = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-linux-")
+        config = pathlib.Path(self._folders.name) / "config"
+        runtime = pathlib.Path(self._folders.name) / "runtime"
+        config.mkdir()
+        runtime.mkdir(mode=0o700)
+        self.settings_file = config / SETTINGS_FOLDER / SETTINGS_NAME
+        self.settings_file.parent.mkdir()
+
         read_end, write_end = os.pipe()
+        listen = ["-listen", "tcp"] if self.tcp else ["-nolisten", "tcp"]
         self._xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset"],
+             f"{self.width}x{self.height}x24", *listen, "-noreset",
+             *(["-wr"] if self.white_root else [])],
             pass_fds=(write_end,),
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
@@ -95,11 +172,48 @@ class XDisplay:
         with os.fdopen(read_end) as chosen:
             number = chosen.readline().strip()
         if not number:
-            self.stop()
             raise RuntimeError("Xvfb did not start")
-        self.name = f":{number}"
+        # "localhost:N" makes Xlib connect through TCP rather than the local socket.
+        self.display = f"localhost:{number}" if self.tcp else f":{number}"
+        # The user's environment, less what would send the programs elsewhere, in Japanese.
+        self.env = {key: value for key, value in os.environ.items()
+                    if key not in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                   "LANGUAGE")}
+        self.env.update(DISPLAY=self.display, XDG_CONFIG_HOME=str(config),
+                        XDG_RUNTIME_DIR=str(runtime), LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
+        self.cursor = XClient(self.display)
+        if self.window_manager:
+            self.start_process(["openbox", "--sm-disable"], lasting=True)
+            poll(self._window_manager_ready, 10, message="openbox to manage the screen")
+
+    def _window_manager_ready(self):
+        result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                capture_output=True, check=False)
+        return b"window id" in result.stdout
+
+    def kill_processes(self):
+        """Ends every process started for one test; openbox and the pattern stay."""
+        self._end(self._processes)
+        self._processes = []
+
+    @staticmethod
+    def _end(processes):
+        for process in processes:
+            if process.poll() is None:
+                process.kill()
+        for process in processes:
+            process.wait(timeout=5)
+            for stream in (process.stdin, process.stdout, process.stderr):
+                if stream:
+                    stream.close()
 
     def stop(self):
+        self.kill_processes()
+        self._end(self._lasting)
+        self._lasting = []
+        if self.cursor:
+            self.cursor.close()
+            self.cursor = None
         if self._xvfb:
             self._xvfb.terminate()
             try:
@@ -108,20 +222,89 @@ class XDisplay:
                 self._xvfb.kill()
                 self._xvfb.wait()
             self._xvfb = None
+        if self._folders:
+            self._folders.cleanup()
+            self._folders = None
 
-    def _run(self, command, **options):
-        return subprocess.run(command, env=dict(os.environ, DISPLAY=self.name),
-                              capture_output=True, **options)
+    # --- processes -------------------------------------------------------------------------
+
+    def start_process(self, arguments, extra_env=None, stdin=None, stdout=None, lasting=False):
+        """extra_env adds to the session's environment; a value of None removes the variable."""
+        env = {**self.env, **(extra_env or {})}
+        process = subprocess.Popen(
+            [str(argument) for argument in arguments],
+            env={key: value for key, value in env.items() if value is not None},
+            stdin=stdin,
+            stdout=subprocess.DEVNULL if lasting else stdout,
+            stderr=subprocess.DEVNULL if lasting else subprocess.PIPE,
+        )
+        (self._lasting if lasting else self._processes).append(process)
+        return process
+
+    def start_program(self, *arguments, extra_env=None):
+        """Starts zorblinth; its stderr is kept for the test to read, and started_at says when
+        it was started (time.monotonic())."""
+        started_at = time.monotonic()
+        process = self.start_process([self.program, *arguments], extra_env)
+        process.started_at = started_at
+        return process
+
+    def write_settings(self, data):
+        self.settings_file.write_bytes(bytes(data))
+
+    def read_settings(self):
+        return self.settings_file.read_bytes()
+
+    @staticmethod
+    def wait_exit(process, timeout=10):
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"program still running after {timeout} s") from None
+
+    @staticmethod
+    def still_running_after(process, seconds):
+        try:
+            process.wait(timeout=seconds)
+            return False
+        except subprocess.TimeoutExpired:
+            return True
+
+    @staticmethod
+    def stop_with_signal(process, timeout):
+        """Sends SIGTERM; returns the exit status and how long the process took to end."""
+        sent = time.monotonic()
+        process.send_signal(signal.SIGTERM)
+        status = XSession.wait_exit(process, timeout)
+        return status, time.monotonic() - sent
+
+    # --- input, windows, screenshots -------------------------------------------------------
 
     def xdotool(self, *arguments):
-        result = self._run(["xdotool", *map(str, arguments)])
+        result = subprocess.run(["xdotool", *map(str, arguments)], env=self.env,
+                                capture_output=True, check=False)
         if result.returncode != 0:
             raise AssertionError(f"xdotool {' '.join(map(str, arguments))} failed")
-        return result.stdout.decode("utf-8", errors="replace")
+        return result.stdout.decode()
+
+    def mouse_position(self):
+        output = self.xdotool("getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in output.split() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+    def move_mouse(self, x, y):
+        self.xdotool("mousemove", x, y)
+        poll(lambda: self.mouse_position() == (x, y), 5, message=f"the pointer at {x}, {y}")
+
+    def click(self, x, y, button=1):
+        """A real click at a point of the screen."""
+        self.move_mouse(x, y)
+        self.xdotool("click", button)
 
     def visible_windows(self, name):
         """X ids of mapped windows whose title matches the regular expression name."""
-        result = self._run(["xdotool", "search", "--onlyvisible", "--name", name])
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                                env=self.env, capture_output=True, check=False)
         return [int(line) for line in result.stdout.split()]
 
     def wait_for_window(self, name, process, timeout=15):
@@ -139,26 +322,15 @@ class XDisplay:
         values = dict(line.split("=", 1) for line in output.split() if "=" in line)
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
-    def click(self, x, y, button=1):
-        """A real click at a point of the screen."""
-        self.xdotool("mousemove", x, y)
-        poll(lambda: self.mouse_position() == (x, y), 5, message=f"the pointer at {x}, {y}")
-        self.xdotool("click", button)
-
-    def mouse_position(self):
-        output = self.xdotool("getmouselocation", "--shell")
-        values = dict(line.split("=", 1) for line in output.split() if "=" in line)
-        return int(values["X"]), int(values["Y"])
-
     def raw_screenshot(self):
         """The screen as xwd data: quick to take, converted later."""
-        return self._run(["xwd", "-root", "-silent"], check=True).stdout
+        return subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+                              check=True).stdout
 
-    @staticmethod
-    def convert(xwd_data):
+    def convert(self, xwd_data):
         rgb = subprocess.run(["convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd_data,
                              capture_output=True, check=True).stdout
-        return Screenshot(rgb)
+        return Screenshot(rgb, self.width, self.height)
 
     def screenshot(self):
         return self.convert(self.raw_screenshot())
@@ -175,105 +347,71 @@ class XDisplay:
 
         return poll(settled, timeout, interval=0.1, message="the screen to settle")
 
-    @staticmethod
-    def save_png(xwd_data, path, area=None):
+    def timed_screenshot(self):
+        """A screenshot and the time (time.monotonic()) by which it had been taken."""
+        raw = self.raw_screenshot()
+        return self.convert(raw), time.monotonic()
+
+    def save_png(self, xwd_data, name, area=None):
         """Saves a screenshot, or the area left, top, width, height of it, as a PNG."""
-        path = pathlib.Path(path)
-        path.parent.mkdir(parents=True, exist_ok=True)
-        crop = ["-crop", "{2}x{3}+{0}+{1}".format(*area), "+repage"] if area else []
-        subprocess.run(["convert", "xwd:-", *crop, str(path)], input=xwd_data, check=True)
+        self.screenshots.mkdir(parents=True, exist_ok=True)
+        crop_area = ["-crop", "{2}x{3}+{0}+{1}".format(*area), "+repage"] if area else []
+        subprocess.run(["convert", "xwd:-", *crop_area, str(self.screenshots / name)],
+                       input=xwd_data, check=True)
+        return self.screenshots / name
+
+    def show_pattern(self):
+        """Shows pattern_window_x11 full screen; returns its screenshot once the screen shows
+        exactly the pattern it draws."""
+        self.start_process([required_path("ZORBLINTH_PATTERN_X11")], lasting=True)
+        expected = screen_pattern(self.width, self.height)
+
+        def shown():
+            shot = self.screenshot()
+            return shot if shot.rgb == expected else None
+
+        return poll(shown, 10, interval=0.1, message="the test pattern, exactly")
 
 
-class UserFolders:
-    """A throw-away XDG_CONFIG_HOME (holding zorblinth/Qelvanor.txt when written) and
-    XDG_RUNTIME_DIR (where the one-copy lock lives)."""
+class ScreenSaverHost:
+    """screensaver_host_x11 on a session: a host's window with a picture of a known pattern.
+    It lives until its stdin closes, so it is given a pipe."""
 
-    def __init__(self):
-        self._temp = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-")
-        root = pathlib.Path(self._temp.name)
-        self.config_home = root / "config"
-        self.runtime = root / "runtime"
-        self.config_home.mkdir()
-        self.runtime.mkdir(mode=0o700)
-        self.settings = self.config_home / "zorblinth" / SETTINGS_NAME
+    def __init__(self, session, *options):
+        self.process = session.start_process([required_path("ZORBLINTH_HOST_X11"), *options],
+                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        line = self.process.stdout.readline().decode().strip()
+        if not line:
+            raise AssertionError(f"the test host did not start: "
+                                 f"{self.process.stderr.read().decode()}")
+        self.window = int(line)
 
-    def write_settings(self, data):
-        self.settings.parent.mkdir(exist_ok=True)
-        self.settings.write_bytes(bytes(data))
-
-    def read_settings(self):
-        return self.settings.read_bytes()
-
-    def cleanup(self):
-        self._temp.cleanup()
+    def resize(self, width, height):
+        """Resizes the window; returns once the server has done it."""
+        self.process.stdin.write(f"resize {width}x{height}\n".encode())
+        self.process.stdin.flush()
+        if self.process.stdout.readline().strip() != b"done":
+            raise AssertionError("the test host did not resize its window")
 
 
-def program_path():
-    value = os.environ.get("ZORBLINTH_PROGRAM")
-    if not value:
-        raise unittest.SkipTest("ZORBLINTH_PROGRAM is not set; run these tests through ctest")
-    path = pathlib.Path(value)
-    if not path.exists():
-        raise AssertionError(f"{path} has not been built")
-    return path
+class XTestCase(unittest.TestCase):
+    """One XSession for the whole class; subclasses set the session's options."""
 
-
-def screenshots_folder():
-    return pathlib.Path(os.environ.get("ZORBLINTH_SCREENSHOTS", tempfile.gettempdir()))
-
-
-class LinuxTestCase(unittest.TestCase):
-    """One Xvfb for the whole class; fresh user folders, and every started program ended,
-    for each test."""
+    SCREEN = (800, 600)
+    WINDOW_MANAGER = False
+    TCP = False
+    WHITE_ROOT = False
 
     @classmethod
     def setUpClass(cls):
-        cls.program = program_path()
-        cls.display = XDisplay()
-        cls.display.start()
+        cls.session = XSession(*cls.SCREEN, window_manager=cls.WINDOW_MANAGER, tcp=cls.TCP,
+                               white_root=cls.WHITE_ROOT)
+        try:
+            cls.session.start()
+        except BaseException:
+            cls.session.stop()
+            raise
 
     @classmethod
     def tearDownClass(cls):
-        cls.display.stop()
-
-    def setUp(self):
-        self.folders = UserFolders()
-        self.addCleanup(self.folders.cleanup)
-        self._processes = []
-        self.addCleanup(self._end_processes)
-
-    def program_environment(self, display=True):
-        """The user's environment, in Japanese, with this test's folders and display (or none)."""
-        env = {key: value for key, value in os.environ.items()
-               if key not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE",
-                              "XSCREENSAVER_WINDOW")}
-        env.update(LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8",
-                   XDG_CONFIG_HOME=str(self.folders.config_home),
-                   XDG_RUNTIME_DIR=str(self.folders.runtime))
-        if display:
-            env.update(DISPLAY=self.display.name, QT_QPA_PLATFORM="xcb")
-        return env
-
-    def start_program(self, *arguments, display=True):
-        process = subprocess.Popen(
-            [str(self.program), *map(str, arguments)],
-            env=self.program_environment(display),
-            stdout=subprocess.DEVNULL,
-            # ZORBLINTH_E2E_STDERR=1 shows what the program prints, for debugging a test.
-            stderr=None if os.environ.get("ZORBLINTH_E2E_STDERR") else subprocess.DEVNULL,
-        )
-        self._processes.append(process)
-        return process
-
-    @staticmethod
-    def wait_exit(process, timeout=15):
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"program still running after {timeout} s") from None
-
-    def _end_processes(self):
-        for process in self._processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
+        cls.session.stop()
