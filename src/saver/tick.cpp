@@ -1,5 +1,6 @@
 #include "saver/tick.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zorblinth {
@@ -33,21 +34,51 @@ Point randomPoint(int width, int height, RandomSource& random) {
 }
 } // namespace
 
+namespace {
+// Decides when a tick asks whether input waits: about once every inputCheckInterval. The clock
+// itself is read only every few lines, as many as take some tenths of the interval: a line
+// takes from under a microsecond to tens of them, and a clock reading from nanoseconds to a
+// microsecond or two (under Wine).
+class InputCheckSchedule {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    bool due(std::int32_t line) {
+        if (line < nextReading_)
+            return false;
+        const auto now = Clock::now();
+        const auto sinceLast = now - lastReading_;
+        if (sinceLast < inputCheckInterval / 8)
+            linesBetweenReadings_ = std::min(linesBetweenReadings_ * 2, 4096);
+        else if (sinceLast > inputCheckInterval / 2)
+            linesBetweenReadings_ = std::max(linesBetweenReadings_ / 2, 1);
+        lastReading_ = now;
+        nextReading_ = line + linesBetweenReadings_;
+        return now >= nextCheck_;
+    }
+
+    // After asking: the next question comes an interval from now.
+    void asked() { nextCheck_ = Clock::now() + inputCheckInterval; }
+
+private:
+    Clock::time_point lastReading_ = Clock::now();
+    Clock::time_point nextCheck_ = lastReading_ + inputCheckInterval;
+    std::int32_t linesBetweenReadings_ = 1;
+    std::int32_t nextReading_ = 0;
+};
+} // namespace
+
 bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
               const InputWaiting& inputWaiting) {
-    using Clock = std::chrono::steady_clock;
-    // The clock is read every few lines only: a line takes a microsecond or so.
-    constexpr std::int32_t linesPerClockReading = 8;
-    auto nextCheck = Clock::now() + inputCheckInterval;
-
+    InputCheckSchedule schedule;
     const int width = canvas.width();
     const int height = canvas.height();
     const std::int32_t lines = linesPerTick(width, height, lineAmount);
     for (std::int32_t i = 0; i < lines; ++i) {
-        if (inputWaiting && i % linesPerClockReading == 0 && Clock::now() >= nextCheck) {
+        if (inputWaiting && schedule.due(i)) {
             if (inputWaiting())
                 return false;
-            nextCheck = Clock::now() + inputCheckInterval;
+            schedule.asked();
         }
         const Point from = randomPoint(width, height, random);
         const Point to = randomPoint(width, height, random);
