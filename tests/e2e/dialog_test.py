@@ -4,7 +4,7 @@ saving, cancelling, the keyboard, a file that cannot be written, and the Japanes
 import time
 
 from harness import (DIALOG_TITLE, LINE_WIDTH_PREFIX, NORMAL_END, SETTINGS_NOT_SAVED,
-                     WineTestCase, poll, stroke_width)
+                     WineTestCase, ink_clusters, poll, stroke_width)
 
 # Where each caption sits inside the dialog, in pixels at 96 dpi: left, top, width, height.
 CAPTION_LAYOUT = {
@@ -119,7 +119,7 @@ class SettingsDialogTest(WineTestCase):
         # Missing glyphs come out as identical boxes; real ones differ from each other.
         x, y, w, h = self.driver.screen_rect(state, "label2")
         rows = shot.crop_rows(x, y, w, h)
-        glyphs = _ink_clusters(rows)
+        glyphs = ink_clusters(rows)
         self.assertGreaterEqual(len(glyphs), 3, "線の多さ does not show as separate characters")
         self.assertGreater(len(set(glyphs)), 1, "線の多さ shows as identical boxes")
         self.close_with_cancel(process)
@@ -245,18 +245,3 @@ class SettingsDialogDpiTest(WineTestCase):
                     [self.session.dialog_dpi_tests], timeout=60,
                     extra_env={"ZORBLINTH_EXPECTED_DPI": str(dpi)})
                 self.assertEqual(status, 0, output)
-
-
-def _ink_clusters(rows, dark_below=110):
-    """Bitmaps of the groups of ink columns separated by blank columns, left to right."""
-    width = len(rows[0]) // 3
-    inked = [[max(row[x * 3 : x * 3 + 3]) < dark_below for x in range(width)] for row in rows]
-    columns = [any(line[x] for line in inked) for x in range(width)]
-    clusters, start = [], None
-    for x in range(width + 1):
-        if x < width and columns[x]:
-            start = x if start is None else start
-        elif start is not None:
-            clusters.append(tuple(tuple(line[start:x]) for line in inked))
-            start = None
-    return clusters

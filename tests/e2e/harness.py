@@ -112,6 +112,39 @@ class Screenshot:
         ]
 
 
+def wait_exit(process, timeout):
+    """The process's exit status, or a failure when it is still running after timeout seconds."""
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise AssertionError(f"program still running after {timeout} s") from None
+
+
+def still_running_after(process, seconds):
+    try:
+        process.wait(timeout=seconds)
+        return False
+    except subprocess.TimeoutExpired:
+        return True
+
+
+def ink_clusters(rows, dark_below=110):
+    """Bitmaps of the groups of ink columns separated by blank columns, left to right, in rows
+    of RGB bytes (a screenshot's crop_rows). Missing glyphs come out as identical boxes; real
+    ones differ from each other."""
+    width = len(rows[0]) // 3
+    inked = [[max(row[x * 3 : x * 3 + 3]) < dark_below for x in range(width)] for row in rows]
+    columns = [any(line[x] for line in inked) for x in range(width)]
+    clusters, start = [], None
+    for x in range(width + 1):
+        if x < width and columns[x]:
+            start = x if start is None else start
+        elif start is not None:
+            clusters.append(tuple(tuple(line[start:x]) for line in inked))
+            start = None
+    return clusters
+
+
 def stroke_width(mask):
     """Median stroke width of the drawn pixels in mask.
 
@@ -415,20 +448,8 @@ class WineSession:
     def start_program(self, folder, *arguments):
         return self.start_wine([folder.program, *arguments])
 
-    @staticmethod
-    def wait_exit(process, timeout=15):
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"program still running after {timeout} s") from None
-
-    @staticmethod
-    def still_running_after(process, seconds):
-        try:
-            process.wait(timeout=seconds)
-            return False
-        except subprocess.TimeoutExpired:
-            return True
+    wait_exit = staticmethod(lambda process, timeout=15: wait_exit(process, timeout))
+    still_running_after = staticmethod(still_running_after)
 
     # --- the screen's resolution ----------------------------------------------------------
 

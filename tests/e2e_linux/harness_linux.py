@@ -17,7 +17,8 @@ import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "e2e"))
-from harness import Screenshot, XClient, poll, stroke_width  # noqa: E402,F401
+from harness import (Screenshot, XClient, ink_clusters, poll, still_running_after,  # noqa: E402,F401
+                     stroke_width, wait_exit)
 
 SETTINGS_FOLDER = "zorblinth"
 SETTINGS_NAME = "Qelvanor.txt"
@@ -101,19 +102,8 @@ def count_colour(shot, rgb):
 
 
 def glyphs_in(shot, left, top, width, height, dark_below=110):
-    """Bitmaps of the groups of dark (ink) columns of a rectangle, separated by blank columns,
-    left to right. Missing glyphs are drawn as identical boxes; real ones differ."""
-    rows = [[max(row[x * 3 : x * 3 + 3]) < dark_below for x in range(left, left + width)]
-            for row in (shot.row(y) for y in range(top, top + height))]
-    columns = [any(row[x] for row in rows) for x in range(width)]
-    glyphs, start = [], None
-    for x in range(width + 1):
-        if x < width and columns[x]:
-            start = x if start is None else start
-        elif start is not None:
-            glyphs.append(tuple(tuple(row[start:x]) for row in rows))
-            start = None
-    return glyphs
+    """The glyphs drawn in a rectangle of a screenshot: ink_clusters of that rectangle."""
+    return ink_clusters(shot.crop_rows(left, top, width, height), dark_below)
 
 
 def shared_memory_attachments(pid):
@@ -255,20 +245,8 @@ class XSession:
     def read_settings(self):
         return self.settings_file.read_bytes()
 
-    @staticmethod
-    def wait_exit(process, timeout=10):
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"program still running after {timeout} s") from None
-
-    @staticmethod
-    def still_running_after(process, seconds):
-        try:
-            process.wait(timeout=seconds)
-            return False
-        except subprocess.TimeoutExpired:
-            return True
+    wait_exit = staticmethod(lambda process, timeout=10: wait_exit(process, timeout))
+    still_running_after = staticmethod(still_running_after)
 
     @staticmethod
     def stop_with_signal(process, timeout):
