@@ -159,7 +159,8 @@ void resize(SaverState& state, int width, int height) {
     const PixelSurface& to = resized->surface();
     for (int y = 0; y < to.height; ++y) {
         const int kept = y < from.height ? std::min(from.width, to.width) : 0;
-        std::memcpy(to.row(y), from.row(y), sizeof(std::uint32_t) * kept);
+        if (kept > 0)
+            std::memcpy(to.row(y), from.row(y), sizeof(std::uint32_t) * kept);
         std::fill(to.row(y) + kept, to.row(y) + to.width, pixelFromColour(black, to.format));
     }
     state.frame = std::move(resized);
