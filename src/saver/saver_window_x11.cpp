@@ -230,7 +230,7 @@ Cursor invisibleCursor(Display* display, Window window) {
 template <typename Attempt> bool keepTrying(Attempt attempt) {
     const auto deadline = Clock::now() + grabPatience;
     while (!attempt()) {
-        if (Clock::now() >= deadline)
+        if (Clock::now() >= deadline || terminationRequested != 0)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -333,10 +333,12 @@ ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
                GrabSuccess;
     });
     if (!keyboardGrabbed) {
-        std::cerr << "zorblinth: the keyboard is held by another program; not starting the "
-                     "saver\n";
         XDestroyWindow(x, state.window);
         XFreeCursor(x, hidden);
+        if (terminationRequested != 0)
+            return normalEnd; // asked to end while waiting: nothing failed
+        std::cerr << "zorblinth: the keyboard is held by another program; not starting the "
+                     "saver\n";
         return windowSystemFailed;
     }
     // Without the pointer grabbed, moves still reach our window, which covers the monitor.
