@@ -112,6 +112,36 @@ class Screenshot:
         ]
 
 
+def start_xvfb(width, height, *options):
+    """A private Xvfb of that size (24-bit) on a display number of its own choosing; returns the
+    process and the number."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+         "-noreset", *(options or ("-nolisten", "tcp"))],
+        pass_fds=(write_end,),
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
+    os.close(write_end)
+    with os.fdopen(read_end) as chosen:
+        number = chosen.readline().strip()
+    if not number:
+        end_process(xvfb)
+        raise RuntimeError("Xvfb did not start")
+    return xvfb, number
+
+
+def end_process(process):
+    """Asks a helper process (Xvfb, a window manager) to end, and makes it."""
+    process.terminate()
+    try:
+        process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def wait_exit(process, timeout):
     """The process's exit status, or a failure when it is still running after timeout seconds."""
     try:
@@ -324,19 +354,7 @@ class WineSession:
 
     def start(self):
         self._end_wineserver()  # one left by an earlier test is bound to another display
-        read_end, write_end = os.pipe()
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             f"{self.width}x{self.height}x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,),
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-        )
-        os.close(write_end)
-        with os.fdopen(read_end) as chosen:
-            number = chosen.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
+        self._xvfb, number = start_xvfb(self.width, self.height)
         self.display = f":{number}"
         self.env = dict(os.environ)
         self.env.update(
@@ -406,20 +424,10 @@ class WineSession:
             self.cursor.close()
             self.cursor = None
         if self._window_manager:
-            self._window_manager.terminate()
-            try:
-                self._window_manager.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self._window_manager.kill()
-                self._window_manager.wait()
+            end_process(self._window_manager)
             self._window_manager = None
         if self._xvfb:
-            self._xvfb.terminate()
-            try:
-                self._xvfb.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self._xvfb.kill()
-                self._xvfb.wait()
+            end_process(self._xvfb)
             self._xvfb = None
 
     def _end_wineserver(self):

@@ -17,8 +17,8 @@ import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "e2e"))
-from harness import (Screenshot, XClient, ink_clusters, poll, still_running_after,  # noqa: E402,F401
-                     stroke_width, wait_exit)
+from harness import (Screenshot, XClient, end_process, ink_clusters, poll,  # noqa: E402,F401
+                     start_xvfb, still_running_after, stroke_width, wait_exit)
 
 SETTINGS_FOLDER = "zorblinth"
 SETTINGS_NAME = "Qelvanor.txt"
@@ -148,21 +148,9 @@ class XSession:
         self.settings_file = config / SETTINGS_FOLDER / SETTINGS_NAME
         self.settings_file.parent.mkdir()
 
-        read_end, write_end = os.pipe()
         listen = ["-listen", "tcp"] if self.tcp else ["-nolisten", "tcp"]
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             f"{self.width}x{self.height}x24", *listen, "-noreset",
-             *(["-wr"] if self.white_root else [])],
-            pass_fds=(write_end,),
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-        )
-        os.close(write_end)
-        with os.fdopen(read_end) as chosen:
-            number = chosen.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
+        self._xvfb, number = start_xvfb(self.width, self.height, *listen,
+                                        *(["-wr"] if self.white_root else []))
         # "localhost:N" makes Xlib connect through TCP rather than the local socket.
         self.display = f"localhost:{number}" if self.tcp else f":{number}"
         # The user's environment, less what would send the programs elsewhere, in Japanese.
@@ -205,12 +193,7 @@ class XSession:
             self.cursor.close()
             self.cursor = None
         if self._xvfb:
-            self._xvfb.terminate()
-            try:
-                self._xvfb.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self._xvfb.kill()
-                self._xvfb.wait()
+            end_process(self._xvfb)
             self._xvfb = None
         if self._folders:
             self._folders.cleanup()
