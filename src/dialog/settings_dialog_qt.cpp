@@ -93,15 +93,6 @@ QWidget* makeControl(Control control, QWidget* parent) {
     }
 }
 
-dialog::ScrollValues storedValues(const std::filesystem::path& settingsFile) {
-    try {
-        return dialog::openingValues(readSettings(settingsFile));
-    } catch (const SettingsFileError&) {
-        // The dialog still opens; the problem is reported if the user tries to save.
-        return dialog::openingValues({});
-    }
-}
-
 // The heading, the file and the system's reason, in the user's language: QApplication has set
 // the C library's locale from the environment, so the reason is already translated.
 QString saveFailureText(const SettingsFileError& failure) {
@@ -140,7 +131,7 @@ SettingsDialog::SettingsDialog(std::filesystem::path settingsFile, QWidget* pare
         controls_[indexOf(item.control)] = widget;
     }
 
-    const dialog::ScrollValues opening = storedValues(settingsFile_);
+    const dialog::ScrollValues opening = dialog::openingValues(readSettingsOrZeros(settingsFile_));
     bar(Control::lineWidthBar)->setValue(opening.lineWidth);
     bar(Control::lineAmountBar)->setValue(opening.lineAmount);
     showLineWidth(opening.lineWidth);

@@ -243,22 +243,13 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
-dialog::ScrollValues storedValues(const std::filesystem::path& settingsFile) {
-    try {
-        return dialog::openingValues(readSettings(settingsFile));
-    } catch (const SettingsFileError&) {
-        // The dialog still opens; the problem is reported if the user tries to save.
-        return dialog::openingValues({});
-    }
-}
-
 } // namespace
 
 ExitStatus runSettingsDialog(HINSTANCE instance, const std::filesystem::path& settingsFile) {
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);
 
-    DialogState state{settingsFile, storedValues(settingsFile)};
+    DialogState state{settingsFile, dialog::openingValues(readSettingsOrZeros(settingsFile))};
     const std::vector<WORD> dialogTemplate =
         dialog::emptyDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
                                     wide(dialog::title), fontFace, fontPoints);

@@ -52,15 +52,6 @@ SaverState& stateOf(HWND window) {
     return *reinterpret_cast<SaverState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile) {
-    try {
-        return usableSettings(readSettings(settingsFile));
-    } catch (const SettingsFileError&) {
-        // An unreadable file must not keep the saver from running.
-        return usableSettings({});
-    }
-}
-
 // Asked about once a millisecond while a tick draws: true when the tick should stop because
 // the user is back or the saver is ending anyway.
 class TickInterruption {
@@ -267,7 +258,7 @@ ExitStatus runSaver(HINSTANCE instance, Point startCursor,
     UpdateWindow(window.get());
     ShowCursor(FALSE);
 
-    state.settings = storedOrDefaultSettings(settingsFile);
+    state.settings = usableSettings(readSettingsOrZeros(settingsFile));
     if (SetTimer(window.get(), timer1, tickMilliseconds, nullptr) == 0) {
         ShowCursor(TRUE);
         return windowSystemFailed;

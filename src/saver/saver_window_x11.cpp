@@ -70,16 +70,6 @@ struct SaverState {
     bool ending = false;
 };
 
-SaverSettings storedOrDefaultSettings(const std::filesystem::path& settingsFile,
-                                      const CommandLine& commandLine) {
-    try {
-        return settingsToUse(readSettings(settingsFile), commandLine);
-    } catch (const SettingsFileError&) {
-        // An unreadable file must not keep the saver from running.
-        return settingsToUse({}, commandLine);
-    }
-}
-
 // A key that types a character: letters, digits, punctuation, space, Enter, Escape, Backspace,
 // control combinations. Shift, Ctrl, Alt, arrows and function keys type nothing.
 bool typesACharacter(XKeyEvent key) {
@@ -350,7 +340,7 @@ ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
     if (cursorHidden)
         XFixesHideCursor(x, root);
 
-    state.settings = storedOrDefaultSettings(settingsFile, commandLine);
+    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine);
     // X reports no move when a window appears under the pointer: a pointer that moved since
     // the start is that first move.
     endOn(state, {InputKind::mouseMove, pointerPosition(x)});
@@ -418,7 +408,7 @@ ExitStatus runHostedSaver(const std::filesystem::path& settingsFile,
     state.gc = std::make_unique<GraphicsContext>(x, state.window);
     state.frame->showAll(state.window, state.gc->get());
 
-    state.settings = storedOrDefaultSettings(settingsFile, commandLine);
+    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine);
     {
         // The host may destroy its window at any moment; drawing into a window that has just
         // gone is no reason to crash before its DestroyNotify arrives.

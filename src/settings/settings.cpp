@@ -67,6 +67,14 @@ SaverSettings readSettings(const std::filesystem::path& file) {
     return settings;
 }
 
+SaverSettings readSettingsOrZeros(const std::filesystem::path& file) {
+    try {
+        return readSettings(file);
+    } catch (const SettingsFileError&) {
+        return {};
+    }
+}
+
 void writeSettings(const std::filesystem::path& file, SaverSettings settings) {
     errno = 0;
     if (fileType(file) == std::filesystem::file_type::not_found && !createIfAbsent(file))

@@ -53,6 +53,11 @@ private:
 // Throws SettingsFileError when an existing file cannot be read at all.
 SaverSettings readSettings(const std::filesystem::path& file);
 
+// readSettings, or 0 and 0 when the file cannot be read at all: neither the saver nor the dialog
+// stops because of the file (the dialog's ranges make that 1 and 1; a problem with the file is
+// reported only when the dialog saves).
+SaverSettings readSettingsOrZeros(const std::filesystem::path& file);
+
 // Writes the two bytes at offsets 0 and 1, creating the file when absent. The file is never
 // truncated: later bytes stay as they were. Throws SettingsFileError on failure; a file that
 // cannot be opened for writing is left untouched.

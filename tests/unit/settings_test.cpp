@@ -140,6 +140,7 @@ TEST_F(SettingsFile, AFolderInTheFilesPlaceIsAnErrorNamingThePath) {
     }
     EXPECT_TRUE(fs::is_directory(file));
     EXPECT_TRUE(fs::is_empty(file));
+    EXPECT_EQ(readSettingsOrZeros(file), (SaverSettings{0, 0})) << "for those that carry on";
 }
 
 TEST_F(SettingsFile, AFileThatMayNotBeWrittenIsStillRead) {
