@@ -17,18 +17,14 @@ import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "e2e"))
-from harness import (Screenshot, XClient, end_process, ink_clusters, poll,  # noqa: E402,F401
+from harness import (ALREADY_RUNNING, DIALOG_TITLE, NORMAL_END,  # noqa: E402,F401
+                     SETTINGS_NAME, Screenshot, XClient, end_process, ink_clusters, poll,
                      start_xvfb, still_running_after, stroke_width, wait_exit)
 
 SETTINGS_FOLDER = "zorblinth"
-SETTINGS_NAME = "Qelvanor.txt"
 
 TICK_SECONDS = 0.05
 
-DIALOG_TITLE = "Zorblinth - 設定"
-
-NORMAL_END = 0
-ALREADY_RUNNING = 2
 WINDOW_SYSTEM_FAILED = 3
 
 
