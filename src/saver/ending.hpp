@@ -4,20 +4,45 @@
 
 namespace zorblinth {
 
-// The saver's input, as far as ending it is concerned. Keys that type no character (Shift,
-// arrows, function keys) are not saver input at all.
-enum class InputKind { character, mouseButton, mouseMove };
+// What a front end tells the saver about one piece of user input, in the same words on every
+// window system.
+enum class InputKind {
+    key,         // a key went down; `character` says what it types
+    mouseButton, // left, right, middle or one of the two extra buttons went down
+    wheel,       // a wheel turned, either way; no button on Windows
+    mouseMove,   // the pointer is now at `position`
+};
 
 struct InputEvent {
     InputKind kind;
-    Point position; // screen pixels; read for mouse moves only
+    Point position{};       // screen pixels; read for mouse moves only
+    char32_t character = 0; // keys: the character the keymap gives, 0 for none
+    bool altHeld = false;   // keys: Alt (Meta) was down
 };
+
+// A key types a character the way Windows delivers one to a window: letters, digits,
+// punctuation, space, Enter, Escape, Backspace and Ctrl combinations do; Shift, Ctrl and Alt
+// alone, arrows, function keys, Delete and anything with Alt held (a menu key) do not.
+constexpr bool typesCharacter(char32_t character, bool altHeld) {
+    return character != 0 && character != 0x7F && !altHeld;
+}
 
 // The first sign of the user ends the saver: any typed character, any mouse button, any move
 // away from where the cursor was when the program started. A move that reports exactly that
-// position (sent when the window appears under a still cursor) is not a sign.
+// position (sent when the window appears under a still cursor) is not a sign, and neither is a
+// key that types nothing or a turn of the wheel.
 constexpr bool endsSaver(const InputEvent& event, Point startCursor) {
-    return event.kind != InputKind::mouseMove || event.position != startCursor;
+    switch (event.kind) {
+    case InputKind::key:
+        return typesCharacter(event.character, event.altHeld);
+    case InputKind::mouseButton:
+        return true;
+    case InputKind::wheel:
+        return false;
+    case InputKind::mouseMove:
+        return event.position != startCursor;
+    }
+    return false;
 }
 
 } // namespace zorblinth

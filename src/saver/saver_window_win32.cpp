@@ -136,7 +136,7 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
             drawOneTick(window, stateOf(window));
         return 0;
     case WM_CHAR:
-        endOn(window, {InputKind::character, {}});
+        endOn(window, {InputKind::key, {}, static_cast<char32_t>(wParam)});
         return 0;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:

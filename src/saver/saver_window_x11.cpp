@@ -70,23 +70,28 @@ struct SaverState {
     bool ending = false;
 };
 
-// A key that types a character: letters, digits, punctuation, space, Enter, Escape, Backspace,
-// control combinations. Shift, Ctrl, Alt, arrows and function keys type nothing.
-bool typesACharacter(XKeyEvent key) {
+// A key as the saver sees it: what it types in the keymap's Latin-1, and whether Alt was held.
+InputEvent keyInput(XKeyEvent key) {
     char text[8];
     KeySym symbol = NoSymbol;
-    return XLookupString(&key, text, sizeof text, &symbol, nullptr) > 0;
+    const int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
+    const char32_t character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
+    return {InputKind::key, {}, character, (key.state & Mod1Mask) != 0};
 }
 
-// The standalone saver's input as far as ending it is concerned; none for anything else.
+// Buttons 4 to 7 are the two wheels' turns, not buttons.
+bool isWheel(unsigned int button) {
+    return button >= Button4 && button <= 7;
+}
+
+// The standalone saver's input as the saver sees it; none for anything else.
 std::optional<InputEvent> saverInput(const XEvent& event) {
     switch (event.type) {
     case KeyPress:
-        if (typesACharacter(event.xkey))
-            return InputEvent{InputKind::character, {}};
-        return std::nullopt;
+        return keyInput(event.xkey);
     case ButtonPress:
-        return InputEvent{InputKind::mouseButton, {}};
+        return InputEvent{isWheel(event.xbutton.button) ? InputKind::wheel
+                                                        : InputKind::mouseButton};
     case MotionNotify:
         return InputEvent{InputKind::mouseMove, {event.xmotion.x_root, event.xmotion.y_root}};
     default:
@@ -340,7 +345,7 @@ ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
     if (cursorHidden)
         XFixesHideCursor(x, root);
 
-    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine);
+    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
     // X reports no move when a window appears under the pointer: a pointer that moved since
     // the start is that first move.
     endOn(state, {InputKind::mouseMove, pointerPosition(x)});
@@ -408,7 +413,7 @@ ExitStatus runHostedSaver(const std::filesystem::path& settingsFile,
     state.gc = std::make_unique<GraphicsContext>(x, state.window);
     state.frame->showAll(state.window, state.gc->get());
 
-    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine);
+    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
     {
         // The host may destroy its window at any moment; drawing into a window that has just
         // gone is no reason to crash before its DestroyNotify arrives.

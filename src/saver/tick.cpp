@@ -1,5 +1,7 @@
 #include "saver/tick.hpp"
 
+#include "saver/pixel_canvas.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -87,6 +89,12 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
     const Point corner = randomPoint(width, height, random);
     canvas.box(corner, randomPoint(width, height, random), black);
     return true;
+}
+
+bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
+              std::uint8_t lineAmount, const InputWaiting& inputWaiting) {
+    PixelCanvas canvas(picture, penWidth);
+    return drawTick(canvas, random, lineAmount, inputWaiting);
 }
 
 } // namespace zorblinth

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "saver/canvas.hpp"
+#include "saver/pixel_surface.hpp"
 #include "saver/random_source.hpp"
 
 #include <chrono>
@@ -38,5 +39,10 @@ inline constexpr std::chrono::microseconds inputCheckInterval{1000};
 // false when it stopped early.
 bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
               const InputWaiting& inputWaiting = {});
+
+// The same tick drawn straight onto a picture with a pen of this width: the saver's own path.
+// Leaves exactly the pixels the canvas version leaves through a PixelCanvas.
+bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
+              std::uint8_t lineAmount, const InputWaiting& inputWaiting = {});
 
 } // namespace zorblinth

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -19,8 +20,11 @@ struct SaverSettings {
 struct ValueRange {
     std::uint8_t minimum;
     std::uint8_t maximum;
-    constexpr std::uint8_t clamp(std::uint8_t value) const {
-        return value < minimum ? minimum : value > maximum ? maximum : value;
+    // Any whole number brought into the range: a stored byte, an option, a scroll position.
+    constexpr std::uint8_t clamp(long long value) const {
+        return static_cast<std::uint8_t>(value < minimum   ? minimum
+                                         : value > maximum ? maximum
+                                                           : value);
     }
 };
 inline constexpr ValueRange lineWidthRange{1, 10};
@@ -28,6 +32,21 @@ inline constexpr ValueRange lineAmountRange{1, 20};
 
 constexpr SaverSettings usableSettings(SaverSettings stored) {
     return {lineWidthRange.clamp(stored.lineWidth), lineAmountRange.clamp(stored.lineAmount)};
+}
+
+// Values given for this run only (a host passes its own settings on the command line); they win
+// over the stored ones.
+struct SettingsOverrides {
+    std::optional<long> lineWidth;
+    std::optional<long> lineAmount;
+};
+
+// The settings a saver draws with: the stored ones, overridden where asked, brought into the
+// dialog's ranges.
+constexpr SaverSettings settingsToUse(SaverSettings stored,
+                                      const SettingsOverrides& overrides = {}) {
+    return {lineWidthRange.clamp(overrides.lineWidth.value_or(stored.lineWidth)),
+            lineAmountRange.clamp(overrides.lineAmount.value_or(stored.lineAmount))};
 }
 
 inline constexpr const char* settingsFileName = "Qelvanor.txt";

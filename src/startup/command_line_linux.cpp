@@ -48,10 +48,6 @@ long parseNumber(std::string_view option, std::string_view text) {
     return value;
 }
 
-std::uint8_t clampedInto(ValueRange range, long value) {
-    return static_cast<std::uint8_t>(std::clamp<long>(value, range.minimum, range.maximum));
-}
-
 } // namespace
 
 std::optional<std::uint64_t> parseWindowId(std::string_view text) {
@@ -118,9 +114,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
                 throw UsageError("--window-id takes a window id in decimal or 0x-hex, not '" +
                                  std::string(text) + "'");
         } else if (name == "line-width") {
-            result.lineWidth = parseNumber(name, value());
+            result.overrides.lineWidth = parseNumber(name, value());
         } else if (name == "line-amount") {
-            result.lineAmount = parseNumber(name, value());
+            result.overrides.lineAmount = parseNumber(name, value());
         } else if (name == "help") {
             noValue();
             helpAsked = true;
@@ -144,15 +140,6 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
                              std::string(screenSaverWindow) + "'");
     }
     return result;
-}
-
-SaverSettings settingsToUse(SaverSettings stored, const CommandLine& commandLine) {
-    SaverSettings settings = usableSettings(stored);
-    if (commandLine.lineWidth)
-        settings.lineWidth = clampedInto(lineWidthRange, *commandLine.lineWidth);
-    if (commandLine.lineAmount)
-        settings.lineAmount = clampedInto(lineAmountRange, *commandLine.lineAmount);
-    return settings;
 }
 
 } // namespace zorblinth

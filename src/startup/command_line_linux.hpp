@@ -25,8 +25,7 @@ struct CommandLine {
     // The window to draw into when hosted; none means the root window.
     std::optional<std::uint64_t> window;
     // Overrides of the settings file's values, as a host's own settings dialog passes them.
-    std::optional<long> lineWidth;
-    std::optional<long> lineAmount;
+    SettingsOverrides overrides;
 };
 
 // A command line that cannot be obeyed; what() is one line for the user.
@@ -45,9 +44,6 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
 // A window id as hosts write it: decimal, or hexadecimal after 0x. None when it is neither or
 // does not fit.
 std::optional<std::uint64_t> parseWindowId(std::string_view text);
-
-// The stored settings, overridden by the command line, brought into the dialog's ranges.
-SaverSettings settingsToUse(SaverSettings stored, const CommandLine& commandLine);
 
 // What --help prints.
 extern const std::string_view usageText;

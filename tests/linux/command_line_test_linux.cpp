@@ -43,13 +43,15 @@ TEST(CommandLine, HostedWindowsAsHostsNameThem) {
 
 TEST(CommandLine, OverridesAreClampedIntoTheDialogsRanges) {
     const CommandLine line = parse({"--root", "--line-width", "7", "--line-amount=20"});
-    EXPECT_EQ(settingsToUse({1, 1}, line), (SaverSettings{7, 20}));
-    EXPECT_EQ(settingsToUse({3, 9}, parse({"--root"})), (SaverSettings{3, 9}));
-    EXPECT_EQ(settingsToUse({0, 200}, parse({"--root"})), (SaverSettings{1, 20}));
-    EXPECT_EQ(settingsToUse({3, 9}, parse({"--root", "-line-width", "0", "-line-amount", "99"})),
+    EXPECT_EQ(settingsToUse({1, 1}, line.overrides), (SaverSettings{7, 20}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--root"}).overrides), (SaverSettings{3, 9}));
+    EXPECT_EQ(settingsToUse({0, 200}, parse({"--root"}).overrides), (SaverSettings{1, 20}));
+    EXPECT_EQ(settingsToUse({3, 9},
+                            parse({"--root", "-line-width", "0", "-line-amount", "99"}).overrides),
               (SaverSettings{1, 20}));
-    EXPECT_EQ(settingsToUse({3, 9}, parse({"--saver", "--line-width=-5"})), (SaverSettings{1, 9}));
-    EXPECT_EQ(settingsToUse({3, 9}, parse({"--line-amount", "99999999999999999999999"})),
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--saver", "--line-width=-5"}).overrides),
+              (SaverSettings{1, 9}));
+    EXPECT_EQ(settingsToUse({3, 9}, parse({"--line-amount", "99999999999999999999999"}).overrides),
               (SaverSettings{3, 20}));
 }
 

@@ -1,13 +1,33 @@
 #include "saver/ending.hpp"
+#include "saver/saver_session.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace zorblinth;
 
-TEST(Ending, CharactersAndButtonsEndWherever) {
+namespace {
+InputEvent key(char32_t character, bool altHeld = false) {
+    return {InputKind::key, {}, character, altHeld};
+}
+} // namespace
+
+TEST(Ending, KeysEndOnlyWhenTheyTypeACharacter) {
     const Point start{500, 400};
-    EXPECT_TRUE(endsSaver({InputKind::character, {}}, start));
+    for (char32_t typed : {U'a', U'Z', U'7', U' ', U'\r', U'\x1b', U'\b', U'\x01', U'é', U'あ'})
+        EXPECT_TRUE(endsSaver(key(typed), start)) << static_cast<int>(typed);
+    // Shift, arrows, function keys type nothing; Delete and Alt combinations type no character
+    // a window receives.
+    EXPECT_FALSE(endsSaver(key(0), start));
+    EXPECT_FALSE(endsSaver(key(U'\x7f'), start));
+    EXPECT_FALSE(endsSaver(key(U'a', true), start));
+}
+
+TEST(Ending, ButtonsEndWhereverTheWheelNever) {
+    const Point start{500, 400};
     EXPECT_TRUE(endsSaver({InputKind::mouseButton, start}, start));
+    EXPECT_TRUE(endsSaver({InputKind::mouseButton, {3, 3}}, start));
+    EXPECT_FALSE(endsSaver({InputKind::wheel, start}, start));
+    EXPECT_FALSE(endsSaver({InputKind::wheel, {3, 3}}, start));
 }
 
 TEST(Ending, AnyMoveAwayFromTheStartCursorEnds) {
@@ -16,4 +36,44 @@ TEST(Ending, AnyMoveAwayFromTheStartCursorEnds) {
     for (Point moved :
          {Point{501, 400}, Point{499, 400}, Point{500, 401}, Point{500, 399}, Point{0, 0}})
         EXPECT_TRUE(endsSaver({InputKind::mouseMove, moved}, start));
+}
+
+TEST(SaverSession, EndsForGoodOnTheFirstSignOfTheUser) {
+    SaverSession session({10, 20}, {3, 9});
+    EXPECT_FALSE(session.take({InputKind::mouseMove, {10, 20}}));
+    EXPECT_FALSE(session.take(key(0)));
+    EXPECT_FALSE(session.take({InputKind::wheel}));
+    EXPECT_FALSE(session.ended());
+    EXPECT_TRUE(session.take({InputKind::mouseMove, {11, 20}}));
+    // Once ended, a move back to the start does not bring it back.
+    EXPECT_TRUE(session.take({InputKind::mouseMove, {10, 20}}));
+    EXPECT_TRUE(session.ended());
+}
+
+TEST(SaverSession, DrawsWithSettingsInTheDialogsRanges) {
+    EXPECT_EQ(SaverSession({}, {0, 0}).settings(), (SaverSettings{1, 1}));
+    EXPECT_EQ(SaverSession({}, {200, 21}).settings(), (SaverSettings{10, 20}));
+    EXPECT_EQ(SaverSession({}, {4, 12}).settings(), (SaverSettings{4, 12}));
+}
+
+TEST(TickSchedule, TicksFallOnFiftyMillisecondStepsFromTheStart) {
+    using namespace std::chrono_literals;
+    const TickSchedule::Clock::time_point start{1000s};
+    TickSchedule schedule(start);
+    EXPECT_FALSE(schedule.due(start + 49ms));
+    EXPECT_EQ(schedule.untilNext(start + 20ms), 30ms);
+    // Woken a little late, the next step stays on the grid: no drift.
+    EXPECT_TRUE(schedule.due(start + 52ms));
+    schedule.ticked(start + 58ms);
+    EXPECT_EQ(schedule.next(), start + 100ms);
+    // A tick that ran past two steps: they are skipped, not made up.
+    schedule.ticked(start + 213ms);
+    EXPECT_EQ(schedule.next(), start + 250ms);
+    // Exactly on a step: the next is one period later.
+    schedule.ticked(start + 250ms);
+    EXPECT_EQ(schedule.next(), start + 300ms);
+    // Drawn before it was due: the step stands.
+    schedule.ticked(start + 280ms);
+    EXPECT_EQ(schedule.next(), start + 300ms);
+    EXPECT_EQ(schedule.untilNext(start + 400ms), 0ms);
 }

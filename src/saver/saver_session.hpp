@@ -1,0 +1,86 @@
+#pragma once
+
+#include "saver/ending.hpp"
+#include "saver/pixel_surface.hpp"
+#include "saver/random_source.hpp"
+#include "saver/tick.hpp"
+#include "settings/settings.hpp"
+
+#include <chrono>
+#include <string_view>
+
+namespace zorblinth {
+
+// How often the picture grows: twenty ticks a second.
+inline constexpr std::chrono::milliseconds tickPeriod{50};
+
+// The saver window's title on every window system (never shown: the window has no frame).
+inline constexpr std::string_view saverWindowTitle = "Form1";
+
+// When ticks fall due: on a fixed grid of tickPeriod steps from the start, so that a tick
+// drawn a little late does not push every later one back. A tick that runs past one or more
+// steps delays the next to the first step after it ends; missed steps are not made up.
+class TickSchedule {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit TickSchedule(Clock::time_point start) : next_(start + tickPeriod) {}
+
+    Clock::time_point next() const { return next_; }
+    bool due(Clock::time_point now) const { return now >= next_; }
+    // Time left until the next tick; zero once it is due.
+    Clock::duration untilNext(Clock::time_point now) const {
+        return due(now) ? Clock::duration::zero() : next_ - now;
+    }
+    // A tick was drawn and the clock now reads `now`: the next one is the first step after it.
+    void ticked(Clock::time_point now);
+
+private:
+    Clock::time_point next_;
+};
+
+// What lives across the events of one saver run, whatever the window system: where the pointer
+// was at start-up, the settings in force, the random source, and whether the saver is ending.
+// A front end turns its events into InputEvents, hands them to take(), calls tick() when the
+// schedule says so and shows the surface's pixels.
+class SaverSession {
+public:
+    SaverSession(Point startCursor, SaverSettings settings, RandomSource random = RandomSource{})
+        : startCursor_(startCursor), settings_(usableSettings(settings)), random_(random) {}
+
+    Point startCursor() const { return startCursor_; }
+    const SaverSettings& settings() const { return settings_; }
+
+    // Whether this input would end the saver.
+    bool endsSaver(const InputEvent& event) const {
+        return zorblinth::endsSaver(event, startCursor_);
+    }
+
+    // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
+    bool take(const InputEvent& event) {
+        if (endsSaver(event))
+            ended_ = true;
+        return ended_;
+    }
+
+    // Ends the saver for a reason of the window system's (a signal, another program taking the
+    // screen, the window going away).
+    void end() { ended_ = true; }
+    bool ended() const { return ended_; }
+
+    // Draws one tick onto the picture. endingInputWaits, when given, is asked now and then while
+    // the tick draws; it must say yes only for input that ends the saver, and the tick then
+    // stops at once, since nobody will see the rest. Returns false when it stopped early.
+    bool tick(const PixelSurface& picture, const InputWaiting& endingInputWaits = {}) {
+        return drawTick(picture, settings_.lineWidth, random_, settings_.lineAmount,
+                        endingInputWaits);
+    }
+
+private:
+    Point startCursor_;
+    SaverSettings settings_;
+    RandomSource random_;
+    bool ended_ = false;
+};
+
+} // namespace zorblinth
