@@ -7,6 +7,13 @@
 
 namespace zorblinth::dialog {
 
+// How the dialog closed; start-up turns it into the program's exit status.
+enum class DialogOutcome {
+    closed,             // by either button or the close box; "設定" saved the settings
+    settingsNotSaved,   // "設定" could not write the file, and the user was told why
+    windowSystemFailed, // no window system, or the dialog could not be made
+};
+
 // Captions, exactly as the user sees them.
 inline constexpr std::u16string_view title = u"Zorblinth - 設定";
 inline constexpr std::u16string_view lineWidthPrefix = u"線の太さ - ";

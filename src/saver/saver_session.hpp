@@ -7,6 +7,7 @@
 #include "settings/settings.hpp"
 
 #include <chrono>
+#include <optional>
 #include <string_view>
 
 namespace zorblinth {
@@ -16,6 +17,13 @@ inline constexpr std::chrono::milliseconds tickPeriod{50};
 
 // The saver window's title on every window system (never shown: the window has no frame).
 inline constexpr std::string_view saverWindowTitle = "Form1";
+
+// How a saver run ended; start-up turns it into the program's exit status.
+enum class SaverOutcome {
+    ended,              // by the user, the host or a signal
+    anotherCopyRunning, // the one running copy is someone else's; nothing was shown
+    windowSystemFailed, // no window system, or no window or surface could be made there
+};
 
 // When ticks fall due: on a fixed grid of tickPeriod steps from the start, so that a tick
 // drawn a little late does not push every later one back. A tick that runs past one or more
@@ -43,22 +51,30 @@ private:
 // was at start-up, the settings in force, the random source, and whether the saver is ending.
 // A front end turns its events into InputEvents, hands them to take(), calls tick() when the
 // schedule says so and shows the surface's pixels.
+//
+// Where the window system cannot tell the pointer's position before the saver's surface has it
+// (Wayland), the session starts without a start cursor: the first move it takes is the start.
 class SaverSession {
 public:
-    SaverSession(Point startCursor, SaverSettings settings, RandomSource random = RandomSource{})
+    SaverSession(std::optional<Point> startCursor, SaverSettings settings,
+                 RandomSource random = RandomSource{})
         : startCursor_(startCursor), settings_(usableSettings(settings)), random_(random) {}
 
-    Point startCursor() const { return startCursor_; }
+    std::optional<Point> startCursor() const { return startCursor_; }
     const SaverSettings& settings() const { return settings_; }
 
     // Whether this input would end the saver.
     bool endsSaver(const InputEvent& event) const {
-        return zorblinth::endsSaver(event, startCursor_);
+        if (!startCursor_ && event.kind == InputKind::mouseMove)
+            return false;
+        return zorblinth::endsSaver(event, startCursor_.value_or(Point{}));
     }
 
     // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
     bool take(const InputEvent& event) {
-        if (endsSaver(event))
+        if (!startCursor_ && event.kind == InputKind::mouseMove)
+            startCursor_ = event.position;
+        else if (endsSaver(event))
             ended_ = true;
         return ended_;
     }
@@ -77,7 +93,7 @@ public:
     }
 
 private:
-    Point startCursor_;
+    std::optional<Point> startCursor_;
     SaverSettings settings_;
     RandomSource random_;
     bool ended_ = false;

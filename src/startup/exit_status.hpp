@@ -1,5 +1,8 @@
 #pragma once
 
+#include "dialog/dialog_model.hpp"
+#include "saver/saver_session.hpp"
+
 namespace zorblinth {
 
 // The program's exit statuses, as documented in the README.
@@ -10,5 +13,29 @@ enum ExitStatus : int {
     windowSystemFailed = 3, // a window or drawing surface could not be created
     badCommandLine = 64,    // Linux: an option the program does not know (EX_USAGE)
 };
+
+constexpr ExitStatus exitStatusOf(SaverOutcome outcome) {
+    switch (outcome) {
+    case SaverOutcome::ended:
+        return normalEnd;
+    case SaverOutcome::anotherCopyRunning:
+        return alreadyRunning;
+    case SaverOutcome::windowSystemFailed:
+        return windowSystemFailed;
+    }
+    return windowSystemFailed;
+}
+
+constexpr ExitStatus exitStatusOf(dialog::DialogOutcome outcome) {
+    switch (outcome) {
+    case dialog::DialogOutcome::closed:
+        return normalEnd;
+    case dialog::DialogOutcome::settingsNotSaved:
+        return settingsNotSaved;
+    case dialog::DialogOutcome::windowSystemFailed:
+        return windowSystemFailed;
+    }
+    return windowSystemFailed;
+}
 
 } // namespace zorblinth

@@ -39,7 +39,7 @@ TEST(Ending, AnyMoveAwayFromTheStartCursorEnds) {
 }
 
 TEST(SaverSession, EndsForGoodOnTheFirstSignOfTheUser) {
-    SaverSession session({10, 20}, {3, 9});
+    SaverSession session(Point{10, 20}, {3, 9});
     EXPECT_FALSE(session.take({InputKind::mouseMove, {10, 20}}));
     EXPECT_FALSE(session.take(key(0)));
     EXPECT_FALSE(session.take({InputKind::wheel}));
@@ -51,9 +51,9 @@ TEST(SaverSession, EndsForGoodOnTheFirstSignOfTheUser) {
 }
 
 TEST(SaverSession, DrawsWithSettingsInTheDialogsRanges) {
-    EXPECT_EQ(SaverSession({}, {0, 0}).settings(), (SaverSettings{1, 1}));
-    EXPECT_EQ(SaverSession({}, {200, 21}).settings(), (SaverSettings{10, 20}));
-    EXPECT_EQ(SaverSession({}, {4, 12}).settings(), (SaverSettings{4, 12}));
+    EXPECT_EQ(SaverSession(Point{}, SaverSettings{0, 0}).settings(), (SaverSettings{1, 1}));
+    EXPECT_EQ(SaverSession(Point{}, SaverSettings{200, 21}).settings(), (SaverSettings{10, 20}));
+    EXPECT_EQ(SaverSession(Point{}, SaverSettings{4, 12}).settings(), (SaverSettings{4, 12}));
 }
 
 TEST(TickSchedule, TicksFallOnFiftyMillisecondStepsFromTheStart) {
@@ -76,4 +76,14 @@ TEST(TickSchedule, TicksFallOnFiftyMillisecondStepsFromTheStart) {
     schedule.ticked(start + 280ms);
     EXPECT_EQ(schedule.next(), start + 300ms);
     EXPECT_EQ(schedule.untilNext(start + 400ms), 0ms);
+}
+
+TEST(SaverSession, WithoutAKnownStartTheFirstMoveIsTheStart) {
+    SaverSession session(std::nullopt, {1, 1});
+    EXPECT_TRUE(session.take({InputKind::mouseButton})); // a click needs no start
+    SaverSession moved(std::nullopt, {1, 1});
+    EXPECT_FALSE(moved.take({InputKind::mouseMove, {300, 200}}));
+    EXPECT_EQ(moved.startCursor(), (Point{300, 200}));
+    EXPECT_FALSE(moved.take({InputKind::mouseMove, {300, 200}}));
+    EXPECT_TRUE(moved.take({InputKind::mouseMove, {300, 201}}));
 }
