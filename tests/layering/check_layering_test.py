@@ -1,0 +1,52 @@
+"""The layering check finds each kind of fault in a small tree of its own, and passes a clean one."""
+
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CHECK = pathlib.Path(__file__).resolve().parents[2] / "scripts/check-layering"
+
+CLEAN = {
+    "src/settings/settings.hpp": "#pragma once\n#include <filesystem>\n",
+    "src/saver/tick.cpp": '#include "saver/tick.hpp"\n#include "settings/settings.hpp"\n#include <vector>\n',
+    "src/saver/window_x11.cpp": "#include <X11/Xlib.h>\n#include <unistd.h>\n",
+    "src/dialog/model.cpp": '#include "settings/settings.hpp"\n',
+    "src/startup/main_linux.cpp": '#include "saver/window_x11.hpp"\n#include "dialog/model.hpp"\n',
+}
+
+
+class LayeringCheckTest(unittest.TestCase):
+    def run_check(self, extra):
+        with tempfile.TemporaryDirectory() as folder:
+            for name, text in {**CLEAN, **extra}.items():
+                path = pathlib.Path(folder, name)
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.write_text(text)
+            return subprocess.run([sys.executable, CHECK, folder], capture_output=True, text=True)
+
+    def test_a_clean_tree_passes(self):
+        result = self.run_check({})
+        self.assertEqual(result.returncode, 0, result.stdout)
+
+    def test_each_fault_is_named_and_fails(self):
+        faults = {
+            "src/saver/pixels.cpp": ("#include <windows.h>\n", "<windows.h>"),
+            "src/settings/file.cpp": ("#include <sys/stat.h>\n", "<sys/stat.h>"),
+            "src/dialog/text.cpp": ('#include "startup/exit_status.hpp"\n', "startup/exit_status.hpp"),
+            "src/saver/session.hpp": ('#include "dialog/model.hpp"\n', "dialog/model.hpp"),
+            "src/settings/use.hpp": ('#include "saver/tick.hpp"\n', "saver/tick.hpp"),
+            "src/saver/canvas.cpp": ('#include "saver/window_x11.hpp"\n', "saver/window_x11.hpp"),
+            "src/saver/wide.cpp": ("using Wide = __int128;\n", "__int128"),
+        }
+        for name, (text, named) in faults.items():
+            with self.subTest(name=name):
+                result = self.run_check({name: text})
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(name, result.stdout)
+                self.assertIn(named, result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
