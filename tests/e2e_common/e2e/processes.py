@@ -1,0 +1,90 @@
+"""Waiting, and the processes a session starts: each kept in a group that ends them together."""
+
+import os
+import pathlib
+import subprocess
+import time
+import unittest
+
+
+def poll(condition, timeout, interval=0.05, message="condition"):
+    """Returns condition()'s first truthy value, or fails after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {message}")
+        time.sleep(interval)
+
+
+def required_path(variable, must_exist=True):
+    """The path ctest passes in an environment variable. Without it the tests are skipped (run
+    outside ctest); a path that must exist and does not is a failure (not built)."""
+    value = os.environ.get(variable)
+    if not value:
+        raise unittest.SkipTest(f"{variable} is not set; run the end-to-end tests through ctest")
+    path = pathlib.Path(value)
+    if must_exist and not path.exists():
+        raise AssertionError(f"{path} has not been built")
+    return path
+
+
+def end_process(process):
+    """Asks a helper process (Xvfb, a window manager) to end, and makes it."""
+    process.terminate()
+    try:
+        process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def wait_exit(process, timeout):
+    """The process's exit status, or a failure when it is still running after timeout seconds."""
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise AssertionError(f"program still running after {timeout} s") from None
+
+
+def still_running_after(process, seconds):
+    try:
+        process.wait(timeout=seconds)
+        return False
+    except subprocess.TimeoutExpired:
+        return True
+
+
+class ProcessGroup:
+    """Processes started together and killed together, their pipes closed."""
+
+    def __init__(self):
+        self._processes = []
+
+    def start(self, arguments, env, stdin=None, stdout=None, stderr=None):
+        """env is the whole environment; a value of None leaves the variable out."""
+        process = subprocess.Popen(
+            [str(argument) for argument in arguments],
+            env={key: value for key, value in env.items() if value is not None},
+            stdin=stdin,
+            stdout=stdout,
+            stderr=stderr,
+        )
+        self._processes.append(process)
+        return process
+
+    def kill_all(self):
+        for process in self._processes:
+            if process.poll() is None:
+                process.kill()
+        for process in self._processes:
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass  # stuck in the kernel; nothing more a test can do
+            for stream in (process.stdin, process.stdout, process.stderr):
+                if stream:
+                    stream.close()
+        self._processes = []

@@ -1,0 +1,92 @@
+"""A direct connection to an X server through ctypes, for what xdotool cannot tell or do."""
+
+import ctypes
+import time
+
+
+class _XFixesCursorImage(ctypes.Structure):
+    _fields_ = [
+        ("x", ctypes.c_short),
+        ("y", ctypes.c_short),
+        ("width", ctypes.c_ushort),
+        ("height", ctypes.c_ushort),
+        ("xhot", ctypes.c_ushort),
+        ("yhot", ctypes.c_ushort),
+        ("cursor_serial", ctypes.c_ulong),
+        ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+        ("atom", ctypes.c_ulong),
+        ("name", ctypes.c_char_p),
+    ]
+
+
+class XClient:
+    """A direct connection to the X server: what the pointer looks like (XFixes cursor image),
+    and plain X windows of our own laid over the program's."""
+
+    def __init__(self, display_name):
+        self._x11 = ctypes.CDLL("libX11.so.6")
+        self._xfixes = ctypes.CDLL("libXfixes.so.3")
+        self._x11.XOpenDisplay.restype = ctypes.c_void_p
+        self._x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self._x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self._x11.XFree.argtypes = [ctypes.c_void_p]
+        self._xfixes.XFixesQueryVersion.argtypes = [
+            ctypes.c_void_p,
+            ctypes.POINTER(ctypes.c_int),
+            ctypes.POINTER(ctypes.c_int),
+        ]
+        self._xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_XFixesCursorImage)
+        self._xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+        for name in ("XDefaultRootWindow", "XCreateSimpleWindow"):
+            getattr(self._x11, name).restype = ctypes.c_ulong
+        self._x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self._x11.XCreateSimpleWindow.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+            ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong,
+        ]
+        for name in ("XMapRaised", "XDestroyWindow"):
+            getattr(self._x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self._display = self._x11.XOpenDisplay(display_name.encode())
+        if not self._display:
+            raise RuntimeError(f"cannot open X display {display_name}")
+        major, minor = ctypes.c_int(4), ctypes.c_int(0)
+        self._xfixes.XFixesQueryVersion(self._display, ctypes.byref(major), ctypes.byref(minor))
+
+    def close(self):
+        if self._display:
+            self._x11.XCloseDisplay(self._display)
+            self._display = None
+
+    def opaque_pixels(self):
+        """Pixels of the current cursor image that are not fully transparent."""
+        # Right after the program whose cursor was shown ends, the server may have no current
+        # cursor for a moment (BadCursor); ask again.
+        deadline = time.monotonic() + 1
+        while not (image := self._xfixes.XFixesGetCursorImage(self._display)):
+            if time.monotonic() > deadline:
+                raise RuntimeError("XFixesGetCursorImage failed")
+            time.sleep(0.02)
+        try:
+            contents = image.contents
+            total = contents.width * contents.height
+            return sum(1 for i in range(total) if (contents.pixels[i] >> 24) & 0xFF)
+        finally:
+            self._x11.XFree(image)
+
+    def is_visible(self):
+        return self.opaque_pixels() > 0
+
+    def show_cover(self, left, top, width, height, rgb=0xFFFFFF):
+        """Maps a plain window of one colour on top of everything; returns its id."""
+        root = self._x11.XDefaultRootWindow(self._display)
+        window = self._x11.XCreateSimpleWindow(
+            self._display, root, left, top, width, height, 0, 0, rgb
+        )
+        self._x11.XMapRaised(self._display, window)
+        self._x11.XSync(self._display, 0)
+        return window
+
+    def remove_cover(self, window):
+        self._x11.XDestroyWindow(self._display, window)
+        self._x11.XSync(self._display, 0)
