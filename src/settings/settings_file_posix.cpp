@@ -62,6 +62,13 @@ void requireRegularFile(const std::filesystem::path& file, const OpenFile& opene
         throw SettingsFileError(file, notARegularFileError(typeOf(status.st_mode)));
 }
 
+// Refuses what is not a regular file by name, before opening it: opening a device may already do
+// something. The opened file is checked again, as the name may since lead elsewhere.
+void refuseAnythingButARegularFile(const std::filesystem::path& file) {
+    if (struct stat status{}; stat(file.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        throw SettingsFileError(file, notARegularFileError(typeOf(status.st_mode)));
+}
+
 // Creates the file empty, only where nothing is at the path: O_EXCL neither opens an existing
 // file nor follows a link. A folder that may not be written leaves it absent.
 void createIfAbsent(const std::filesystem::path& file) {
@@ -71,6 +78,7 @@ void createIfAbsent(const std::filesystem::path& file) {
 } // namespace
 
 SaverSettings readSettings(const std::filesystem::path& file) {
+    refuseAnythingButARegularFile(file);
     const OpenFile opened(file, O_RDONLY);
     if (!opened) {
         const int error = errno;
