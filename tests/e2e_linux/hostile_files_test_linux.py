@@ -62,6 +62,21 @@ class HostileFilesTest(XTestCase):
                 finally:
                     self.session.kill_processes()
 
+    def wait_for_lines(self, process, picture):
+        """Waits until picture() changes twice while the process runs: it shows its picture
+        and then adds lines to it, tick after tick, as with a regular settings file."""
+        def changed_from(previous):
+            def changed():
+                if process.poll() is not None:
+                    raise AssertionError(f"it ended with {process.returncode}: "
+                                         f"{process.stderr.read().decode()}")
+                shot = picture()
+                return shot if shot.count_changed(previous) > 0 else None
+            return changed
+
+        shown = poll(changed_from(picture()), 10, interval=0.05, message="its picture")
+        poll(changed_from(shown), 5, interval=0.05, message="lines added to its picture")
+
     def assert_left_as_it_was(self, kind, planted):
         path = self.session.settings_file
         self.assertEqual(stat.S_IFMT(path.lstat().st_mode), planted, f"the {kind} was replaced")
@@ -112,14 +127,7 @@ class HostileFilesStandalone(HostileFilesTest):
              message="the pattern alone on the screen")
         self.session.move_mouse(400, 300)
         process = self.session.start_program("--saver")
-
-        def drawing():
-            if process.poll() is not None:
-                raise AssertionError(f"the saver ended with {process.returncode}: "
-                                     f"{process.stderr.read().decode()}")
-            return self.session.screenshot().count_changed(self.pattern) > 0
-
-        poll(drawing, 10, interval=0.05, message="the saver's first lines")
+        self.wait_for_lines(process, self.session.screenshot)
         self.session.xdotool("mousemove_relative", "--", 1, 0)
         self.assertEqual(self.session.wait_exit(process, timeout=5), NORMAL_END)
         self.assert_left_as_it_was(kind, planted)
@@ -137,17 +145,9 @@ class HostileFilesHosted(HostileFilesTest):
         left, top, width, height = self.AREA
         host = ScreenSaverHost(self.session, "--at", f"{left},{top}", "--size",
                                f"{width}x{height}")
-        before = crop(self.session.screenshot(), *self.AREA)
         process = self.session.start_program(
             "--root", extra_env={"XSCREENSAVER_WINDOW": str(host.window)})
-
-        def drawing():
-            if process.poll() is not None:
-                raise AssertionError(f"the hack ended with {process.returncode}: "
-                                     f"{process.stderr.read().decode()}")
-            return crop(self.session.screenshot(), *self.AREA).count_changed(before) > 0
-
-        poll(drawing, 10, interval=0.05, message="the hack's first lines")
+        self.wait_for_lines(process, lambda: crop(self.session.screenshot(), *self.AREA))
         status, _ = self.session.stop_with_signal(process, timeout=5)
         self.assertEqual(status, NORMAL_END)
         self.assert_left_as_it_was(kind, planted)
