@@ -1,6 +1,6 @@
 #include "dialog/save_failure_win32.hpp"
 
-#include "dialog/dialog_model.hpp"
+#include "dialog/save_failure.hpp"
 
 namespace zorblinth::dialog {
 
@@ -52,9 +52,23 @@ DWORD refusalToOpen(const std::filesystem::path& file) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
 }
 
+std::wstring fromUtf16(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::u16string toUtf16(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
+
 } // namespace
 
 std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError) {
+    if (const std::error_code& code = failure.code();
+        code.value() != 0 && code.category() == std::system_category()) {
+        if (std::wstring message = systemMessage(static_cast<DWORD>(code.value()));
+            !message.empty())
+            return message;
+    }
     if (osError == 0)
         osError = refusalToOpen(failure.path());
     if (osError != 0) {
@@ -65,12 +79,13 @@ std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError) 
 }
 
 std::wstring saveFailureText(const std::filesystem::path& file, std::wstring_view reason) {
-    std::wstring text(saveFailureHeading.begin(), saveFailureHeading.end());
-    text += L"\n\n";
-    text += file.wstring();
-    text += L"\n";
-    text += reason;
-    return text;
+    return fromUtf16(saveFailureMessage(file, toUtf16(reason)));
+}
+
+std::wstring saveFailureText(const SettingsFileError& failure, DWORD osError) {
+    return fromUtf16(saveFailureMessage(failure, [&](const std::error_code&) {
+        return toUtf16(saveFailureReason(failure, osError));
+    }));
 }
 
 } // namespace zorblinth::dialog

@@ -1,9 +1,9 @@
 #include "dialog/settings_dialog_qt.hpp"
 
+#include "dialog/save_failure.hpp"
 #include "settings/settings.hpp"
 
 #include <QApplication>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -12,7 +12,9 @@
 #include <QScrollBar>
 
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+#include <system_error>
 
 namespace zorblinth::qt {
 
@@ -94,12 +96,16 @@ QWidget* makeControl(Control control, QWidget* parent) {
 }
 
 // The heading, the file and the system's reason, in the user's language: QApplication has set
-// the C library's locale from the environment, so the reason is already translated.
+// the C library's locale from the environment, so strerror's text is already translated.
 QString saveFailureText(const SettingsFileError& failure) {
-    const std::string& reason = failure.reason();
-    return qString(dialog::saveFailureHeading) + QStringLiteral("\n\n") +
-           QFile::decodeName(failure.path().c_str()) + QLatin1Char('\n') +
-           QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
+    return QString::fromStdU16String(
+        dialog::saveFailureMessage(failure, [](const std::error_code& error) {
+            const bool isErrno = error.category() == std::generic_category() ||
+                                 error.category() == std::system_category();
+            if (!error || !isErrno)
+                return std::u16string();
+            return QString::fromLocal8Bit(std::strerror(error.value())).toStdU16String();
+        }));
 }
 
 QtMessageHandler defaultMessageHandler = nullptr;

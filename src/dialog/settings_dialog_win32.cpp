@@ -197,9 +197,7 @@ ExitStatus save(HWND window, const DialogState& state) {
         writeSettings(state.settingsFile, dialog::settingsToSave(positions));
         return normalEnd;
     } catch (const SettingsFileError& failure) {
-        const auto osError = static_cast<DWORD>(_doserrno);
-        const std::wstring text =
-            dialog::saveFailureText(failure.path(), dialog::saveFailureReason(failure, osError));
+        const std::wstring text = dialog::saveFailureText(failure, static_cast<DWORD>(_doserrno));
         MessageBoxW(window, text.c_str(), wide(dialog::saveFailureCaption).c_str(),
                     MB_OK | MB_ICONERROR);
         return settingsNotSaved;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace zorblinth {
 
@@ -54,22 +55,38 @@ inline constexpr const char* settingsFileName = "Qelvanor.txt";
 // The settings file beside the program: the folder, one separator, then the file name.
 std::filesystem::path settingsFilePath(const std::filesystem::path& programFolder);
 
-// A settings file that could not be opened, read or written.
+// A settings file that could not be opened, read or written: which file, and the system's error
+// for it (an errno value, or on Windows the system's own code), from which each front end words
+// the reason in the user's language.
 class SettingsFileError : public std::runtime_error {
 public:
+    SettingsFileError(std::filesystem::path path, std::error_code error);
+    // A failure with only the library's text for it and no error code.
     SettingsFileError(std::filesystem::path path, std::string reason);
     const std::filesystem::path& path() const { return path_; }
+    const std::error_code& code() const { return code_; }
+    // The standard library's (English) text for the error.
     const std::string& reason() const { return reason_; }
 
 private:
     std::filesystem::path path_;
+    std::error_code code_;
     std::string reason_;
 };
+
+// Only a regular file is read or written as the settings file: a FIFO would block the program
+// in the open or the read, a device would never end or swallow what is written. Anything else
+// in its place is refused with this error.
+std::error_code notARegularFileError(std::filesystem::file_type type);
+
+// readSettings and writeSettings reach the file through the platform: on POSIX the opened file
+// itself is checked (settings_file_posix.cpp), elsewhere its type is checked by name just before
+// the standard library opens it (settings_file.cpp).
 
 // Returns the first two bytes of the file exactly as stored; a byte the file lacks reads as 0.
 // An absent file is created empty where the folder allows it, and reads as 0 and 0 either way.
 // A file that may be read but not written is read read-only; nothing is ever changed by reading.
-// Throws SettingsFileError when an existing file cannot be read at all.
+// Throws SettingsFileError when an existing file cannot be read at all, or is not a regular file.
 SaverSettings readSettings(const std::filesystem::path& file);
 
 // readSettings, or 0 and 0 when the file cannot be read at all: neither the saver nor the dialog
@@ -79,7 +96,7 @@ SaverSettings readSettingsOrZeros(const std::filesystem::path& file);
 
 // Writes the two bytes at offsets 0 and 1, creating the file when absent. The file is never
 // truncated: later bytes stay as they were. Throws SettingsFileError on failure; a file that
-// cannot be opened for writing is left untouched.
+// cannot be opened for writing, or is not a regular file, is left untouched.
 void writeSettings(const std::filesystem::path& file, SaverSettings settings);
 
 // writeSettings for a file whose folder may not exist yet (a per-user settings folder before the

@@ -9,7 +9,6 @@
 
 namespace zorblinth::posix {
 
-namespace {
 std::filesystem::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return home;
@@ -18,7 +17,6 @@ std::filesystem::path homeFolder() {
         return user->pw_dir;
     return "/";
 }
-} // namespace
 
 std::filesystem::path settingsFolder(const char* configHome, const std::filesystem::path& home) {
     if (configHome && *configHome == '/')

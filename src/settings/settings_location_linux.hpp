@@ -9,6 +9,9 @@ namespace zorblinth::posix {
 // folder is not writable on an installed system.
 std::filesystem::path settingsFolder(const char* configHome, const std::filesystem::path& home);
 
+// This user's home folder: $HOME, or the password database's when that is unset or empty.
+std::filesystem::path homeFolder();
+
 // The settings file for this user, from the environment.
 std::filesystem::path userSettingsFile();
 

@@ -1,31 +1,56 @@
 #pragma once
 
 #include <filesystem>
+#include <iosfwd>
 
 namespace zorblinth::posix {
 
 // Claims the program's one running copy for as long as it lives, through an exclusive lock on
 // a file. The kernel drops the lock when the process ends, however it ends, so a copy that
-// crashed never keeps the next one from starting.
+// crashed never keeps the next one from starting. The lock is kept where only this user may
+// write, so no other user can take it first.
 class SingleInstance {
 public:
-    // $XDG_RUNTIME_DIR/zorblinth.lock, or a file of this user's in /tmp without that folder.
+    enum class Claim {
+        held,          // this copy holds the lock
+        heldByAnother, // another copy of this user's holds it
+        refused,       // something not ours is where the lock belongs: running without it
+        unavailable,   // no lock could be made (no such folder, ...): running without it
+    };
+
+    // zorblinth.lock in the folder lockFolder() chooses from the environment, which it creates
+    // when it is the per-user fallback.
     static std::filesystem::path programLockFile();
 
+    // Where the lock is kept: runtimeFolder ($XDG_RUNTIME_DIR) when it is a private folder
+    // (isPrivateFolder), else zorblinth in cacheHome ($XDG_CACHE_HOME, when absolute) or in
+    // home/.cache. Never a folder that others may write, such as /tmp.
+    static std::filesystem::path lockFolder(const char* runtimeFolder, const char* cacheHome,
+                                            const std::filesystem::path& home);
+
+    // Makes the per-user fallback folder (and missing parents) with mode 0700 where absent, and
+    // takes away others' access to it when it is this user's own.
+    static void makePrivateFolder(const std::filesystem::path& folder);
+
+    // A folder itself (not a link to one) that this user owns and nobody else may enter.
+    static bool isPrivateFolder(const std::filesystem::path& folder);
+
     // Copies claiming the same file exclude each other; the program always uses
-    // programLockFile().
+    // programLockFile(). The lock's folder must be private and the lock a regular file of this
+    // user's, never reached through a link; otherwise, or when no lock can be made, one line on
+    // warnings says so and the program runs without the check: nobody else can stop it so.
     explicit SingleInstance(const std::filesystem::path& lockFile = programLockFile());
+    SingleInstance(const std::filesystem::path& lockFile, std::ostream& warnings);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // False also when the lock file cannot be made at all: running twice then is better than
-    // not running.
-    bool anotherIsRunning() const { return anotherIsRunning_; }
+    Claim claim() const { return claim_; }
+    bool anotherIsRunning() const { return claim_ == Claim::heldByAnother; }
 
 private:
     int file_ = -1;
-    bool anotherIsRunning_ = false;
+    Claim claim_ = Claim::unavailable;
 };
 
 } // namespace zorblinth::posix

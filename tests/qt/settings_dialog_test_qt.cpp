@@ -21,6 +21,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace zorblinth;
 using dialog::Control;
 namespace fs = std::filesystem;
@@ -110,6 +112,35 @@ private:
         QTest::keyClick(window(), key, modifiers);
     }
 
+    // Puts something other than a regular file where the settings file belongs: a folder, a
+    // FIFO nobody writes to (a read would wait for ever), or a link to /dev/zero.
+    void plantInstead(const QString& kind) {
+        fs::create_directories(settingsFile_.parent_path());
+        if (kind == QStringLiteral("folder"))
+            fs::create_directories(settingsFile_);
+        else if (kind == QStringLiteral("fifo"))
+            QCOMPARE(mkfifo(settingsFile_.c_str(), 0600), 0);
+        else
+            fs::create_symlink("/dev/zero", settingsFile_);
+    }
+
+    // Clicks "設定" and dismisses the message box it shows; returns what the box said.
+    SeenMessage setAndDismissTheMessage() {
+        SeenMessage seen;
+        QTimer dismisser;
+        connect(&dismisser, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            seen = {box->windowTitle(), box->text(), box->icon()};
+            dismisser.stop();
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        dismisser.start(20);
+        click(Control::setButton);
+        return seen;
+    }
+
 private slots:
     void init() {
         QVERIFY(home_.isValid());
@@ -155,8 +186,15 @@ private slots:
             QCOMPARE(stored(settingsFile_), file);
     }
 
+    void aFileThatCannotBeReadOpensAtOneAndOne_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("device") << QStringLiteral("device");
+    }
     void aFileThatCannotBeReadOpensAtOneAndOne() {
-        fs::create_directories(settingsFile_);
+        QFETCH(QString, kind);
+        plantInstead(kind);
         open();
         QCOMPARE(bar(Control::lineWidthBar)->value(), 1);
         QCOMPARE(bar(Control::lineAmountBar)->value(), 1);
@@ -381,18 +419,7 @@ private slots:
         open();
         key(Qt::Key_Right);
 
-        SeenMessage seen;
-        QTimer dismisser;
-        connect(&dismisser, &QTimer::timeout, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr)
-                return;
-            seen = {box->windowTitle(), box->text(), box->icon()};
-            dismisser.stop();
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-        });
-        dismisser.start(20);
-        click(Control::setButton);
+        const SeenMessage seen = setAndDismissTheMessage();
 
         QCOMPARE(seen.title, QStringLiteral("Zorblinth"));
         QCOMPARE(seen.icon, QMessageBox::Critical);
@@ -414,6 +441,28 @@ private slots:
         QVERIFY(fs::is_directory(settingsFile_));
         QCOMPARE(stored(settingsFile_ / "keep"), Bytes{0x78});
         QCOMPARE(std::distance(fs::directory_iterator(settingsFile_), fs::directory_iterator()), 1);
+    }
+
+    void aSaveIntoAFifoOrDeviceIsReportedAndChangesNothing_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("device") << QStringLiteral("device");
+    }
+    void aSaveIntoAFifoOrDeviceIsReportedAndChangesNothing() {
+        QFETCH(QString, kind);
+        plantInstead(kind);
+        const fs::file_type planted = fs::status(settingsFile_).type();
+        open();
+        key(Qt::Key_Right);
+
+        const SeenMessage seen = setAndDismissTheMessage();
+        const QStringList lines = seen.text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QStringLiteral("設定を保存できませんでした。"));
+        QCOMPARE(lines[2], QFile::decodeName(settingsFile_.c_str()));
+        QCOMPARE(lines[3], QString::fromLocal8Bit(std::strerror(ENOTSUP)));
+        QCOMPARE(dialog_->exitStatus(), settingsNotSaved);
+        QCOMPARE(fs::status(settingsFile_).type(), planted);
     }
 };
 

@@ -117,6 +117,7 @@ TEST_F(SettingsFile, AFolderThatCannotBeMadeIsTheFilesError) {
         ADD_FAILURE() << "no error";
     } catch (const SettingsFileError& error) {
         EXPECT_EQ(error.path(), blocked);
+        EXPECT_TRUE(error.code()) << "the reason it could not be made";
         EXPECT_FALSE(error.reason().empty());
     }
     EXPECT_TRUE(fs::is_regular_file(blocker));
@@ -134,7 +135,8 @@ TEST_F(SettingsFile, AFolderInTheFilesPlaceIsAnErrorNamingThePath) {
             ADD_FAILURE() << "no error for " << (writing ? "writing" : "reading");
         } catch (const SettingsFileError& error) {
             EXPECT_EQ(error.path(), file);
-            EXPECT_FALSE(error.reason().empty());
+            EXPECT_EQ(error.code(), std::errc::is_a_directory);
+            EXPECT_EQ(error.reason(), error.code().message());
             EXPECT_NE(std::string(error.what()).find("Qelvanor.txt"), std::string::npos);
         }
     }
@@ -152,7 +154,12 @@ TEST_F(SettingsFile, AFileThatMayNotBeWrittenIsStillRead) {
         GTEST_SKIP() << "this user may write read-only files";
     }
     EXPECT_EQ(readSettings(file), (SaverSettings{4, 9}));
-    EXPECT_THROW(writeSettings(file, {1, 1}), SettingsFileError);
+    try {
+        writeSettings(file, {1, 1});
+        ADD_FAILURE() << "no error";
+    } catch (const SettingsFileError& error) {
+        EXPECT_EQ(error.code(), std::errc::permission_denied) << error.what();
+    }
     fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(stored(), (Bytes{0x04, 0x09}));
 }

@@ -141,3 +141,17 @@ TEST(SaveFailure, WithoutASystemErrorTheLibrarysReasonIsShown) {
     const SettingsFileError written(existing, "No space left on device");
     EXPECT_EQ(saveFailureReason(written, 0), L"No space left on device");
 }
+
+TEST(SaveFailure, AWindowsCodeTheFailureCarriesComesFirstAndTheMessageIsTheCoresComposition) {
+    const std::filesystem::path file = L"C:\\Saver\\Qelvanor.txt";
+    const SettingsFileError carried(file,
+                                    std::error_code(ERROR_WRITE_PROTECT, std::system_category()));
+    EXPECT_EQ(saveFailureReason(carried, ERROR_ACCESS_DENIED), systemMessage(ERROR_WRITE_PROTECT));
+    EXPECT_EQ(saveFailureText(carried, ERROR_ACCESS_DENIED),
+              saveFailureText(file, systemMessage(ERROR_WRITE_PROTECT)));
+
+    // An errno value is not a Windows code: the error the run-time library met words it.
+    const SettingsFileError errnoOnly(file, std::make_error_code(std::errc::permission_denied));
+    EXPECT_EQ(saveFailureReason(errnoOnly, ERROR_SHARING_VIOLATION),
+              systemMessage(ERROR_SHARING_VIOLATION));
+}
