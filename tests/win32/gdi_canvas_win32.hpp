@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "saver/canvas.hpp"
-#include "saver/gdi_handles_win32.hpp"
+#include "platform/gdi_handles_win32.hpp"
 
 namespace zorblinth::win32 {
 

@@ -129,8 +129,7 @@ HWND findDialogOnce() {
             wchar_t title[128] = {};
             GetWindowTextW(window, title, static_cast<int>(std::size(title)));
             if (title == wanted.title && isDialogBox(window) && IsWindowVisible(window) &&
-                GetDlgItem(window, zorblinth::dialog::controlId(Control::lineWidthBar)) !=
-                    nullptr) {
+                GetDlgItem(window, zorblinth::win32::controlId(Control::lineWidthBar)) != nullptr) {
                 wanted.found = window;
                 return FALSE;
             }
@@ -150,7 +149,7 @@ template <typename Find> auto waitFor(Find find) -> decltype(find()) {
 }
 
 HWND control(HWND dialog, Control which) {
-    return GetDlgItem(dialog, zorblinth::dialog::controlId(which));
+    return GetDlgItem(dialog, zorblinth::win32::controlId(which));
 }
 
 std::string_view focusName(HWND dialog) {
