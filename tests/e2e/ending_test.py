@@ -72,8 +72,8 @@ class SaverEndingTest(WineTestCase):
             self.assertEqual(nudger.stdout.readline().strip(), b"waiting=1")
             process = self.session.start_program(self.folder, "/s")
             output, _ = nudger.communicate(timeout=40)
-            values = dict(line.split("=", 1) for line in output.decode().split())
             self.assertEqual(nudger.returncode, 0, output)
+            values = dict(line.split("=", 1) for line in output.decode().split())
             if values["visible_before_move"] == "0":
                 self.assert_ends_normally(process, "a move before the window appeared")
                 return
