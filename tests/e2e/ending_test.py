@@ -4,6 +4,7 @@ the wheel and the start-up mouse report do not. On a large screen at the busiest
 still ends it at once, in the middle of a long tick, while keys that type nothing leave every
 tick whole."""
 
+import os
 import time
 
 from harness import NORMAL_END, WineTestCase
@@ -79,6 +80,20 @@ class SaverEndingTest(WineTestCase):
                 return
             self.session.kill_processes()
         self.fail("the saver's window was shown every time before the pointer could move")
+
+    def test_the_saver_runs_and_ends_on_either_timer(self):
+        # The program always asks for the high-resolution timer, and gets it under Wine; the
+        # window timer it falls back to on older Windows is run here through a test program.
+        tests = os.environ.get("ZORBLINTH_SAVER_TIMER_TESTS")
+        if not tests:
+            self.skipTest("ZORBLINTH_SAVER_TIMER_TESTS is not set; run through ctest")
+        for timer in ("HighResolution", "WindowTimer"):
+            with self.subTest(timer=timer):
+                status, output = self.session.run_wine(
+                    [tests, f"--gtest_filter=SaverOnEachTimer.{timer}"], timeout=60)
+                self.assertEqual(status, 0, output)
+                self.assertIn("[  PASSED  ] 1 test", output)
+                self.session.kill_processes()
 
 
 class LongTickEndingTest(WineTestCase):
