@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "saver/canvas.hpp"
 #include "platform/gdi_handles_win32.hpp"
+#include "saver/canvas.hpp"
 
 namespace zorblinth::win32 {
 
