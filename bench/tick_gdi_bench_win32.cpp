@@ -4,9 +4,10 @@
 // Prints the median of each and how many times faster the saver's way is.
 #include <windows.h>
 
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/dib_section_win32.hpp"
-#include "saver/gdi_handles_win32.hpp"
 #include "saver/pixel_canvas.hpp"
+#include "saver/saver_input_win32.hpp"
 #include "saver/tick.hpp"
 
 #include <algorithm>
@@ -87,12 +88,13 @@ void drawBare(HDC dc, const std::vector<Stroke>& strokes, int penWidth) {
     GdiFlush();
 }
 
-// As the saver's tick does it, input check included (nothing is ever waiting here).
+// As the saver's tick does it, its input check included (nothing is ever waiting here).
 void drawAsTheSaver(const PixelSurface& pixels, int penWidth) {
     RandomSource random(frozenTickClock, seed);
     PixelCanvas canvas(pixels, penWidth);
-    drawTick(canvas, random, busiestLevel,
-             [] { return HIWORD(GetQueueStatus(QS_KEY | QS_MOUSE)) != 0; });
+    const SaverSession session(Point{}, SaverSettings{});
+    std::vector<MSG> heldInput;
+    drawTick(canvas, random, busiestLevel, EndingInputWatch(session, heldInput));
 }
 
 template <typename Work> double milliseconds(Work work) {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zorblinth::dialog {
+namespace zorblinth::win32 {
 
 // The "use the default position" marker of a dialog template's 16-bit coordinates.
 inline constexpr short defaultTemplatePosition = static_cast<short>(0x8000);
@@ -39,4 +39,4 @@ inline std::vector<WORD> emptyDialogTemplate(DWORD style, std::wstring_view titl
     return words;
 }
 
-} // namespace zorblinth::dialog
+} // namespace zorblinth::win32

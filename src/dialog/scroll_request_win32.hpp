@@ -2,17 +2,14 @@
 
 #include <windows.h>
 
-namespace zorblinth::dialog {
+#include "settings/settings.hpp"
 
-struct ScrollRange {
-    int minimum;
-    int maximum;
-};
+namespace zorblinth::win32 {
 
 // Where a scroll bar goes for one WM_HSCROLL request. Arrows and track clicks both move by one;
 // thumb requests carry the position themselves (the test driver sends them without dragging,
 // so the position is taken from the message, not from the bar's tracking state).
-constexpr int scrolledPosition(int current, int request, int thumbPosition, ScrollRange range) {
+constexpr int scrolledPosition(int current, int request, int thumbPosition, ValueRange range) {
     int wanted = current;
     switch (request) {
     case SB_LINELEFT:
@@ -36,7 +33,7 @@ constexpr int scrolledPosition(int current, int request, int thumbPosition, Scro
     default: // SB_ENDSCROLL and anything unknown
         break;
     }
-    return wanted < range.minimum ? range.minimum : wanted > range.maximum ? range.maximum : wanted;
+    return range.clamp(wanted);
 }
 
-} // namespace zorblinth::dialog
+} // namespace zorblinth::win32

@@ -5,7 +5,7 @@
 #include "dialog/dialog_template_win32.hpp"
 #include "dialog/save_failure_win32.hpp"
 #include "dialog/scroll_request_win32.hpp"
-#include "saver/gdi_handles_win32.hpp"
+#include "platform/gdi_handles_win32.hpp"
 
 #include <commctrl.h>
 
@@ -14,11 +14,12 @@
 #include <string_view>
 #include <vector>
 
-namespace zorblinth {
+namespace zorblinth::win32 {
 
 namespace {
 
 using dialog::Control;
+using dialog::DialogOutcome;
 
 // What lives while the dialog is open; owned by runSettingsDialog's frame.
 struct DialogState {
@@ -28,15 +29,12 @@ struct DialogState {
     HWND lineWidthLabel = nullptr;
     HWND lineAmountBar = nullptr;
     // The controls' font at the dialog's current DPI; they only borrow it.
-    win32::GdiObject<HFONT> font{};
+    GdiObject<HFONT> font{};
 };
 
 // The dialog template's font; the controls get the same face and size, scaled to the DPI.
 constexpr std::wstring_view fontFace = L"MS Shell Dlg";
 constexpr WORD fontPoints = dialog::fontPointSize;
-
-constexpr dialog::ScrollRange lineWidthBarRange{lineWidthRange.minimum, lineWidthRange.maximum};
-constexpr dialog::ScrollRange lineAmountBarRange{lineAmountRange.minimum, lineAmountRange.maximum};
 
 std::wstring wide(std::u16string_view text) {
     return {text.begin(), text.end()};
@@ -53,18 +51,18 @@ int dotsPerInch(HWND window) {
     if (getDpiForWindow != nullptr)
         if (const UINT dpi = getDpiForWindow(window); dpi > 0)
             return static_cast<int>(dpi);
-    const win32::WindowDc dc(window);
+    const WindowDc dc(window);
     const int dpi = dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSX) : 0;
     return dpi > 0 ? dpi : 96;
 }
 
-win32::GdiObject<HFONT> dialogFont(int dpi) {
+GdiObject<HFONT> dialogFont(int dpi) {
     LOGFONTW description{};
     description.lfHeight = -MulDiv(fontPoints, dpi, 72);
     description.lfWeight = FW_NORMAL;
     description.lfCharSet = DEFAULT_CHARSET;
     fontFace.copy(description.lfFaceName, std::size(description.lfFaceName) - 1);
-    return win32::GdiObject<HFONT>(CreateFontIndirectW(&description));
+    return GdiObject<HFONT>(CreateFontIndirectW(&description));
 }
 
 DWORD controlStyle(Control control) {
@@ -93,7 +91,7 @@ const wchar_t* controlClass(Control control) {
     }
 }
 
-void setBar(HWND bar, dialog::ScrollRange range, int position) {
+void setBar(HWND bar, ValueRange range, int position) {
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_RANGE | SIF_POS;
@@ -130,10 +128,10 @@ void layOut(HWND window, DialogState& state, int dpi) {
     fitInnerSize(window, scaled(dialog::innerWidth), scaled(dialog::innerHeight));
 
     // Without a new font the old one stays: readable, if not at the new size.
-    win32::GdiObject<HFONT> font = dialogFont(dpi);
+    GdiObject<HFONT> font = dialogFont(dpi);
     const HFONT shown = font ? font.get() : state.font.get();
     for (const dialog::ControlLayout& item : dialog::layout) {
-        const HWND control = GetDlgItem(window, dialog::controlId(item.control));
+        const HWND control = GetDlgItem(window, controlId(item.control));
         SetWindowPos(control, nullptr, scaled(item.rect.left), scaled(item.rect.top),
                      scaled(item.rect.width), scaled(item.rect.height),
                      SWP_NOZORDER | SWP_NOACTIVATE);
@@ -150,8 +148,8 @@ bool createControls(HWND window, DialogState& state) {
         const HWND control = CreateWindowExW(
             0, controlClass(item.control), wide(dialog::caption(item.control)).c_str(),
             WS_CHILD | WS_VISIBLE | controlStyle(item.control), 0, 0, 0, 0, window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(dialog::controlId(item.control))),
-            instance, nullptr);
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(item.control))), instance,
+            nullptr);
         if (control == nullptr)
             return false;
         if (item.control == Control::lineWidthBar)
@@ -169,8 +167,8 @@ bool open(HWND window, DialogState& state) {
     if (!createControls(window, state))
         return false;
     layOut(window, state, dotsPerInch(window));
-    setBar(state.lineWidthBar, lineWidthBarRange, state.opening.lineWidth);
-    setBar(state.lineAmountBar, lineAmountBarRange, state.opening.lineAmount);
+    setBar(state.lineWidthBar, lineWidthRange, state.opening.lineWidth);
+    setBar(state.lineAmountBar, lineAmountRange, state.opening.lineAmount);
     showLineWidth(state, state.opening.lineWidth);
     SetFocus(state.lineWidthBar);
     return true;
@@ -181,27 +179,31 @@ void scroll(const DialogState& state, HWND bar, WPARAM request) {
     if (!isLineWidth && bar != state.lineAmountBar)
         return;
     const int position =
-        dialog::scrolledPosition(GetScrollPos(bar, SB_CTL), LOWORD(request), HIWORD(request),
-                                 isLineWidth ? lineWidthBarRange : lineAmountBarRange);
+        scrolledPosition(GetScrollPos(bar, SB_CTL), LOWORD(request), HIWORD(request),
+                         isLineWidth ? lineWidthRange : lineAmountRange);
     SetScrollPos(bar, SB_CTL, position, TRUE);
     if (isLineWidth)
         showLineWidth(state, position);
 }
 
 // "設定": writes the bar positions; on failure tells the user which file and why.
-ExitStatus save(HWND window, const DialogState& state) {
+DialogOutcome save(HWND window, const DialogState& state) {
     const dialog::ScrollValues positions{GetScrollPos(state.lineWidthBar, SB_CTL),
                                          GetScrollPos(state.lineAmountBar, SB_CTL)};
     _doserrno = 0;
     try {
         writeSettings(state.settingsFile, dialog::settingsToSave(positions));
-        return normalEnd;
+        return DialogOutcome::closed;
     } catch (const SettingsFileError& failure) {
         const std::wstring text = dialog::saveFailureText(failure, static_cast<DWORD>(_doserrno));
         MessageBoxW(window, text.c_str(), wide(dialog::saveFailureCaption).c_str(),
                     MB_OK | MB_ICONERROR);
-        return settingsNotSaved;
+        return DialogOutcome::settingsNotSaved;
     }
+}
+
+void closeWith(HWND window, DialogOutcome outcome) {
+    EndDialog(window, static_cast<INT_PTR>(outcome));
 }
 
 INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -209,7 +211,7 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG:
         if (!open(window, *reinterpret_cast<DialogState*>(lParam)))
-            EndDialog(window, windowSystemFailed);
+            closeWith(window, DialogOutcome::windowSystemFailed);
         return FALSE; // the focus is already on HScroll1
     case WM_HSCROLL:
         if (state != nullptr)
@@ -218,10 +220,10 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         // IDOK and IDCANCEL come from Enter and Escape: neither button is bound to them.
         if (state != nullptr && HIWORD(wParam) == BN_CLICKED) {
-            if (LOWORD(wParam) == dialog::controlId(Control::setButton))
-                EndDialog(window, save(window, *state));
-            else if (LOWORD(wParam) == dialog::controlId(Control::cancelButton))
-                EndDialog(window, normalEnd);
+            if (LOWORD(wParam) == controlId(Control::setButton))
+                closeWith(window, save(window, *state));
+            else if (LOWORD(wParam) == controlId(Control::cancelButton))
+                closeWith(window, DialogOutcome::closed);
         }
         return TRUE;
     case WM_DPICHANGED: // moved to a screen of another DPI: go where suggested, lay out anew
@@ -234,7 +236,7 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_CLOSE: // the close box
-        EndDialog(window, normalEnd);
+        closeWith(window, DialogOutcome::closed);
         return TRUE;
     default:
         return FALSE;
@@ -243,18 +245,18 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 } // namespace
 
-ExitStatus runSettingsDialog(HINSTANCE instance, const std::filesystem::path& settingsFile) {
+DialogOutcome runSettingsDialog(HINSTANCE instance, const std::filesystem::path& settingsFile) {
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);
 
     DialogState state{settingsFile, dialog::openingValues(readSettingsOrZeros(settingsFile))};
     const std::vector<WORD> dialogTemplate =
-        dialog::emptyDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                                    wide(dialog::title), fontFace, fontPoints);
+        emptyDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, wide(dialog::title),
+                            fontFace, fontPoints);
     const INT_PTR result = DialogBoxIndirectParamW(
         instance, reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), nullptr,
         dialogProcedure, reinterpret_cast<LPARAM>(&state));
-    return result == -1 ? windowSystemFailed : static_cast<ExitStatus>(result);
+    return result == -1 ? DialogOutcome::windowSystemFailed : static_cast<DialogOutcome>(result);
 }
 
-} // namespace zorblinth
+} // namespace zorblinth::win32

@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-#include "startup/exit_status.hpp"
+#include "dialog/dialog_model.hpp"
 
 #include <filesystem>
 
-namespace zorblinth {
+namespace zorblinth::win32 {
 
-// Shows the settings dialog modally and returns the program's exit status once it closes:
-// normalEnd when closed by either button or the close box, settingsNotSaved when the settings
-// could not be written (after telling the user why).
-ExitStatus runSettingsDialog(HINSTANCE instance, const std::filesystem::path& settingsFile);
+// Shows the settings dialog modally and says how it closed: by either button or the close box,
+// or after "設定" could not write the settings file (and the user was told why).
+dialog::DialogOutcome runSettingsDialog(HINSTANCE instance,
+                                        const std::filesystem::path& settingsFile);
 
-} // namespace zorblinth
+} // namespace zorblinth::win32

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "saver/gdi_handles_win32.hpp"
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/pixel_surface.hpp"
 
 namespace zorblinth::win32 {

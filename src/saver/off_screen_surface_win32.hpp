@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/dib_section_win32.hpp"
-#include "saver/gdi_handles_win32.hpp"
 #include "saver/pixel_surface.hpp"
 
 namespace zorblinth::win32 {

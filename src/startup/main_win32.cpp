@@ -24,9 +24,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR argumentText, int) {
 
     switch (modeFromArguments(argumentText)) {
     case Mode::saver:
-        return runSaver(instance, startCursor, settingsFilePath(win32::programFolder()));
+        return exitStatusOf(
+            win32::runSaver(instance, startCursor, settingsFilePath(win32::programFolder())));
     case Mode::settings:
-        return runSettingsDialog(instance, settingsFilePath(win32::programFolder()));
+        return exitStatusOf(
+            win32::runSettingsDialog(instance, settingsFilePath(win32::programFolder())));
     case Mode::preview:
     case Mode::password:
         return normalEnd;

@@ -1,7 +1,10 @@
 """Ending the saver: any character key, mouse button or mouse movement ends it with status 0 and
-the cursor back; keys without a character and the start-up mouse report do not. On a large
-screen at the busiest settings a move still ends it at once, in the middle of a long tick."""
+the cursor back, and so does a move made before its window appeared; keys without a character,
+the wheel and the start-up mouse report do not. On a large screen at the busiest settings a move
+still ends it at once, in the middle of a long tick, while keys that type nothing leave every
+tick whole."""
 
+import os
 import time
 
 from harness import NORMAL_END, WineTestCase
@@ -24,9 +27,13 @@ class SaverEndingTest(WineTestCase):
         self.assert_still_running(process, "appearing under a still mouse")
         self.session.move_mouse(500, 400)
         self.assert_still_running(process, "a move to the start position")
-        for key in ("shift", "ctrl", "Left", "F5"):
+        for key in ("shift", "ctrl", "Left", "F5", "alt+a", "Delete"):
             self.session.xdotool("key", key)
-            self.assert_still_running(process, f"the key {key} alone")
+            self.assert_still_running(process, f"the key {key}")
+        # Up, down, left and right on the wheel.
+        for button in (4, 5, 6, 7):
+            self.session.xdotool("click", button)
+            self.assert_still_running(process, f"turning the wheel (button {button})")
         self.assertFalse(self.session.cursor.is_visible())
         self.session.xdotool("key", "a")
         self.assert_ends_normally(process, "a letter key")
@@ -40,18 +47,53 @@ class SaverEndingTest(WineTestCase):
                 self.assert_ends_normally(process, f"moving by ({dx}, {dy})")
 
     def test_a_mouse_button_ends_it_without_movement(self):
-        for button in (1, 3):
+        # Left, middle, right and the two extra buttons (back and forward).
+        for button in (1, 2, 3, 8, 9):
             with self.subTest(button=button):
                 process, _ = self.start_saver()
                 self.session.xdotool("click", button)
                 self.assert_ends_normally(process, f"clicking button {button}")
 
     def test_character_keys_end_it(self):
-        for key in ("Return", "space", "7", "Escape"):
+        for key in ("Return", "space", "7", "Escape", "BackSpace", "ctrl+BackSpace", "ctrl+c"):
             with self.subTest(key=key):
                 process, _ = self.start_saver()
                 self.session.xdotool("key", key)
                 self.assert_ends_normally(process, f"the key {key}")
+
+    def test_a_move_between_start_and_the_window_appearing_ends_it(self):
+        self.folder.write_settings((1, 1))
+        # The driver moves the pointer the moment the saver's window exists: after the saver
+        # took its start position, and before it shows the window unless the race is lost, which
+        # the driver tells; then it is run again.
+        for _ in range(5):
+            self.session.move_mouse(500, 400)
+            self.session.let_wine_see_the_pointer()
+            nudger = self.session.start_wine([self.session.driver, "nudge-when-saver-exists"])
+            self.assertEqual(nudger.stdout.readline().strip(), b"waiting=1")
+            process = self.session.start_program(self.folder, "/s")
+            output, _ = nudger.communicate(timeout=40)
+            self.assertEqual(nudger.returncode, 0, output)
+            values = dict(line.split("=", 1) for line in output.decode().split())
+            if values["visible_before_move"] == "0":
+                self.assert_ends_normally(process, "a move before the window appeared")
+                return
+            self.session.kill_processes()
+        self.fail("the saver's window was shown every time before the pointer could move")
+
+    def test_the_saver_runs_and_ends_on_either_timer(self):
+        # The program always asks for the high-resolution timer, and gets it under Wine; the
+        # window timer it falls back to on older Windows is run here through a test program.
+        tests = os.environ.get("ZORBLINTH_SAVER_TIMER_TESTS")
+        if not tests:
+            self.skipTest("ZORBLINTH_SAVER_TIMER_TESTS is not set; run through ctest")
+        for timer in ("HighResolution", "WindowTimer"):
+            with self.subTest(timer=timer):
+                status, output = self.session.run_wine(
+                    [tests, f"--gtest_filter=SaverOnEachTimer.{timer}"], timeout=60)
+                self.assertEqual(status, 0, output)
+                self.assertIn("[  PASSED  ] 1 test", output)
+                self.session.kill_processes()
 
 
 class LongTickEndingTest(WineTestCase):
@@ -71,6 +113,18 @@ class LongTickEndingTest(WineTestCase):
         waited = time.monotonic() - moved
         self.assertLess(waited, 1.0, f"the saver took {waited:.2f} s to end")
         self.assertTrue(self.session.cursor.is_visible(), "no cursor after the move")
+
+    def test_keys_that_type_nothing_leave_every_tick_whole(self):
+        process, _ = self.start_saver((10, 20))
+        before = self.driver.run("saver-ticks")
+        # Shift tapped every 20 ms or so, for some five seconds: several long ticks' time.
+        self.session.xdotool("key", "--repeat", 150, "--repeat-delay", 20, "shift")
+        after = self.driver.run("saver-ticks")
+        self.assertEqual(after["cut"], "0", f"ticks were cut short by Shift: {before} {after}")
+        self.assertGreater(int(after["drawn"]), int(before["drawn"]),
+                           "no tick was drawn while Shift was tapped")
+        self.assertIsNone(process.poll(), "the saver ended on Shift")
+        self.end_saver_with_mouse(process)
 
     def test_it_answers_the_window_system_in_the_middle_of_long_ticks(self):
         process, _ = self.start_saver((10, 20))

@@ -11,10 +11,11 @@
 
 using namespace zorblinth;
 using namespace zorblinth::dialog;
+using namespace zorblinth::win32;
 
 namespace {
 
-constexpr ScrollRange widthRange{1, 10};
+constexpr ValueRange widthRange{1, 10};
 
 int after(int current, int request, int thumb = 0) {
     return scrolledPosition(current, request, thumb, widthRange);
@@ -54,7 +55,7 @@ TEST(ScrollRequest, StopsAtTheEnds) {
     EXPECT_EQ(after(1, SB_PAGELEFT), 1);
     EXPECT_EQ(after(4, SB_LEFT), 1);
     EXPECT_EQ(after(4, SB_RIGHT), 10);
-    EXPECT_EQ(scrolledPosition(3, SB_RIGHT, 0, {1, 20}), 20);
+    EXPECT_EQ(scrolledPosition(3, SB_RIGHT, 0, ValueRange{1, 20}), 20);
 }
 
 TEST(ScrollRequest, ThumbRequestsTakeThePositionFromTheMessage) {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/canvas.hpp"
-#include "saver/gdi_handles_win32.hpp"
 
 namespace zorblinth::win32 {
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "gdi_canvas_win32.hpp"
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/dib_section_win32.hpp"
-#include "saver/gdi_handles_win32.hpp"
 #include "saver/pixel_canvas.hpp"
 
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 #include <string>
 
 using namespace zorblinth;
+using namespace zorblinth::win32;
 
 namespace {
 
@@ -37,10 +38,10 @@ void expectLaidOutAt(HWND dialog, int dpi) {
     GetClientRect(dialog, &inner);
     EXPECT_EQ(inner.right, scaled(dialog::innerWidth, dpi));
     EXPECT_EQ(inner.bottom, scaled(dialog::innerHeight, dpi));
-    const HWND label = GetDlgItem(dialog, dialog::controlId(dialog::Control::lineWidthLabel));
+    const HWND label = GetDlgItem(dialog, controlId(dialog::Control::lineWidthLabel));
     for (const auto& [control, expected] : dialog::layout) {
-        SCOPED_TRACE("control " + std::to_string(dialog::controlId(control)));
-        const HWND window = GetDlgItem(dialog, dialog::controlId(control));
+        SCOPED_TRACE("control " + std::to_string(controlId(control)));
+        const HWND window = GetDlgItem(dialog, controlId(control));
         RECT rect = windowRect(window);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
         EXPECT_EQ(rect.left, scaled(expected.left, dpi));
@@ -67,12 +68,12 @@ void whileOpen(std::function<void(HWND)> check) {
             return;
         KillTimer(nullptr, id);
         checkOpenDialog(dialog);
-        SendMessageW(GetDlgItem(dialog, dialog::controlId(dialog::Control::cancelButton)), BM_CLICK,
-                     0, 0);
+        SendMessageW(GetDlgItem(dialog, controlId(dialog::Control::cancelButton)), BM_CLICK, 0, 0);
     });
     const auto settingsFile = std::filesystem::temp_directory_path() /
                               ("zorblinth-dpi-" + std::to_string(GetCurrentProcessId()));
-    EXPECT_EQ(runSettingsDialog(GetModuleHandleW(nullptr), settingsFile), normalEnd);
+    EXPECT_EQ(runSettingsDialog(GetModuleHandleW(nullptr), settingsFile),
+              dialog::DialogOutcome::closed);
     KillTimer(nullptr, timer);
     std::filesystem::remove(settingsFile);
 }
@@ -91,7 +92,7 @@ TEST(SettingsDialogDpi, OpensAtItsWindowsDpiWithTheTemplatesFontScaled) {
         // The one the dialog manager made from the template at the same DPI.
         const LOGFONTW made = fontOf(dialog);
         const LOGFONTW ours =
-            fontOf(GetDlgItem(dialog, dialog::controlId(dialog::Control::lineWidthLabel)));
+            fontOf(GetDlgItem(dialog, controlId(dialog::Control::lineWidthLabel)));
         EXPECT_EQ(ours.lfHeight, made.lfHeight);
         EXPECT_STREQ(ours.lfFaceName, made.lfFaceName);
     });

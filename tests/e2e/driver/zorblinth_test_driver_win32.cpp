@@ -1,5 +1,6 @@
 // Reads and operates the settings dialog of a running Zorblinth from another process, and checks
-// that a running saver answers, for the end-to-end tests. Prints UTF-8, one key=value a line;
+// that a running saver answers, counts its ticks and moves the pointer the moment its window
+// exists, for the end-to-end tests. Prints UTF-8, one key=value a line;
 // backslashes, CR and LF in values are written as \\, \r and \n so every value stays on its line.
 //
 // Exit statuses: 0 done, 2 bad command line, 3 no dialog within 10 s, 4 no message box within
@@ -9,6 +10,7 @@
 
 #include "dialog/control_ids_win32.hpp"
 #include "dialog/dialog_model.hpp"
+#include "saver/saver_window_win32.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -129,8 +131,7 @@ HWND findDialogOnce() {
             wchar_t title[128] = {};
             GetWindowTextW(window, title, static_cast<int>(std::size(title)));
             if (title == wanted.title && isDialogBox(window) && IsWindowVisible(window) &&
-                GetDlgItem(window, zorblinth::dialog::controlId(Control::lineWidthBar)) !=
-                    nullptr) {
+                GetDlgItem(window, zorblinth::win32::controlId(Control::lineWidthBar)) != nullptr) {
                 wanted.found = window;
                 return FALSE;
             }
@@ -150,7 +151,7 @@ template <typename Find> auto waitFor(Find find) -> decltype(find()) {
 }
 
 HWND control(HWND dialog, Control which) {
-    return GetDlgItem(dialog, zorblinth::dialog::controlId(which));
+    return GetDlgItem(dialog, zorblinth::win32::controlId(which));
 }
 
 std::string_view focusName(HWND dialog) {
@@ -318,10 +319,14 @@ int guiObjects(std::wstring_view pidText) {
     return done;
 }
 
+HWND findSaver() {
+    return FindWindowW(L"ZorblinthSaver", nullptr);
+}
+
 // Sends the saver's window a message that does nothing, a few times over a second, as the window
 // system does: a saver busy drawing must still answer, and soon.
 int saverAnswers() {
-    const HWND saver = waitFor([] { return FindWindowW(L"ZorblinthSaver", nullptr); });
+    const HWND saver = waitFor(findSaver);
     if (saver == nullptr)
         return noSaver;
     constexpr int sends = 5;
@@ -342,12 +347,49 @@ int saverAnswers() {
     return done;
 }
 
+// The saver's tick counts so far, from its window's properties.
+int saverTicks() {
+    const HWND saver = waitFor(findSaver);
+    if (saver == nullptr)
+        return noSaver;
+    print("drawn",
+          reinterpret_cast<long long>(GetPropW(saver, zorblinth::win32::ticksDrawnProperty)));
+    print("cut", reinterpret_cast<long long>(GetPropW(saver, zorblinth::win32::ticksCutProperty)));
+    return done;
+}
+
+// Waits for the saver's window to be made, looking every millisecond, and at once moves the
+// pointer one pixel to the right: after the saver took its start position, and most likely before
+// its window is shown (visible_before_move says whether it was).
+int nudgeWhenSaverExists() {
+    print("waiting", 1LL);
+    std::fflush(stdout);
+    const auto deadline = std::chrono::steady_clock::now() + 2 * waitLimit;
+    HWND saver = nullptr;
+    while ((saver = findSaver()) == nullptr) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return noSaver;
+        Sleep(1);
+    }
+    const bool visible = IsWindowVisible(saver) != FALSE;
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetCursorPos(cursor.x + 1, cursor.y);
+    print("visible_before_move", visible ? 1LL : 0LL);
+    print("moved_to", std::to_string(cursor.x + 1) + "," + std::to_string(cursor.y));
+    return done;
+}
+
 int run(int argc, wchar_t** argv) {
     const std::wstring_view command = argc > 1 ? argv[1] : L"";
     if (command == L"gdi-objects")
         return argc > 2 ? guiObjects(argv[2]) : usage;
     if (command == L"saver-answers")
         return saverAnswers();
+    if (command == L"saver-ticks")
+        return saverTicks();
+    if (command == L"nudge-when-saver-exists")
+        return nudgeWhenSaverExists();
     if (command != L"state" && command != L"scroll" && command != L"click" && command != L"close" &&
         command != L"key" && command != L"messagebox" && command != L"pid")
         return usage;
@@ -388,7 +430,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: zorblinth_test_driver state | pid | scroll <1|2> <lineleft|lineright|"
                    "pageleft|pageright|left|right|endscroll|thumbtrack N|thumbposition N> | "
                    "click <set|cancel> | close | key <escape|enter> | messagebox | "
-                   "gdi-objects PID | saver-answers\n",
+                   "gdi-objects PID | saver-answers | saver-ticks | nudge-when-saver-exists\n",
                    stderr);
     return status;
 }

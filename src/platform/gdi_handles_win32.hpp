@@ -7,7 +7,8 @@
 
 namespace zorblinth::win32 {
 
-// Owning wrappers for the GDI handles the saver keeps; every handle is given back exactly once.
+// Owning wrappers for the Windows handles the saver and the dialog keep; every handle is given
+// back exactly once.
 
 struct GdiObjectDeleter {
     void operator()(HGDIOBJ object) const { DeleteObject(object); }
@@ -72,5 +73,19 @@ private:
     HWND window_;
     PAINTSTRUCT paint_{};
 };
+
+struct WindowDestroyer {
+    void operator()(HWND window) const {
+        if (IsWindow(window))
+            DestroyWindow(window);
+    }
+};
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
+// A kernel object's handle (an event, a timer), closed once.
+struct KernelHandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using KernelHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleCloser>;
 
 } // namespace zorblinth::win32
