@@ -252,6 +252,11 @@ struct SaverWindow {
     Proxy<wp_viewport> viewport;
     Proxy<wl_pointer> pointer;
     Proxy<wl_keyboard> keyboard;
+    // An empty cursor image: one transparent pixel.
+    std::unique_ptr<ShmBuffer> blankCursorBuffer;
+    Proxy<wl_surface> blankCursor;
+    // What the surface shows while the output is copied: nothing.
+    std::unique_ptr<ShmBuffer> seeThrough;
     Keyboard keys;
 
     // The surface's size in the compositor's logical pixels, from the last configure.
@@ -265,6 +270,7 @@ struct SaverWindow {
     PixelSurface picture;
     std::array<std::unique_ptr<ShmBuffer>, 2> buffers;
 
+    bool pointerEntered = false;
     bool closed = false;
     bool lost = false;
 
@@ -277,9 +283,14 @@ struct SaverWindow {
             session->take(event);
     }
 
+    // Where the pointer is in the picture's pixels; before the picture exists (the pointer may
+    // enter while the output is copied), where it will be at the output's scale.
     Point pointerPixel(wl_fixed_t x, wl_fixed_t y) const {
+        const int scale = output ? output->scale : 1;
+        const int width = picture.width > 0 ? picture.width : surfaceWidth * scale;
+        const int height = picture.height > 0 ? picture.height : surfaceHeight * scale;
         return picturePixel(wl_fixed_to_double(x), wl_fixed_to_double(y), surfaceWidth,
-                            surfaceHeight, picture.width, picture.height);
+                            surfaceHeight, width, height);
     }
 };
 
@@ -309,7 +320,10 @@ constexpr wl_pointer_listener pointerListener{
         [](void* data, wl_pointer* pointer, std::uint32_t serial, wl_surface*, wl_fixed_t x,
            wl_fixed_t y) {
             auto& window = *static_cast<SaverWindow*>(data);
-            wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0); // no cursor over the saver
+            // No cursor over the saver. A transparent image rather than none: with none sway
+            // 1.7 keeps showing the last one.
+            wl_pointer_set_cursor(pointer, serial, window.blankCursor.get(), 0, 0);
+            window.pointerEntered = true;
             window.take({InputKind::mouseMove, window.pointerPixel(x, y)});
         },
     .leave = [](void*, wl_pointer*, std::uint32_t, wl_surface*) {},
@@ -616,7 +630,6 @@ void ackConfigure(SaverWindow& window) {
     else
         xdg_surface_ack_configure(window.windowSurface.get(), *window.configureToAck);
     window.configureToAck.reset();
-    scalePicture(window);
 }
 
 bool xdgShellForced() {
@@ -695,12 +708,58 @@ bool makeBuffers(SaverWindow& window) {
     return true;
 }
 
+// Waits for the compositor to show a frame with what was committed, at most `patience`.
+void commitAndWaitForFrame(SaverWindow& window, Clock::duration patience) {
+    bool shown = false;
+    static constexpr wl_callback_listener listener{
+        .done = [](void* shown, wl_callback*, std::uint32_t) { *static_cast<bool*>(shown) = true; },
+    };
+    const Proxy<wl_callback> frame(wl_surface_frame(window.surface.get()));
+    wl_callback_add_listener(frame.get(), &listener, &shown);
+    wl_surface_commit(window.surface.get());
+    waitUntil(window, patience, [&] { return shown; });
+}
+
+// Shows the saver's surface fully transparent, so that the compositor hands it the keyboard
+// and the pointer, and the cursor is hidden before the output is copied: a compositor that
+// draws the cursor into the output's picture (sway with a software cursor) would otherwise
+// freeze it into ours.
+void showSeeThrough(SaverWindow& window) {
+    window.seeThrough = ShmBuffer::create(window.globals.shm.get(), window.surfaceWidth,
+                                          window.surfaceHeight, WL_SHM_FORMAT_ARGB8888,
+                                          window.surfaceWidth * 4); // all zero: transparent
+    if (!window.seeThrough)
+        return;
+    wl_surface_attach(window.surface.get(), window.seeThrough->get(), 0, 0);
+    wl_surface_damage(window.surface.get(), 0, 0, window.surfaceWidth, window.surfaceHeight);
+    commitAndWaitForFrame(window, std::chrono::seconds(1));
+    // The pointer enters with that frame, or once a window has been made full-screen; the
+    // blank cursor goes back at once, and one more frame shows the output without the cursor.
+    // A pointer on another output never enters.
+    waitUntil(window, std::chrono::milliseconds(500), [&] { return window.pointerEntered; });
+    ackConfigure(window);
+    roundTrip(window);
+    commitAndWaitForFrame(window, std::chrono::milliseconds(200));
+}
+
+void makeBlankCursor(SaverWindow& window) {
+    window.blankCursorBuffer =
+        ShmBuffer::create(window.globals.shm.get(), 1, 1, WL_SHM_FORMAT_ARGB8888, 4);
+    if (!window.blankCursorBuffer)
+        return;
+    std::memset(window.blankCursorBuffer->data(), 0, 4);
+    window.blankCursor.reset(wl_compositor_create_surface(window.globals.compositor.get()));
+    wl_surface_attach(window.blankCursor.get(), window.blankCursorBuffer->get(), 0, 0);
+    wl_surface_commit(window.blankCursor.get());
+}
+
 // Ticks on the schedule and handles the compositor's events between ticks until the saver ends.
 void runEventLoop(SaverWindow& window) {
     TickSchedule schedule(Clock::now());
     while (!window.ending()) {
         if (window.configureToAck) {
             ackConfigure(window);
+            scalePicture(window);
             present(window);
         }
         const auto now = Clock::now();
@@ -758,11 +817,17 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     if (!globals.outputs.empty())
         window.output = globals.outputs.front().get();
 
+    makeBlankCursor(window);
     window.session.emplace(std::nullopt,
                            settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides));
 
-    // Before our surface exists, so the copy cannot contain it.
-    const std::optional<Capture> capture = captureOutput(window);
+    // The copy must not contain the saver. In the overlay layer it is taken through the
+    // saver's transparent surface, without the cursor; a full-screen window is shown only
+    // once it has its picture, since compositors put black behind one.
+    const bool copyThroughSurface = globals.layerShell && globals.screencopy && !xdgShellForced();
+    std::optional<Capture> capture;
+    if (!copyThroughSurface)
+        capture = captureOutput(window);
     if (!createSurface(window))
         return fail("cannot create the saver's surface");
     waitUntil(window, std::chrono::hours(1), [&] { return window.configured; });
@@ -780,10 +845,19 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     }
     if (window.surfaceWidth <= 0 || window.surfaceHeight <= 0)
         return fail("the Wayland compositor gave the saver no size");
+    ackConfigure(window);
+    if (copyThroughSurface) {
+        showSeeThrough(window);
+        capture = captureOutput(window);
+        if (window.lost)
+            return connectionLost(window.display);
+        if (window.ending())
+            return normalEnd;
+    }
     makePicture(window, capture);
     if (!makeBuffers(window))
         return fail("cannot make shared-memory buffers for the saver's picture");
-    ackConfigure(window);
+    scalePicture(window);
     present(window);
 
     runEventLoop(window);

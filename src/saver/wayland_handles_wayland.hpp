@@ -24,6 +24,9 @@ inline void letGo(wl_compositor* compositor) {
 inline void letGo(wl_shm* shm) {
     wl_shm_destroy(shm);
 }
+inline void letGo(wl_callback* callback) {
+    wl_callback_destroy(callback);
+}
 inline void letGo(wl_surface* surface) {
     wl_surface_destroy(surface);
 }

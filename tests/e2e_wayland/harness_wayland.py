@@ -189,7 +189,10 @@ class SwaySession:
                  "sway", "-c", str(config)], env=sway_env, stdout=log, stderr=log)
         socket = poll(lambda: next(iter(sorted(runtime.glob("wayland-*[0-9]"))), None), 15,
                       message="sway's socket")
-        self.env = dict(base, WAYLAND_DISPLAY=socket.name, XDG_CONFIG_HOME=str(config_home))
+        ipc = poll(lambda: next(iter(runtime.glob("sway-ipc.*.sock")), None), 15,
+                   message="sway's IPC socket")
+        self.env = dict(base, WAYLAND_DISPLAY=socket.name, SWAYSOCK=str(ipc),
+                        XDG_CONFIG_HOME=str(config_home))
         self.runtime = runtime
         # The pattern on screen: swaybg has drawn it.
         poll(lambda: self._shows_pattern(), 15, interval=0.1, message="the pattern on screen")
@@ -271,6 +274,11 @@ class SwaySession:
 
     def type(self, *arguments):
         subprocess.run(["wtype", *arguments], env=self.env, check=True, timeout=10)
+
+    def tree(self):
+        """sway's tree of windows, as swaymsg prints it in JSON."""
+        return subprocess.run(["swaymsg", "-t", "get_tree"], env=self.env, capture_output=True,
+                              text=True, check=True, timeout=10).stdout
 
     def screenshot(self):
         result = subprocess.run(["grim", "-t", "ppm", "-"], env=self.env, capture_output=True,
