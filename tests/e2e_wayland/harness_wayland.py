@@ -143,12 +143,15 @@ def most_pixels_drawn(width, height, seconds):
 
 class SwaySession:
     """A headless sway of one output of the given size showing the test pattern, with a
-    virtual keyboard and pointer, and folders of its own for the programs under test."""
+    virtual keyboard and pointer, and folders of its own for the programs under test. With a
+    scale, width and height are the output's pixels and the pointer moves in its logical
+    ones."""
 
-    def __init__(self, width=640, height=480, layer_shell=True):
+    def __init__(self, width=640, height=480, scale=1):
         require_programs("sway", "swaybg", "grim", "wtype", "setpriv")
         self.width = width
         self.height = height
+        self.scale = scale
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self.pointer_program = required_path("ZORBLINTH_VIRTUAL_POINTER")
         self.pattern = pattern(width, height)
@@ -174,7 +177,7 @@ class SwaySession:
         config = self._folder / "sway.config"
         config.write_text(
             f"output HEADLESS-1 resolution {self.width}x{self.height} position 0,0 "
-            f"bg {picture} stretch\n"
+            f"scale {self.scale} bg {picture} stretch\n"
             "xwayland disable\ndefault_border none\nfor_window [app_id=\".*\"] floating enable\n"
             "seat seat0 hide_cursor 0\n")
         base = {key: value for key, value in os.environ.items()
@@ -201,7 +204,8 @@ class SwaySession:
         # pointer. wtype sleeps for days after making its keyboard, typing nothing.
         self.start_process(["wtype", "-s", "100000000", "x"], lasting=True)
         self.pointer = self.start_process(
-            [str(self.pointer_program), str(self.width), str(self.height)],
+            [str(self.pointer_program), str(self.width // self.scale),
+             str(self.height // self.scale)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, lasting=True)
         assert self.pointer.stdout.readline().strip() == b"ready", "the virtual pointer failed"
 
