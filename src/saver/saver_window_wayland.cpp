@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -203,8 +204,14 @@ constexpr zwlr_screencopy_frame_v1_listener captureListener{
            std::uint32_t height, std::uint32_t stride) {
             auto& capture = *static_cast<Capture*>(data);
             const auto pixels = capturedPixelFormat(format);
-            if (capture.shmFormat || !pixels || stride < width * 4)
+            const bool usable = pixels && width > 0 && height > 0 &&
+                                stride >= std::uint64_t{width} * 4 &&
+                                std::uint64_t{stride} * height <= INT32_MAX;
+            if (capture.shmFormat || !usable) {
+                if (capture.version < 3 && !capture.shmFormat) // the only offer: no copy
+                    capture.finish(false);
                 return;
+            }
             capture.shmFormat = format;
             capture.format = *pixels;
             capture.width = static_cast<int>(width);
@@ -230,13 +237,6 @@ constexpr zwlr_screencopy_frame_v1_listener captureListener{
                       zwlr_screencopy_frame_v1*) { static_cast<Capture*>(data)->copy(); },
 };
 
-// How the saver ended, beyond what the session knows.
-enum class Ending {
-    running,
-    byUserOrCompositor, // input, a signal, the surface closed, the output gone
-    connectionLost,
-};
-
 // What lives across the events of one saver run.
 struct SaverWindow {
     wl_display* display = nullptr;
@@ -252,9 +252,6 @@ struct SaverWindow {
     Proxy<wp_viewport> viewport;
     Proxy<wl_pointer> pointer;
     Proxy<wl_keyboard> keyboard;
-    // An empty cursor image: one transparent pixel.
-    std::unique_ptr<ShmBuffer> blankCursorBuffer;
-    Proxy<wl_surface> blankCursor;
     // What the surface shows while the output is copied: nothing.
     std::unique_ptr<ShmBuffer> seeThrough;
     Keyboard keys;
@@ -320,9 +317,8 @@ constexpr wl_pointer_listener pointerListener{
         [](void* data, wl_pointer* pointer, std::uint32_t serial, wl_surface*, wl_fixed_t x,
            wl_fixed_t y) {
             auto& window = *static_cast<SaverWindow*>(data);
-            // No cursor over the saver. A transparent image rather than none: with none sway
-            // 1.7 keeps showing the last one.
-            wl_pointer_set_cursor(pointer, serial, window.blankCursor.get(), 0, 0);
+            // No cursor over the saver.
+            wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
             window.pointerEntered = true;
             window.take({InputKind::mouseMove, window.pointerPixel(x, y)});
         },
@@ -742,17 +738,6 @@ void showSeeThrough(SaverWindow& window) {
     commitAndWaitForFrame(window, std::chrono::milliseconds(200));
 }
 
-void makeBlankCursor(SaverWindow& window) {
-    window.blankCursorBuffer =
-        ShmBuffer::create(window.globals.shm.get(), 1, 1, WL_SHM_FORMAT_ARGB8888, 4);
-    if (!window.blankCursorBuffer)
-        return;
-    std::memset(window.blankCursorBuffer->data(), 0, 4);
-    window.blankCursor.reset(wl_compositor_create_surface(window.globals.compositor.get()));
-    wl_surface_attach(window.blankCursor.get(), window.blankCursorBuffer->get(), 0, 0);
-    wl_surface_commit(window.blankCursor.get());
-}
-
 // Ticks on the schedule and handles the compositor's events between ticks until the saver ends.
 void runEventLoop(SaverWindow& window) {
     TickSchedule schedule(Clock::now());
@@ -817,7 +802,6 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     if (!globals.outputs.empty())
         window.output = globals.outputs.front().get();
 
-    makeBlankCursor(window);
     window.session.emplace(std::nullopt,
                            settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides));
 
