@@ -4,7 +4,6 @@
 #include "saver/saver_session.hpp"
 #include "saver/termination_signals_posix.hpp"
 #include "saver/wayland_handles_wayland.hpp"
-#include "startup/single_instance_linux.hpp"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -761,27 +760,21 @@ void runEventLoop(SaverWindow& window) {
     }
 }
 
-ExitStatus fail(const std::string& why) {
+SaverOutcome fail(std::string_view why) {
     std::cerr << "zorblinth: " << why << '\n';
-    return windowSystemFailed;
+    return SaverOutcome::windowSystemFailed;
 }
 
-ExitStatus connectionLost(wl_display* display) {
+SaverOutcome connectionLost(wl_display* display) {
     const int error = wl_display_get_error(display);
     std::cerr << "zorblinth: lost the connection to the Wayland compositor ("
               << std::strerror(error != 0 ? error : EPIPE) << ")\n";
-    return windowSystemFailed;
+    return SaverOutcome::windowSystemFailed;
 }
 
 } // namespace
 
-ExitStatus runStandaloneSaver(DisplayConnection compositor,
-                              const std::filesystem::path& settingsFile,
-                              const std::filesystem::path& lockFile,
-                              const CommandLine& commandLine) {
-    const posix::SingleInstance instanceClaim(lockFile);
-    if (instanceClaim.anotherIsRunning())
-        return alreadyRunning;
+SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings) {
     posix::TerminationSignals signals;
 
     SaverWindow window;
@@ -802,8 +795,7 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     if (!globals.outputs.empty())
         window.output = globals.outputs.front().get();
 
-    window.session.emplace(std::nullopt,
-                           settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides));
+    window.session.emplace(std::nullopt, settings);
 
     // The copy must not contain the saver. In the overlay layer it is taken through the
     // saver's transparent surface, without the cursor; a full-screen window is shown only
@@ -818,7 +810,7 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     if (window.lost)
         return connectionLost(window.display);
     if (window.ending())
-        return normalEnd;
+        return SaverOutcome::ended;
     if (window.surfaceWidth <= 0 || window.surfaceHeight <= 0) {
         // A window left to size itself: the output's size, or the captured picture's.
         const int scale = window.output ? window.output->scale : 1;
@@ -836,7 +828,7 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
         if (window.lost)
             return connectionLost(window.display);
         if (window.ending())
-            return normalEnd;
+            return SaverOutcome::ended;
     }
     makePicture(window, capture);
     if (!makeBuffers(window))
@@ -847,32 +839,7 @@ ExitStatus runStandaloneSaver(DisplayConnection compositor,
     runEventLoop(window);
     if (window.lost)
         return connectionLost(window.display);
-    return normalEnd;
-}
-
-std::optional<ExitStatus> runStandaloneSaverIfChosen(const std::filesystem::path& settingsFile,
-                                                     const std::filesystem::path& lockFile,
-                                                     const CommandLine& commandLine) {
-    const auto set = [](const char* variable) {
-        const char* const value = std::getenv(variable);
-        return value != nullptr && *value != '\0';
-    };
-    const bool waylandSession = set("WAYLAND_DISPLAY") || set("WAYLAND_SOCKET");
-    const auto asked = commandLine.windowSystem;
-    if (asked == WindowSystem::x11 || (!asked && !waylandSession)) {
-        if (!asked && !set("DISPLAY"))
-            return fail("no window system to run on: neither WAYLAND_DISPLAY nor DISPLAY is set");
-        return std::nullopt;
-    }
-    DisplayConnection compositor = connectToCompositor();
-    if (compositor)
-        return runStandaloneSaver(std::move(compositor), settingsFile, lockFile, commandLine);
-    if (asked == WindowSystem::wayland) {
-        const char* const name = std::getenv("WAYLAND_DISPLAY");
-        return fail("cannot reach the Wayland compositor \"" +
-                    std::string(name != nullptr && *name != '\0' ? name : "wayland-0") + "\"");
-    }
-    return std::nullopt; // a stale WAYLAND_DISPLAY: X11 may still be there
+    return SaverOutcome::ended;
 }
 
 } // namespace zorblinth::wayland
