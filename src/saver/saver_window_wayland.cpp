@@ -48,8 +48,12 @@ struct Output {
     Proxy<wl_output> output;
     std::uint32_t name = 0;
     std::int32_t scale = 1;
-    std::int32_t pixelWidth = 0; // the current mode
+    std::int32_t pixelWidth = 0; // the current mode, as the hardware scans it out
     std::int32_t pixelHeight = 0;
+    std::int32_t transform = WL_OUTPUT_TRANSFORM_NORMAL;
+
+    // A quarter turn either way: what the hardware calls width the user sees as height.
+    bool sideways() const { return transform % 2 == 1; }
 };
 
 struct Globals {
@@ -279,12 +283,19 @@ struct SaverWindow {
             session->take(event);
     }
 
-    // Where the pointer is in the picture's pixels; before the picture exists (the pointer may
-    // enter while the output is copied), where it will be at the output's scale.
+    int scale() const { return output ? output->scale : 1; }
+    bool sideways() const { return output && output->sideways(); }
+
+    // The picture's size as the user sees it on the surface: the picture is kept the way the
+    // output's hardware scans it out (as the compositor copies it), turned where the output is.
+    int shownWidth() const { return sideways() ? picture.height : picture.width; }
+    int shownHeight() const { return sideways() ? picture.width : picture.height; }
+
+    // Where the pointer is in the output's pixels, as the user sees them; before the picture
+    // exists (the pointer may enter while the output is copied), where it will be.
     Point pointerPixel(wl_fixed_t x, wl_fixed_t y) const {
-        const int scale = output ? output->scale : 1;
-        const int width = picture.width > 0 ? picture.width : surfaceWidth * scale;
-        const int height = picture.height > 0 ? picture.height : surfaceHeight * scale;
+        const int width = picture.width > 0 ? shownWidth() : surfaceWidth * scale();
+        const int height = picture.height > 0 ? shownHeight() : surfaceHeight * scale();
         return picturePixel(wl_fixed_to_double(x), wl_fixed_to_double(y), surfaceWidth,
                             surfaceHeight, width, height);
     }
@@ -293,8 +304,9 @@ struct SaverWindow {
 // --- the compositor's events -----------------------------------------------------------------
 
 constexpr wl_output_listener outputListener{
-    .geometry = [](void*, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                   std::int32_t, const char*, const char*, std::int32_t) {},
+    .geometry = [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                   std::int32_t, const char*, const char*,
+                   std::int32_t transform) { static_cast<Output*>(data)->transform = transform; },
     .mode =
         [](void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
            std::int32_t) {
@@ -600,9 +612,11 @@ void present(SaverWindow& window) {
 // Fits the picture onto the surface: 1:1 in the output's pixels, through the viewporter or an
 // integer buffer scale.
 void scalePicture(SaverWindow& window) {
-    const int scale = window.output ? window.output->scale : 1;
-    const int width = window.picture.width;
-    const int height = window.picture.height;
+    if (window.output && window.globals.compositorVersion >= 2)
+        wl_surface_set_buffer_transform(window.surface.get(), window.output->transform);
+    const int scale = window.scale();
+    const int width = window.shownWidth();
+    const int height = window.shownHeight();
     if (width == window.surfaceWidth && height == window.surfaceHeight) {
         if (window.viewport)
             wp_viewport_set_destination(window.viewport.get(), -1, -1);
@@ -680,9 +694,10 @@ void makePicture(SaverWindow& window, const std::optional<Capture>& capture) {
         width = capture->width;
         height = capture->height;
     } else {
-        const int scale = window.output ? window.output->scale : 1;
-        width = window.surfaceWidth * scale;
-        height = window.surfaceHeight * scale;
+        width = window.surfaceWidth * window.scale();
+        height = window.surfaceHeight * window.scale();
+        if (window.sideways())
+            std::swap(width, height);
     }
     window.pixels.assign(static_cast<std::size_t>(width) * height, 0);
     window.picture = {window.pixels.data(), width, height, width, xrgbPixels};
@@ -813,11 +828,12 @@ SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSetting
         return SaverOutcome::ended;
     if (window.surfaceWidth <= 0 || window.surfaceHeight <= 0) {
         // A window left to size itself: the output's size, or the captured picture's.
-        const int scale = window.output ? window.output->scale : 1;
-        window.surfaceWidth = capture ? capture->width / scale
-                                      : (window.output ? window.output->pixelWidth / scale : 0);
-        window.surfaceHeight = capture ? capture->height / scale
-                                       : (window.output ? window.output->pixelHeight / scale : 0);
+        int width = capture ? capture->width : (window.output ? window.output->pixelWidth : 0);
+        int height = capture ? capture->height : (window.output ? window.output->pixelHeight : 0);
+        if (window.sideways())
+            std::swap(width, height);
+        window.surfaceWidth = width / window.scale();
+        window.surfaceHeight = height / window.scale();
     }
     if (window.surfaceWidth <= 0 || window.surfaceHeight <= 0)
         return fail("the Wayland compositor gave the saver no size");

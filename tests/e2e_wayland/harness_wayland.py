@@ -141,17 +141,23 @@ def most_pixels_drawn(width, height, seconds):
     return ticks * (lines * max(width, height) + 2 * (width + height))
 
 
+def transform_turns(transform):
+    """Whether an output transform turns it by a quarter either way."""
+    return transform in (90, 270)
+
+
 class SwaySession:
     """A headless sway of one output of the given size showing the test pattern, with a
     virtual keyboard and pointer, and folders of its own for the programs under test. With a
     scale, width and height are the output's pixels and the pointer moves in its logical
-    ones."""
+    ones. With a transform (90, 180, 270) they are the output's size as it is seen, turned."""
 
-    def __init__(self, width=640, height=480, scale=1):
+    def __init__(self, width=640, height=480, scale=1, transform=0):
         require_programs("sway", "swaybg", "grim", "wtype", "setpriv")
         self.width = width
         self.height = height
         self.scale = scale
+        self.transform = transform
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self.pointer_program = required_path("ZORBLINTH_VIRTUAL_POINTER")
         self.pattern = pattern(width, height)
@@ -175,9 +181,11 @@ class SwaySession:
         picture = self._folder / "pattern.png"
         write_png(picture, self.width, self.height, self.pattern)
         config = self._folder / "sway.config"
+        mode = (self.height, self.width) if transform_turns(self.transform) else (self.width,
+                                                                                  self.height)
         config.write_text(
-            f"output HEADLESS-1 resolution {self.width}x{self.height} position 0,0 "
-            f"scale {self.scale} bg {picture} stretch\n"
+            f"output HEADLESS-1 resolution {mode[0]}x{mode[1]} position 0,0 "
+            f"scale {self.scale} transform {self.transform} bg {picture} stretch\n"
             "xwayland disable\ndefault_border none\nfor_window [app_id=\".*\"] floating enable\n"
             "seat seat0 hide_cursor 0\n")
         base = {key: value for key, value in os.environ.items()
@@ -290,13 +298,16 @@ class SwaySession:
         return Picture.from_ppm(result.stdout)
 
     def wait_for_saver(self, saver, before, seconds=10):
-        """Waits until the screen no longer shows the picture `before` (taken before the saver
-        started, the cursor on it): the saver's surface is up. Returns when that was seen."""
+        """Waits until the screen shows neither the picture `before` (taken before the saver
+        started, the cursor on it) nor the bare pattern: the saver shows its picture and has
+        drawn on it (while it copies the output its surface is transparent, and the cursor
+        going away alone must not count). Returns when that was seen."""
         def changed():
             if saver.poll() is not None:
                 raise AssertionError(f"the saver ended with status {saver.returncode}: "
                                      f"{saver.stderr.read().decode(errors='replace')}")
-            return self.screenshot().rgb != before.rgb
+            shown = self.screenshot().rgb
+            return shown != before.rgb and shown != self.pattern
         poll(changed, seconds, message="the saver's surface")
         return time.monotonic()
 

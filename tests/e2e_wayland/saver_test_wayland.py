@@ -196,31 +196,41 @@ class SaverOnSway(unittest.TestCase):
         poll(session._shows_pattern, 5, interval=0.1, message="the desktop after a letter")
 
 
-class OnAScaledOutput(unittest.TestCase):
-    """An output at scale 2: 640 x 480 pixels, 320 x 240 logical ones."""
+class OnScaledAndTurnedOutputs(unittest.TestCase):
+    """An output at scale 2 (640 x 480 pixels, 320 x 240 logical ones), and one turned by a
+    quarter (640 x 480 as the hardware scans it out, 480 x 640 as it is seen)."""
 
-    def test_drawn_at_the_outputs_pixels_and_ended_by_the_smallest_move(self):
-        session = SwaySession(640, 480, scale=2)
+    def check_output(self, width, height, **output):
+        session = SwaySession(width, height, **output)
         session.start()
         try:
             session.write_settings(1, 1)
             session.pointer_command("to 150 100")
             before = session.screenshot()
-            self.assertEqual((before.width, before.height), (640, 480))
+            self.assertEqual((before.width, before.height), (width, height))
             started = time.monotonic()
             saver = session.start_saver()
             session.wait_for_saver(saver, before)
             shot = session.screenshot()
-            # A picture drawn at the logical size and stretched would differ almost everywhere.
+            # A picture stretched, squeezed or turned the wrong way would differ almost
+            # everywhere.
             drawn = shot.differing(session.pattern)
             self.assertLessEqual(len(drawn),
-                                 most_pixels_drawn(640, 480, time.monotonic() - started))
+                                 most_pixels_drawn(width, height, time.monotonic() - started))
             session.pointer_command("to 150 100")
             self.assertTrue(still_running_after(saver, 0.3))
-            session.pointer_command("move 1 0")
+            session.pointer_command("move 0 1")
             self.assertEqual(wait_exit(saver, 3), NORMAL_END)
         finally:
             session.stop()
+
+    def test_drawn_at_the_outputs_pixels_and_ended_by_the_smallest_move(self):
+        self.check_output(640, 480, scale=2)
+
+    def test_drawn_the_way_a_turned_output_is_seen(self):
+        for transform in (90, 270):
+            with self.subTest(transform=transform):
+                self.check_output(480, 640, transform=transform)
 
 
 class WithoutACompositor(unittest.TestCase):
