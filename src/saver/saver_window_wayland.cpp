@@ -743,9 +743,9 @@ void showSeeThrough(SaverWindow& window) {
     wl_surface_attach(window.surface.get(), window.seeThrough->get(), 0, 0);
     wl_surface_damage(window.surface.get(), 0, 0, window.surfaceWidth, window.surfaceHeight);
     commitAndWaitForFrame(window, std::chrono::seconds(1));
-    // The pointer enters with that frame, or once a window has been made full-screen; the
-    // blank cursor goes back at once, and one more frame shows the output without the cursor.
-    // A pointer on another output never enters.
+    // The pointer enters with that frame, or once a window has been made full-screen, and the
+    // saver asks at once for no cursor; one more frame shows the output without it. A pointer
+    // on another output never enters.
     waitUntil(window, std::chrono::milliseconds(500), [&] { return window.pointerEntered; });
     ackConfigure(window);
     roundTrip(window);
