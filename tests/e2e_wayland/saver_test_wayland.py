@@ -77,14 +77,20 @@ class SaverOnSway(unittest.TestCase):
         self.session.type("q")
         self.assert_ends(saver, "a typed letter")
 
-    def test_wide_pens_and_many_lines_from_the_command_line(self):
-        saver, _, _ = self.start_and_wait("--line-width", "10", "--line-amount", "20")
-        time.sleep(0.3)
-        covered = len(self.session.screenshot().differing(self.session.pattern))
-        # Level 20 on 640 x 480 is 3073 lines a tick: a few ticks cover most of the screen.
-        self.assertGreater(covered, self.session.width * self.session.height // 2)
-        self.session.type("q")
-        self.assert_ends(saver, "a typed letter")
+    def test_wide_pens_and_many_lines_from_the_settings_file_or_the_command_line(self):
+        for settings, arguments in (((10, 20), ()),
+                                    ((1, 1), ("--line-width", "10", "--line-amount", "20"))):
+            with self.subTest(settings=settings, arguments=arguments):
+                self.session.write_settings(*settings)
+                saver, _, _ = self.start_and_wait(*arguments)
+                time.sleep(0.3)
+                covered = len(self.session.screenshot().differing(self.session.pattern))
+                # Level 20 on 640 x 480 is 3073 lines a tick: a few ticks of 10-pixel lines
+                # cover most of the screen; level 1 with 1-pixel lines covers a few thousand
+                # pixels at most.
+                self.assertGreater(covered, self.session.width * self.session.height // 2)
+                self.session.type("q")
+                self.assert_ends(saver, "a typed letter")
 
     # --- ending ----------------------------------------------------------------------------
 
