@@ -25,6 +25,11 @@ Options for the saver modes, overriding the settings file:
   --line-width N     pen width in pixels, 1 to 10
   --line-amount N    line-amount level, 1 to 20
 
+Options for --saver:
+  --wayland          run on the Wayland compositor of $WAYLAND_DISPLAY (the default
+                     when it is set and can be reached)
+  --x11              run on the X display of $DISPLAY
+
 Options may also be written with one dash (-root), and values after '=' (--line-width=3).
 Settings: $XDG_CONFIG_HOME/zorblinth/Qelvanor.txt (~/.config/zorblinth/ when unset).
 Exit status: 0 done, 1 settings not saved, 2 already running, 3 no display or window,
@@ -117,6 +122,12 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
             result.overrides.lineWidth = parseNumber(name, value());
         } else if (name == "line-amount") {
             result.overrides.lineAmount = parseNumber(name, value());
+        } else if (name == "x11" || name == "wayland") {
+            noValue();
+            const WindowSystem asked = name == "x11" ? WindowSystem::x11 : WindowSystem::wayland;
+            if (result.windowSystem && *result.windowSystem != asked)
+                throw UsageError("--x11 and --wayland cannot be combined");
+            result.windowSystem = asked;
         } else if (name == "help") {
             noValue();
             helpAsked = true;
@@ -133,6 +144,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
     }
     const bool hostWindowSet = screenSaverWindow != nullptr && *screenSaverWindow != '\0';
     result.mode = chosen.value_or(hostWindowSet ? LinuxMode::hosted : LinuxMode::settings);
+    // A host's window is always an X11 window.
+    if (result.mode == LinuxMode::hosted && result.windowSystem == WindowSystem::wayland)
+        throw UsageError("--wayland works with --saver only; a host's window is an X11 window");
     if (result.mode == LinuxMode::hosted && !result.window && hostWindowSet) {
         result.window = parseWindowId(screenSaverWindow);
         if (!result.window)

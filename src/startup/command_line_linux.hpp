@@ -20,12 +20,20 @@ enum class LinuxMode {
     help,     // --help, whatever else is asked
 };
 
+// Where the standalone saver runs.
+enum class WindowSystem {
+    x11,
+    wayland,
+};
+
 struct CommandLine {
     LinuxMode mode = LinuxMode::settings;
     // The window to draw into when hosted; none means the root window.
     std::optional<std::uint64_t> window;
     // Overrides of the settings file's values, as a host's own settings dialog passes them.
     SettingsOverrides overrides;
+    // --x11 or --wayland: the standalone saver's window system, instead of the one found.
+    std::optional<WindowSystem> windowSystem;
 };
 
 // A command line that cannot be obeyed; what() is one line for the user.

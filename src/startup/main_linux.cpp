@@ -1,10 +1,11 @@
 // zorblinth: the settings dialog (no argument or --settings), the standalone saver (--saver),
-// or a screen-saver host's hack (--root, --window-id, or $XSCREENSAVER_WINDOW).
+// on Wayland or X11, or a screen-saver host's hack (--root, --window-id, or $XSCREENSAVER_WINDOW).
 #include "dialog/settings_dialog_qt.hpp"
 #include "saver/saver_window_x11.hpp"
 #include "settings/settings_location_linux.hpp"
 #include "startup/command_line_linux.hpp"
 #include "startup/exit_status.hpp"
+#include "startup/saver_on_wayland_linux.hpp"
 #include "startup/single_instance_linux.hpp"
 
 #include <cstdlib>
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
         std::cout << usageText;
         return normalEnd;
     case LinuxMode::saver:
+        if (const auto status = runSaverOnWaylandIfChosen(
+                settingsFile, posix::SingleInstance::programLockFile(), commandLine))
+            return *status;
         return x11::runStandaloneSaver(settingsFile, posix::SingleInstance::programLockFile(),
                                        commandLine);
     case LinuxMode::hosted:

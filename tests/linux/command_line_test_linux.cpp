@@ -87,3 +87,15 @@ TEST(CommandLine, WindowIdsInDecimalOrHex) {
     EXPECT_FALSE(parseWindowId("x12"));
     EXPECT_FALSE(parseWindowId(" 12"));
 }
+
+TEST(CommandLine, TheSaversWindowSystemIsChosenOnlyWhenAsked) {
+    EXPECT_FALSE(parse({"--saver"}).windowSystem.has_value());
+    EXPECT_EQ(parse({"--saver", "--wayland"}).windowSystem, WindowSystem::wayland);
+    EXPECT_EQ(parse({"-x11", "--saver"}).windowSystem, WindowSystem::x11);
+    EXPECT_EQ(parse({"--x11", "--x11", "--saver"}).windowSystem, WindowSystem::x11);
+    EXPECT_EQ(parse({"--root", "--x11"}).mode, LinuxMode::hosted);
+    EXPECT_THROW(parse({"--saver", "--x11", "--wayland"}), UsageError);
+    EXPECT_THROW(parse({"--wayland=1", "--saver"}), UsageError);
+    EXPECT_THROW(parse({"--wayland"}, "0x77"), UsageError) << "a host's window is X11's";
+    EXPECT_THROW(parse({"--window-id", "5", "--wayland"}), UsageError);
+}

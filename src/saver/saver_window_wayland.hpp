@@ -1,0 +1,29 @@
+#pragma once
+
+#include "saver/saver_session.hpp"
+#include "settings/settings.hpp"
+
+#include <memory>
+
+struct wl_display;
+
+namespace zorblinth::wayland {
+
+struct DisplayDisconnect {
+    void operator()(wl_display* display) const;
+};
+using DisplayConnection = std::unique_ptr<wl_display, DisplayDisconnect>;
+
+// A connection to the compositor named by $WAYLAND_DISPLAY or $WAYLAND_SOCKET ("wayland-0" when
+// neither is set); null when none answers.
+DisplayConnection connectToCompositor();
+
+// The standalone saver on a Wayland compositor: freezes the output's picture (where the
+// compositor lets clients copy it; else black) in an overlay layer surface (or a full-screen
+// window where there is no layer shell) that takes the keyboard, hides the cursor and
+// scribbles every 50 ms with these settings until the first key that types a character, any
+// button, or a move away from where the pointer first entered. The caller has claimed the one
+// running copy.
+SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings);
+
+} // namespace zorblinth::wayland

@@ -1,0 +1,20 @@
+#pragma once
+
+namespace zorblinth::posix {
+
+// SIGTERM, SIGINT and SIGHUP end the saver promptly, also in the middle of a tick. A signal
+// handler can reach only process-wide state, so there is one per process: a flag the tick asks
+// and a pipe whose read end wakes an event loop's poll().
+class TerminationSignals {
+public:
+    // Installs the handlers (once per process; later calls reuse them).
+    TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+    bool requested() const;
+    // Readable once a signal came; -1 when no pipe could be made (the flag still works).
+    int wakeFd() const;
+};
+
+} // namespace zorblinth::posix

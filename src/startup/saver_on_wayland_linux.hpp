@@ -1,0 +1,19 @@
+#pragma once
+
+#include "startup/command_line_linux.hpp"
+#include "startup/exit_status.hpp"
+
+#include <filesystem>
+#include <optional>
+
+namespace zorblinth {
+
+// Runs the standalone saver on Wayland when it is asked for (--wayland) or, unless X11 is
+// (--x11), when $WAYLAND_DISPLAY names a compositor that answers: claims the one running copy
+// (lockFile) and reads the settings before anything is shown. None when the saver belongs on
+// X11 instead. Without any window system to run on, it says so and fails.
+std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path& settingsFile,
+                                                    const std::filesystem::path& lockFile,
+                                                    const CommandLine& commandLine);
+
+} // namespace zorblinth

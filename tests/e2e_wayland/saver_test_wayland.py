@@ -1,0 +1,291 @@
+"""The standalone saver on a headless sway: its first picture, the hidden cursor, what ends it
+and what does not, where typed keys go, one copy at a time, the xdg-shell path, the idle
+daemon, and what happens without a compositor or when it goes away."""
+
+import os
+import pathlib
+import signal
+import subprocess
+import time
+import unittest
+
+from harness_wayland import (ALREADY_RUNNING, BUTTON_LEFT, BUTTON_RIGHT, NORMAL_END,
+                             WINDOW_SYSTEM_FAILED, SwaySession, most_pixels_drawn, poll,
+                             require_programs, still_running_after, wait_exit)
+
+
+class SaverOnSway(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.session = SwaySession(640, 480)
+        cls.session.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def setUp(self):
+        self.session.write_settings(1, 1)
+        self.session.pointer_command("to 300 200")
+
+    def tearDown(self):
+        self.session.kill_processes()
+        # Whatever a test left up is gone before the next starts.
+        poll(self.session._shows_pattern, 10, interval=0.1, message="the bare desktop")
+
+    def start_and_wait(self, *arguments, extra_env=None):
+        before = self.session.screenshot()
+        started = time.monotonic()
+        saver = self.session.start_saver(*arguments, extra_env=extra_env)
+        self.session.wait_for_saver(saver, before)
+        return saver, before, started
+
+    def assert_ends(self, saver, why, seconds=3):
+        status = wait_exit(saver, seconds)
+        self.assertIsNotNone(status, f"still running after {why}")
+        self.assertEqual(status, NORMAL_END, saver.stderr.read().decode(errors="replace"))
+
+    def assert_frozen_desktop(self, shot, before, started):
+        session = self.session
+        elapsed = time.monotonic() - started
+        drawn = shot.differing(before.rgb)
+        self.assertLessEqual(len(drawn), most_pixels_drawn(session.width, session.height, elapsed),
+                             "the saver's picture is not the desktop it froze")
+
+    def assert_frozen_desktop_without_cursor(self, shot, before, started):
+        session = self.session
+        elapsed = time.monotonic() - started
+        drawn = shot.differing(session.pattern)
+        self.assertLessEqual(len(drawn), most_pixels_drawn(session.width, session.height, elapsed),
+                             "the saver's picture is not the desktop it froze")
+        # The cursor was drawn over the pattern before; its pixels are the pattern's again,
+        # but for what lines crossed since.
+        cursor = before.differing(session.pattern)
+        self.assertGreater(len(cursor), 20, "no cursor on the desktop to hide")
+        still_shown = sum(shot.pixel(x, y) == before.pixel(x, y) for x, y in cursor)
+        self.assertLess(still_shown, len(cursor) // 2, "the cursor is still shown")
+
+    # --- the picture -----------------------------------------------------------------------
+
+    def test_first_picture_is_the_desktop_without_the_cursor_and_it_grows(self):
+        saver, before, started = self.start_and_wait()
+        first = self.session.screenshot()
+        self.assert_frozen_desktop_without_cursor(first, before, started)
+        time.sleep(0.5)
+        later = self.session.screenshot()
+        self.assertGreater(len(later.differing(first.rgb)), 0, "nothing drawn in half a second")
+        self.session.type("q")
+        self.assert_ends(saver, "a typed letter")
+
+    def test_wide_pens_and_many_lines_from_the_settings_file_or_the_command_line(self):
+        for settings, arguments in (((10, 20), ()),
+                                    ((1, 1), ("--line-width", "10", "--line-amount", "20"))):
+            with self.subTest(settings=settings, arguments=arguments):
+                self.session.write_settings(*settings)
+                saver, _, _ = self.start_and_wait(*arguments)
+                time.sleep(0.3)
+                covered = len(self.session.screenshot().differing(self.session.pattern))
+                # Level 20 on 640 x 480 is 3073 lines a tick: a few ticks of 10-pixel lines
+                # cover most of the screen; level 1 with 1-pixel lines covers a few thousand
+                # pixels at most.
+                self.assertGreater(covered, self.session.width * self.session.height // 2)
+                self.session.type("q")
+                self.assert_ends(saver, "a typed letter")
+
+    # --- ending ----------------------------------------------------------------------------
+
+    def test_keys_that_type_nothing_and_the_wheel_leave_it_running(self):
+        saver, _, _ = self.start_and_wait()
+        self.session.type("-M", "shift", "-m", "shift")
+        self.session.type("-k", "Up")
+        self.session.type("-k", "F5")
+        self.session.type("-k", "Delete")
+        self.session.type("-M", "alt", "x", "-m", "alt")
+        self.session.pointer_command("wheel 1")
+        self.session.pointer_command("wheel -1")
+        self.assertTrue(still_running_after(saver, 0.5),
+                        "a key typing nothing or the wheel ended the saver")
+        self.session.type("-k", "Return")
+        self.assert_ends(saver, "Enter")
+
+    def test_a_click_before_any_move_ends_it(self):
+        for button in (BUTTON_LEFT, BUTTON_RIGHT):
+            with self.subTest(button=button):
+                saver, _, _ = self.start_and_wait()
+                self.session.pointer_command(f"press {button}")
+                self.session.pointer_command(f"release {button}")
+                self.assert_ends(saver, f"a click of button {button}")
+
+    def test_a_move_to_where_the_pointer_was_does_not_end_it_a_one_pixel_move_does(self):
+        for dx, dy in ((1, 0), (0, -1)):
+            with self.subTest(move=(dx, dy)):
+                self.session.pointer_command("to 300 200")
+                saver, _, _ = self.start_and_wait()
+                self.session.pointer_command("to 300 200")
+                self.assertTrue(still_running_after(saver, 0.3),
+                                "a move to where the pointer was ended the saver")
+                self.session.pointer_command(f"move {dx} {dy}")
+                self.assert_ends(saver, f"a move by ({dx}, {dy})")
+
+    def test_termination_signals_end_it(self):
+        for sent in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sent.name):
+                saver, _, _ = self.start_and_wait("--line-amount", "20", "--line-width", "10")
+                saver.send_signal(sent)
+                self.assert_ends(saver, sent.name, seconds=2)
+
+    def test_typed_keys_never_reach_the_window_beneath(self):
+        require_programs("foot")
+        session = self.session
+        witness = session.runtime.parent / "typed.txt"
+        session.start_process(["foot", "sh", "-c", f"cat > {witness}"],
+                              extra_env={"HOME": str(session.runtime.parent)})
+        poll(lambda: '"app_id": "foot"' in session.tree(), 15, interval=0.2,
+             message="the terminal's window")
+        time.sleep(0.5)  # cat started
+        session.type("a\n")
+        poll(lambda: witness.exists() and witness.read_text() == "a\n", 5, interval=0.1,
+             message="the terminal reading the keyboard")
+        typed_before = witness.read_text()
+
+        saver, _, _ = self.start_and_wait()
+        session.type("-k", "Up")
+        session.type("-M", "shift", "-m", "shift")
+        self.assertTrue(still_running_after(saver, 0.3))
+        session.type("q")
+        self.assert_ends(saver, "a typed letter")
+        # A new line sends the terminal's line on to cat: it holds only what came after.
+        time.sleep(0.3)
+        session.type("b\n")
+        poll(lambda: witness.read_text() != typed_before, 5, message="the terminal's input")
+        self.assertEqual(witness.read_text(), typed_before + "b\n",
+                         "keys typed while the saver ran reached the terminal beneath")
+
+    # --- one copy, other shells, idle ------------------------------------------------------
+
+    def test_a_second_copy_ends_at_once_and_leaves_the_first_running(self):
+        saver, _, _ = self.start_and_wait()
+        second = self.session.start_saver()
+        self.assertEqual(wait_exit(second, 5), ALREADY_RUNNING)
+        self.assertIsNone(saver.poll())
+        self.session.type("q")
+        self.assert_ends(saver, "a typed letter")
+
+    def test_a_full_screen_window_where_there_is_no_layer_shell(self):
+        saver, before, started = self.start_and_wait(
+            extra_env={"ZORBLINTH_WAYLAND_SHELL": "xdg"})
+        titles = self.session.tree()
+        self.assertIn('"name": "Form1"', titles)
+        self.assertIn('"app_id": "zorblinth"', titles)
+        # Copied before the window shows, the picture holds sway's software cursor.
+        self.assert_frozen_desktop(self.session.screenshot(), before, started)
+        self.session.pointer_command("move 1 1")
+        self.assert_ends(saver, "a one-pixel move")
+        self.session.pointer_command("to 300 200")
+        saver, _, _ = self.start_and_wait(extra_env={"ZORBLINTH_WAYLAND_SHELL": "xdg"})
+        self.session.type("q")
+        self.assert_ends(saver, "a typed letter")
+
+    def test_swayidle_starts_it_after_the_idle_timeout(self):
+        require_programs("swayidle")
+        session = self.session
+        program_folder = str(session.program.parent)
+        before = session.screenshot()
+        session.start_process(
+            ["swayidle", "-w", "timeout", "1", "zorblinth --saver"],
+            extra_env={"PATH": program_folder + os.pathsep + os.environ.get("PATH", "")})
+        started = time.monotonic()
+        poll(lambda: session.screenshot().rgb != before.rgb, 10, interval=0.1,
+             message="the saver after a second of idleness")
+        self.assertGreater(time.monotonic() - started, 0.8, "started before the timeout")
+        session.type("q")
+        poll(session._shows_pattern, 5, interval=0.1, message="the desktop after a letter")
+
+
+class OnScaledAndTurnedOutputs(unittest.TestCase):
+    """An output at scale 2 (640 x 480 pixels, 320 x 240 logical ones), and one turned by a
+    quarter (640 x 480 as the hardware scans it out, 480 x 640 as it is seen)."""
+
+    def check_output(self, width, height, **output):
+        session = SwaySession(width, height, **output)
+        session.start()
+        try:
+            session.write_settings(1, 1)
+            session.pointer_command("to 150 100")
+            before = session.screenshot()
+            self.assertEqual((before.width, before.height), (width, height))
+            started = time.monotonic()
+            saver = session.start_saver()
+            session.wait_for_saver(saver, before)
+            shot = session.screenshot()
+            # A picture stretched, squeezed or turned the wrong way would differ almost
+            # everywhere.
+            drawn = shot.differing(session.pattern)
+            self.assertLessEqual(len(drawn),
+                                 most_pixels_drawn(width, height, time.monotonic() - started))
+            session.pointer_command("to 150 100")
+            self.assertTrue(still_running_after(saver, 0.3))
+            session.pointer_command("move 0 1")
+            self.assertEqual(wait_exit(saver, 3), NORMAL_END)
+        finally:
+            session.stop()
+
+    def test_drawn_at_the_outputs_pixels_and_ended_by_the_smallest_move(self):
+        self.check_output(640, 480, scale=2)
+
+    def test_drawn_the_way_a_turned_output_is_seen(self):
+        for transform in (90, 270):
+            with self.subTest(transform=transform):
+                self.check_output(480, 640, transform=transform)
+
+
+class WithoutACompositor(unittest.TestCase):
+    def setUp(self):
+        self.program = SwaySession().program
+
+    def run_saver(self, *arguments, **variables):
+        env = {key: value for key, value in os.environ.items()
+               if key not in ("DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET")}
+        env.update(variables)
+        return subprocess.run([str(self.program), "--saver", *arguments], env=env,
+                              capture_output=True, text=True, timeout=20, check=False)
+
+    def test_no_window_system_at_all(self):
+        result = self.run_saver()
+        self.assertEqual(result.returncode, WINDOW_SYSTEM_FAILED)
+        self.assertIn("WAYLAND_DISPLAY", result.stderr)
+
+    def test_wayland_asked_for_but_missing(self):
+        for variables in ({}, {"WAYLAND_DISPLAY": "wayland-nowhere"}):
+            with self.subTest(variables=variables):
+                result = self.run_saver("--wayland", XDG_RUNTIME_DIR="/nonexistent", **variables)
+                self.assertEqual(result.returncode, WINDOW_SYSTEM_FAILED)
+                self.assertIn("Wayland compositor", result.stderr)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+
+    def test_x11_asked_for_but_missing(self):
+        result = self.run_saver("--x11", WAYLAND_DISPLAY="wayland-1")
+        self.assertEqual(result.returncode, WINDOW_SYSTEM_FAILED)
+        self.assertIn("X display", result.stderr)
+
+
+class CompositorGoingAway(unittest.TestCase):
+    def test_a_lost_connection_ends_it_with_one_line_and_status_3(self):
+        session = SwaySession(320, 240)
+        session.start()
+        try:
+            before = session.screenshot()
+            saver = session.start_saver()
+            session.wait_for_saver(saver, before)
+            session.kill_compositor()
+            status = wait_exit(saver, 5)
+            self.assertEqual(status, WINDOW_SYSTEM_FAILED)
+            message = saver.stderr.read().decode(errors="replace")
+            self.assertEqual(len(message.splitlines()), 1, message)
+            self.assertIn("lost the connection", message)
+        finally:
+            session.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()
