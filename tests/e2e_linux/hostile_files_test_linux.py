@@ -11,12 +11,12 @@ import stat
 from harness_linux import (
     DIALOG_TITLE,
     NORMAL_END,
+    SETTINGS_NOT_SAVED,
     ScreenSaverHost,
     XTestCase,
     crop,
     poll,
 )
-from harness import SETTINGS_NOT_SAVED
 
 KINDS = ("fifo", "device", "folder")
 SET_BUTTON = (72, 88, 81, 33)  # left, top, width, height inside the dialog
