@@ -1,11 +1,13 @@
 """The image checks the end-to-end tests rely on, on pictures made here."""
 
 import math
+import pathlib
 import subprocess
+import tempfile
 import unittest
 
 from e2e.images import (Screenshot, count_colour, crop, decode_image, ink_clusters,
-                        parse_ppm, stroke_width)
+                        parse_ppm, stroke_width, write_png)
 
 WHITE, BLACK, RED = (255, 255, 255), (0, 0, 0), (200, 30, 40)
 
@@ -47,6 +49,16 @@ class Decoding(unittest.TestCase):
                 self.assertEqual((decoded.width, decoded.height), (7, 5))
                 self.assertEqual(decoded.rgb, original.rgb)
 
+    def test_a_written_png_decodes_to_the_same_pixels(self):
+        # Odd sizes and every byte value, so a wrong row length, filter byte or channel order
+        # shows.
+        original = picture(13, 6, lambda x, y: ((x * 20 + y) % 256, 255 - x * 19, y * 51))
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_png(original, pathlib.Path(folder) / "made" / "here.png")
+            decoded = decode_image(path.read_bytes(), "png")
+        self.assertEqual((decoded.width, decoded.height), (13, 6))
+        self.assertEqual(decoded.rgb, original.rgb)
+
 
 class Comparing(unittest.TestCase):
     def test_crop_and_colour_count(self):
@@ -65,6 +77,20 @@ class Comparing(unittest.TestCase):
         self.assertEqual(after.changed_mask(before, ignore_black=True), {(1, 1)})
         self.assertEqual(after.count_changed(before), 2)
         self.assertEqual(before.count_changed(before), 0)
+        # An expected picture may be bare RGB bytes, as a computed pattern is.
+        self.assertEqual(after.changed_mask(before.rgb), {(1, 1), (4, 2)})
+        self.assertEqual(after.count_changed(bytes(before.rgb)), 2)
+
+    def test_pictures_of_different_sizes_are_not_compared(self):
+        shot = picture(6, 4, lambda x, y: WHITE)
+        # Same number of pixels, other shape: row by row they would seem alike.
+        turned = picture(4, 6, lambda x, y: WHITE)
+        for other in (turned, picture(6, 3, lambda x, y: WHITE), shot.rgb[:-3], shot.rgb + b"x"):
+            with self.subTest(other=other if isinstance(other, bytes) else "picture"):
+                with self.assertRaises(ValueError):
+                    shot.changed_mask(other)
+                with self.assertRaises(ValueError):
+                    shot.count_changed(other)
 
     def test_stroke_width_whatever_the_angle(self):
         for width in (1, 3, 7):

@@ -12,44 +12,17 @@ import tempfile
 import time
 
 from e2e.images import (Screenshot, count_colour, crop, glyphs_in,  # noqa: F401
-                        ink_clusters, stroke_width)
+                        ink_clusters, screen_pattern, stroke_width)
 from e2e.processes import end_process, poll, required_path, still_running_after  # noqa: F401
 from e2e.processes import wait_exit  # noqa: F401
 from e2e.program import (ALREADY_RUNNING, DIALOG_TITLE, LINE_WIDTH_PREFIX,  # noqa: F401
                          NORMAL_END, SETTINGS_NAME, SETTINGS_NOT_SAVED, TICK_SECONDS,
-                         WINDOW_SYSTEM_FAILED)
+                         WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase
 from e2e.xlib import XClient  # noqa: F401
 from e2e.xsession import XvfbSession, start_xvfb  # noqa: F401
 
 SETTINGS_FOLDER = "zorblinth"
-
-
-@functools.lru_cache(maxsize=4)
-def screen_pattern(width, height):
-    """What pattern_window_x11 shows on a screen of this size, as RGB bytes."""
-    bands = ((230, 60, 60), (240, 160, 40), (235, 230, 70), (90, 200, 90),
-             (60, 200, 210), (70, 100, 230), (170, 90, 220), (200, 200, 200))
-    out = bytearray()
-    for y in range(height):
-        section = y * 4 // height
-        for x in range(width):
-            if section == 0:
-                colour = bands[x * 8 // width]
-            elif section == 1:
-                red = x * 255 // (width - 1)
-                colour = (red, (y * 5) & 255, 255 - red // 2)
-            elif section == 2:
-                if x % 10 == 0:
-                    colour = (255, 0, 0)
-                else:
-                    colour = (250, 250, 250) if (x + y) % 2 else (20, 20, 60)
-            elif x % 32 == y % 32:
-                colour = (255, 255, 0)
-            else:
-                colour = (70, 100, 230) if (x // 16 + y // 16) % 2 else (200, 200, 200)
-            out += bytes(colour)
-    return bytes(out)
 
 
 @functools.lru_cache(maxsize=8)
@@ -61,15 +34,6 @@ def host_pattern(width, height):
         for x in range(width):
             out += bytes((x * 255 // (width - 1), green, 230 if (x ^ y) & 4 else 30))
     return bytes(out)
-
-
-def most_pixels_drawn(width, height, seconds):
-    """The most pixels the saver at level 1 with a one-pixel pen can change on a width x height
-    picture in this many seconds: a tick every 50 ms at most, each with width * height // 630957
-    + 1 lines (none covers more pixels than the longer side) and one box outline."""
-    ticks = int(seconds / TICK_SECONDS) + 1
-    lines = width * height // 630957 + 1
-    return ticks * (lines * max(width, height) + 2 * (width + height))
 
 
 def shared_memory_attachments(pid):
@@ -151,7 +115,7 @@ class XSession(XvfbSession):
 
         def shown():
             shot = self.screenshot()
-            return shot if shot.rgb == expected else None
+            return shot if shot.rgb == expected.rgb else None
 
         return poll(shown, 10, interval=0.1, message="the test pattern, exactly")
 

@@ -1,5 +1,5 @@
 // A full-screen window showing a test pattern in which every pixel is a known function of its
-// position (harness_linux.screen_pattern computes the same), so the end-to-end tests can check
+// position (e2e.images.screen_pattern computes the same), so the end-to-end tests can check
 // that the saver's frozen picture is an exact copy of the screen. It asks the window manager for
 // full screen and runs until killed.
 #include <X11/Xatom.h>

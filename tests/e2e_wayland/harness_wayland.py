@@ -1,6 +1,8 @@
-"""Machinery for the Wayland end-to-end tests: a private headless sway showing a test pattern,
-a virtual keyboard (wtype) and pointer (ours) that live as long as it does, the program under
-test with its own settings, and pictures through grim.
+"""The Wayland end-to-end tests' own machinery: a private headless sway showing the test
+pattern, a virtual keyboard (wtype) and pointer (ours) that live as long as it does, the program
+under test with its own settings, and pictures through grim. Processes, waiting, pictures and
+their checks, statuses and the test case class come from the e2e package (tests/e2e_common),
+which the other end-to-end suites share.
 
 sway refuses to run as root, so under root it runs as nobody (setpriv) in a runtime folder of
 nobody's; the programs under test, running as root, connect to its socket there.
@@ -9,136 +11,22 @@ nobody's; the programs under test, running as root, connect to its socket there.
 import os
 import pathlib
 import shutil
-import struct
 import subprocess
 import tempfile
 import time
-import unittest
-import zlib
 
-NORMAL_END = 0
-ALREADY_RUNNING = 2
-WINDOW_SYSTEM_FAILED = 3
+from e2e.images import parse_ppm, screen_pattern, write_png
+from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
+                           required_path, still_running_after, wait_exit)
+from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
+                         WINDOW_SYSTEM_FAILED, most_pixels_drawn)
+from e2e.testing import SessionTestCase, running  # noqa: F401
 
-SETTINGS_NAME = "Qelvanor.txt"
-TICK_SECONDS = 0.05
 NOBODY = 65534
 
+# Linux input event codes of the buttons the virtual pointer presses.
 BUTTON_LEFT = 272
 BUTTON_RIGHT = 273
-
-
-def required_path(variable):
-    value = os.environ.get(variable)
-    if not value:
-        raise unittest.SkipTest(f"{variable} is not set; run the end-to-end tests through ctest")
-    path = pathlib.Path(value)
-    if not path.exists():
-        raise AssertionError(f"{path} has not been built")
-    return path
-
-
-def require_programs(*names):
-    missing = [name for name in names if shutil.which(name) is None]
-    if missing:
-        raise unittest.SkipTest(f"not installed: {', '.join(missing)} (scripts/setup installs them)")
-
-
-def poll(condition, seconds, interval=0.02, message="the condition"):
-    deadline = time.monotonic() + seconds
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() >= deadline:
-            raise AssertionError(f"timed out after {seconds} s waiting for {message}")
-        time.sleep(interval)
-
-
-def pattern(width, height):
-    """The test pattern as RGB bytes: colour bands, a gradient, fine checks and a lattice, so
-    that any shift, flip, swapped channel or scaling shows."""
-    out = bytearray()
-    bands = ((230, 60, 60), (240, 160, 40), (235, 230, 70), (90, 200, 90),
-             (60, 200, 210), (70, 100, 230), (170, 90, 220), (200, 200, 200))
-    for y in range(height):
-        section = y * 4 // height
-        for x in range(width):
-            if section == 0:
-                colour = bands[x * 8 // width]
-            elif section == 1:
-                red = x * 255 // (width - 1)
-                colour = (red, (y * 5) & 255, 255 - red // 2)
-            elif section == 2:
-                colour = (250, 250, 250) if (x + y) % 2 else (20, 20, 60)
-            else:
-                colour = (70, 100, 230) if (x // 16 + y // 16) % 2 else (200, 200, 200)
-            out += bytes(colour)
-    return bytes(out)
-
-
-def write_png(path, width, height, rgb):
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-    rows = b"".join(b"\0" + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
-    path.write_bytes(b"\x89PNG\r\n\x1a\n"
-                     + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-                     + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
-
-
-class Picture:
-    """An RGB picture from grim."""
-
-    def __init__(self, width, height, rgb):
-        self.width = width
-        self.height = height
-        self.rgb = rgb
-
-    @staticmethod
-    def from_ppm(data):
-        fields = []
-        position = 0
-        while len(fields) < 4:  # P6, width, height, maximum, separated by white space
-            while data[position:position + 1].isspace():
-                position += 1
-            end = position
-            while not data[end:end + 1].isspace():
-                end += 1
-            fields.append(data[position:end])
-            position = end
-        assert fields[0] == b"P6" and fields[3] == b"255", fields
-        width, height = int(fields[1]), int(fields[2])
-        return Picture(width, height, data[position + 1:position + 1 + width * height * 3])
-
-    def pixel(self, x, y):
-        offset = (y * self.width + x) * 3
-        return tuple(self.rgb[offset:offset + 3])
-
-    def differing(self, other_rgb):
-        """The positions (x, y) where this picture differs from other RGB bytes of its size."""
-        assert len(other_rgb) == len(self.rgb)
-        mine, theirs = memoryview(self.rgb), memoryview(other_rgb)
-        row_bytes = self.width * 3
-        found = []
-        for y in range(self.height):
-            start = y * row_bytes
-            if mine[start:start + row_bytes] == theirs[start:start + row_bytes]:
-                continue
-            for x in range(self.width):
-                o = start + x * 3
-                if mine[o:o + 3] != theirs[o:o + 3]:
-                    found.append((x, y))
-        return found
-
-
-def most_pixels_drawn(width, height, seconds):
-    """The most pixels the saver at level 1 with a one-pixel pen can change in this many
-    seconds: a tick every 50 ms at most, each with width * height // 630957 + 1 lines (none
-    longer than the picture's longer side) and one box outline."""
-    ticks = int(seconds / TICK_SECONDS) + 1
-    lines = width * height // 630957 + 1
-    return ticks * (lines * max(width, height) + 2 * (width + height))
 
 
 def transform_turns(transform):
@@ -160,9 +48,9 @@ class SwaySession:
         self.transform = transform
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self.pointer_program = required_path("ZORBLINTH_VIRTUAL_POINTER")
-        self.pattern = pattern(width, height)
-        self._processes = []
-        self._lasting = []
+        self.pattern = screen_pattern(width, height)
+        self._processes = ProcessGroup()
+        self._lasting = ProcessGroup()
         self._folder = None
         self._sway = None
         self.pointer = None
@@ -181,8 +69,7 @@ class SwaySession:
         self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
         self.log = self._folder / "sway.log"
 
-        picture = self._folder / "pattern.png"
-        write_png(picture, self.width, self.height, self.pattern)
+        picture = write_png(self.pattern, self._folder / "pattern.png")
         config = self._folder / "sway.config"
         mode = (self.height, self.width) if transform_turns(self.transform) else (self.width,
                                                                                   self.height)
@@ -210,36 +97,28 @@ class SwaySession:
                         XDG_CONFIG_HOME=str(config_home))
         self.runtime = runtime
         # The pattern on screen: swaybg has drawn it.
-        poll(lambda: self._shows_pattern(), 15, interval=0.1, message="the pattern on screen")
+        poll(self.shows_pattern, 15, interval=0.1, message="the pattern on screen")
 
         # Devices for the whole session: a seat without them gives clients no keyboard or
         # pointer. wtype sleeps for days after making its keyboard, typing nothing.
         self.start_process(["wtype", "-s", "100000000", "x"], lasting=True)
         self.pointer = self.start_process(
-            [str(self.pointer_program), str(self.width // self.scale),
-             str(self.height // self.scale)],
+            [self.pointer_program, self.width // self.scale, self.height // self.scale],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, lasting=True)
         assert self.pointer.stdout.readline().strip() == b"ready", "the virtual pointer failed"
 
-    def _shows_pattern(self):
+    def shows_pattern(self):
+        """Whether the screen shows the bare pattern, but for the cursor (most rows match)."""
         picture = self.screenshot()
-        # The cursor may be on it: most rows must match.
-        row = self.width * 3
-        same = sum(picture.rgb[y * row:(y + 1) * row] == self.pattern[y * row:(y + 1) * row]
-                   for y in range(self.height))
+        same = sum(picture.row(y) == self.pattern.row(y) for y in range(self.height))
         return same > self.height * 3 // 4
 
     def stop(self):
+        """Ends everything start() and the tests started; safe after a failed start."""
         self.kill_processes()
-        self._end(self._lasting)
-        self._lasting = []
+        self._lasting.kill_all()
         if self._sway:
-            self._sway.terminate()
-            try:
-                self._sway.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self._sway.kill()
-                self._sway.wait()
+            end_process(self._sway)
             self._sway = None
         if self._folder:
             shutil.rmtree(self._folder, ignore_errors=True)
@@ -253,29 +132,20 @@ class SwaySession:
 
     def start_process(self, arguments, extra_env=None, stdin=subprocess.DEVNULL,
                       stdout=subprocess.DEVNULL, stderr=None, lasting=False):
-        env = dict(self.env, **(extra_env or {}))
-        process = subprocess.Popen(arguments, env=env, stdin=stdin, stdout=stdout, stderr=stderr)
-        (self._lasting if lasting else self._processes).append(process)
-        return process
+        """Starts a client of the compositor. extra_env adds to the session's environment; a
+        value of None removes the variable. Lasting processes stay until stop(), the others
+        until kill_processes()."""
+        group = self._lasting if lasting else self._processes
+        return group.start(arguments, {**self.env, **(extra_env or {})}, stdin, stdout, stderr)
 
     def start_saver(self, *arguments, extra_env=None):
-        return self.start_process([str(self.program), "--saver", *arguments],
+        """Starts zorblinth --saver; its stderr is kept for the test to read."""
+        return self.start_process([self.program, "--saver", *arguments],
                                   extra_env=extra_env, stderr=subprocess.PIPE)
 
     def kill_processes(self):
-        self._end(self._processes)
-        self._processes = []
-
-    @staticmethod
-    def _end(processes):
-        for process in processes:
-            if process.poll() is None:
-                process.kill()
-        for process in processes:
-            process.wait(timeout=5)
-            for stream in (process.stdin, process.stdout, process.stderr):
-                if stream:
-                    stream.close()
+        """Ends every process started for one test; lasting ones stay."""
+        self._processes.kill_all()
 
     def write_settings(self, line_width, line_amount):
         self.settings_file.write_bytes(bytes((line_width, line_amount)))
@@ -297,9 +167,10 @@ class SwaySession:
                               text=True, check=True, timeout=10).stdout
 
     def screenshot(self):
+        """The output's pixels as grim takes them (a Screenshot)."""
         result = subprocess.run(["grim", "-t", "ppm", "-"], env=self.env, capture_output=True,
                                 check=True, timeout=20)
-        return Picture.from_ppm(result.stdout)
+        return parse_ppm(result.stdout)
 
     def wait_for_saver(self, saver, before, seconds=10):
         """Waits until the screen shows neither the picture `before` (taken before the saver
@@ -311,17 +182,7 @@ class SwaySession:
                 raise AssertionError(f"the saver ended with status {saver.returncode}: "
                                      f"{saver.stderr.read().decode(errors='replace')}")
             shown = self.screenshot().rgb
-            return shown != before.rgb and shown != self.pattern
+            return shown != before.rgb and shown != self.pattern.rgb
         poll(changed, seconds, message="the saver's surface")
         return time.monotonic()
 
-
-def wait_exit(process, seconds):
-    try:
-        return process.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        return None
-
-
-def still_running_after(process, seconds):
-    return wait_exit(process, seconds) is None

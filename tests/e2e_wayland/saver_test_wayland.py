@@ -3,26 +3,21 @@ and what does not, where typed keys go, one copy at a time, the xdg-shell path, 
 daemon, and what happens without a compositor or when it goes away."""
 
 import os
-import pathlib
 import signal
 import subprocess
 import time
 import unittest
 
 from harness_wayland import (ALREADY_RUNNING, BUTTON_LEFT, BUTTON_RIGHT, NORMAL_END,
-                             WINDOW_SYSTEM_FAILED, SwaySession, most_pixels_drawn, poll,
-                             require_programs, still_running_after, wait_exit)
+                             WINDOW_SYSTEM_FAILED, SessionTestCase, SwaySession,
+                             most_pixels_drawn, poll, require_programs, required_path, running,
+                             still_running_after, wait_exit)
 
 
-class SaverOnSway(unittest.TestCase):
+class SaverOnSway(SessionTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.session = SwaySession(640, 480)
-        cls.session.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
+    def make_session(cls):
+        return SwaySession(640, 480)
 
     def setUp(self):
         self.session.write_settings(1, 1)
@@ -31,7 +26,7 @@ class SaverOnSway(unittest.TestCase):
     def tearDown(self):
         self.session.kill_processes()
         # Whatever a test left up is gone before the next starts.
-        poll(self.session._shows_pattern, 10, interval=0.1, message="the bare desktop")
+        poll(self.session.shows_pattern, 10, interval=0.1, message="the bare desktop")
 
     def start_and_wait(self, *arguments, extra_env=None):
         before = self.session.screenshot()
@@ -41,26 +36,26 @@ class SaverOnSway(unittest.TestCase):
         return saver, before, started
 
     def assert_ends(self, saver, why, seconds=3):
-        status = wait_exit(saver, seconds)
-        self.assertIsNotNone(status, f"still running after {why}")
-        self.assertEqual(status, NORMAL_END, saver.stderr.read().decode(errors="replace"))
+        self.assertFalse(still_running_after(saver, seconds), f"still running after {why}")
+        self.assertEqual(saver.returncode, NORMAL_END,
+                         saver.stderr.read().decode(errors="replace"))
 
     def assert_frozen_desktop(self, shot, before, started):
         session = self.session
         elapsed = time.monotonic() - started
-        drawn = shot.differing(before.rgb)
+        drawn = shot.changed_mask(before)
         self.assertLessEqual(len(drawn), most_pixels_drawn(session.width, session.height, elapsed),
                              "the saver's picture is not the desktop it froze")
 
     def assert_frozen_desktop_without_cursor(self, shot, before, started):
         session = self.session
         elapsed = time.monotonic() - started
-        drawn = shot.differing(session.pattern)
+        drawn = shot.changed_mask(session.pattern)
         self.assertLessEqual(len(drawn), most_pixels_drawn(session.width, session.height, elapsed),
                              "the saver's picture is not the desktop it froze")
         # The cursor was drawn over the pattern before; its pixels are the pattern's again,
         # but for what lines crossed since.
-        cursor = before.differing(session.pattern)
+        cursor = before.changed_mask(session.pattern)
         self.assertGreater(len(cursor), 20, "no cursor on the desktop to hide")
         still_shown = sum(shot.pixel(x, y) == before.pixel(x, y) for x, y in cursor)
         self.assertLess(still_shown, len(cursor) // 2, "the cursor is still shown")
@@ -73,7 +68,7 @@ class SaverOnSway(unittest.TestCase):
         self.assert_frozen_desktop_without_cursor(first, before, started)
         time.sleep(0.5)
         later = self.session.screenshot()
-        self.assertGreater(len(later.differing(first.rgb)), 0, "nothing drawn in half a second")
+        self.assertGreater(later.count_changed(first), 0, "nothing drawn in half a second")
         self.session.type("q")
         self.assert_ends(saver, "a typed letter")
 
@@ -84,7 +79,7 @@ class SaverOnSway(unittest.TestCase):
                 self.session.write_settings(*settings)
                 saver, _, _ = self.start_and_wait(*arguments)
                 time.sleep(0.3)
-                covered = len(self.session.screenshot().differing(self.session.pattern))
+                covered = self.session.screenshot().count_changed(self.session.pattern)
                 # Level 20 on 640 x 480 is 3073 lines a tick: a few ticks of 10-pixel lines
                 # cover most of the screen; level 1 with 1-pixel lines covers a few thousand
                 # pixels at most.
@@ -199,7 +194,7 @@ class SaverOnSway(unittest.TestCase):
              message="the saver after a second of idleness")
         self.assertGreater(time.monotonic() - started, 0.8, "started before the timeout")
         session.type("q")
-        poll(session._shows_pattern, 5, interval=0.1, message="the desktop after a letter")
+        poll(session.shows_pattern, 5, interval=0.1, message="the desktop after a letter")
 
 
 class OnScaledAndTurnedOutputs(unittest.TestCase):
@@ -207,9 +202,7 @@ class OnScaledAndTurnedOutputs(unittest.TestCase):
     quarter (640 x 480 as the hardware scans it out, 480 x 640 as it is seen)."""
 
     def check_output(self, width, height, **output):
-        session = SwaySession(width, height, **output)
-        session.start()
-        try:
+        with running(SwaySession(width, height, **output)) as session:
             session.write_settings(1, 1)
             session.pointer_command("to 150 100")
             before = session.screenshot()
@@ -220,15 +213,13 @@ class OnScaledAndTurnedOutputs(unittest.TestCase):
             shot = session.screenshot()
             # A picture stretched, squeezed or turned the wrong way would differ almost
             # everywhere.
-            drawn = shot.differing(session.pattern)
+            drawn = shot.changed_mask(session.pattern)
             self.assertLessEqual(len(drawn),
                                  most_pixels_drawn(width, height, time.monotonic() - started))
             session.pointer_command("to 150 100")
             self.assertTrue(still_running_after(saver, 0.3))
             session.pointer_command("move 0 1")
             self.assertEqual(wait_exit(saver, 3), NORMAL_END)
-        finally:
-            session.stop()
 
     def test_drawn_at_the_outputs_pixels_and_ended_by_the_smallest_move(self):
         self.check_output(640, 480, scale=2)
@@ -241,7 +232,7 @@ class OnScaledAndTurnedOutputs(unittest.TestCase):
 
 class WithoutACompositor(unittest.TestCase):
     def setUp(self):
-        self.program = SwaySession().program
+        self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
 
     def run_saver(self, *arguments, **variables):
         env = {key: value for key, value in os.environ.items()
@@ -271,9 +262,7 @@ class WithoutACompositor(unittest.TestCase):
 
 class CompositorGoingAway(unittest.TestCase):
     def test_a_lost_connection_ends_it_with_one_line_and_status_3(self):
-        session = SwaySession(320, 240)
-        session.start()
-        try:
+        with running(SwaySession(320, 240)) as session:
             before = session.screenshot()
             saver = session.start_saver()
             session.wait_for_saver(saver, before)
@@ -283,8 +272,6 @@ class CompositorGoingAway(unittest.TestCase):
             message = saver.stderr.read().decode(errors="replace")
             self.assertEqual(len(message.splitlines()), 1, message)
             self.assertIn("lost the connection", message)
-        finally:
-            session.stop()
 
 
 if __name__ == "__main__":

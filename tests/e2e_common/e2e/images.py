@@ -1,8 +1,11 @@
 """Pictures and the checks made on them. Everything here works on decoded pixels, whatever took
-the picture (xwd on X, or any format ImageMagick reads)."""
+the picture (xwd, PPM, or any format ImageMagick reads)."""
 
+import functools
 import pathlib
+import struct
 import subprocess
+import zlib
 
 
 class Screenshot:
@@ -23,12 +26,26 @@ class Screenshot:
         stride = self.width * 3
         return self.rgb[y * stride : (y + 1) * stride]
 
+    def _rows_of(self, other):
+        """A function giving other's rows, for another Screenshot or RGB bytes of this size. A
+        picture of another size is refused: row by row it would seem to differ everywhere, or
+        nowhere past its end."""
+        rgb = other.rgb if isinstance(other, Screenshot) else other
+        if (isinstance(other, Screenshot) and (other.width, other.height) != (self.width,
+                                                                              self.height)
+                or len(rgb) != len(self.rgb)):
+            raise ValueError("pictures of different sizes cannot be compared pixel by pixel")
+        stride = self.width * 3
+        view = memoryview(rgb)
+        return lambda y: view[y * stride : (y + 1) * stride]
+
     def changed_mask(self, other, ignore_black=False):
-        """Set of (x, y) where the two pictures differ; optionally leaving out pixels that are
-        black in self (the saver's boxes)."""
+        """Set of (x, y) where this picture differs from other (a Screenshot or RGB bytes of the
+        same size); optionally leaving out pixels that are black in self (the saver's boxes)."""
+        other_row = self._rows_of(other)
         mask = set()
         for y in range(self.height):
-            mine, theirs = self.row(y), other.row(y)
+            mine, theirs = self.row(y), other_row(y)
             if mine == theirs:
                 continue
             for x in range(self.width):
@@ -40,9 +57,11 @@ class Screenshot:
         return mask
 
     def count_changed(self, other):
+        """How many pixels differ from other (a Screenshot or RGB bytes of the same size)."""
+        other_row = self._rows_of(other)
         count = 0
         for y in range(self.height):
-            mine, theirs = self.row(y), other.row(y)
+            mine, theirs = self.row(y), other_row(y)
             if mine == theirs:
                 continue
             for o in range(0, len(mine), 3):
@@ -105,6 +124,23 @@ def decode_image(data, image_format):
     return parse_ppm(ppm)
 
 
+def write_png(shot, path):
+    """Writes a picture as an 8-bit RGB PNG, without ImageMagick; returns the path."""
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    # Each row starts with filter type 0 (none).
+    rows = b"".join(b"\0" + bytes(shot.row(y)) for y in range(shot.height))
+    header = struct.pack(">IIBBBBB", shot.width, shot.height, 8, 2, 0, 0, 0)
+    path = pathlib.Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                     + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+    return path
+
+
 def save_image(data, image_format, path, area=None):
     """Saves a picture, or the area left, top, width, height of it, in the format the path's
     suffix names."""
@@ -115,6 +151,35 @@ def save_image(data, image_format, path, area=None):
         ["convert", f"{image_format}:-", *crop_area, str(path)], input=data, check=True
     )
     return path
+
+
+@functools.lru_cache(maxsize=4)
+def screen_pattern(width, height):
+    """A full-screen test picture in which any shift, flip, swapped channel or scaling shows:
+    colour bands, a gradient, fine checks crossed by red columns every 10 pixels, and a lattice
+    crossed by yellow diagonals."""
+    bands = ((230, 60, 60), (240, 160, 40), (235, 230, 70), (90, 200, 90),
+             (60, 200, 210), (70, 100, 230), (170, 90, 220), (200, 200, 200))
+    out = bytearray()
+    for y in range(height):
+        section = y * 4 // height
+        for x in range(width):
+            if section == 0:
+                colour = bands[x * 8 // width]
+            elif section == 1:
+                red = x * 255 // (width - 1)
+                colour = (red, (y * 5) & 255, 255 - red // 2)
+            elif section == 2:
+                if x % 10 == 0:
+                    colour = (255, 0, 0)
+                else:
+                    colour = (250, 250, 250) if (x + y) % 2 else (20, 20, 60)
+            elif x % 32 == y % 32:
+                colour = (255, 255, 0)
+            else:
+                colour = (70, 100, 230) if (x // 16 + y // 16) % 2 else (200, 200, 200)
+            out += bytes(colour)
+    return Screenshot(bytes(out), width, height)
 
 
 def crop(shot, left, top, width, height):

@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import shutil
 import subprocess
 import time
 import unittest
@@ -29,6 +30,14 @@ def required_path(variable, must_exist=True):
     if must_exist and not path.exists():
         raise AssertionError(f"{path} has not been built")
     return path
+
+
+def require_programs(*names):
+    """Skips the tests when a tool they drive is not installed."""
+    missing = [name for name in names if shutil.which(name) is None]
+    if missing:
+        raise unittest.SkipTest(
+            f"not installed: {', '.join(missing)} (scripts/setup installs them)")
 
 
 def end_process(process):

@@ -1,6 +1,17 @@
-"""A test case class that owns one session for all its tests."""
+"""Sessions owned by a test case class for all its tests, or by one test."""
 
+import contextlib
 import unittest
+
+
+@contextlib.contextmanager
+def running(session):
+    """Starts the session for a with block and stops it after, also when starting it fails."""
+    try:
+        session.start()
+        yield session
+    finally:
+        session.stop()
 
 
 class SessionTestCase(unittest.TestCase):
