@@ -338,7 +338,7 @@ private slots:
         key(Qt::Key_End);
         click(Control::setButton);
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), (Bytes{0x07, 0x14, 0xAA, 0xBB}));
     }
 
@@ -349,7 +349,7 @@ private slots:
         QVERIFY(!fs::exists(settingsFile_.parent_path()));
         key(Qt::Key_Right);
         click(Control::setButton);
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), (Bytes{0x02, 0x01}));
     }
 
@@ -370,7 +370,7 @@ private slots:
         else
             click(Control::cancelButton);
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), before);
     }
 
@@ -410,7 +410,7 @@ private slots:
         }
 
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), settingsNotSaved);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
         QVERIFY(fs::is_directory(settingsFile_));
         QCOMPARE(stored(settingsFile_ / "keep"), Bytes{0x78});
         QCOMPARE(std::distance(fs::directory_iterator(settingsFile_), fs::directory_iterator()), 1);

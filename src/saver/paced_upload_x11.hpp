@@ -1,0 +1,58 @@
+#pragma once
+
+#include "saver/desktop_picture_x11.hpp"
+#include "saver/frame_image_x11.hpp"
+
+#include <X11/Xlib.h>
+
+#include <optional>
+
+namespace zorblinth::x11 {
+
+// Shows a FrameImage in one window no faster than the X server takes it in: at most one upload
+// is in flight. What changes meanwhile is only noted, and the latest picture goes out as soon as
+// the server is done with the one before; a picture the server had no time for is dropped, never
+// queued. Sending every tick regardless lets a backlog of full-frame uploads build up in the
+// server on large screens, and the user's input then waits behind it for seconds.
+//
+// The server handles one client's requests in order and is done with an image, shared or not,
+// once it has handled the request that puts it: a message we send ourselves right after the
+// upload comes back when the upload is done. It is sent to a window of our own, so this works
+// in a host's window and without MIT-SHM alike, and a put that fails (a host's window gone)
+// still completes.
+class PacedUpload {
+public:
+    PacedUpload(Display* display, Window target);
+    ~PacedUpload();
+    PacedUpload(const PacedUpload&) = delete;
+    PacedUpload& operator=(const PacedUpload&) = delete;
+
+    // This part of the frame no longer matches the window.
+    void changed(Area area);
+    // All of it: a tick draws all over the picture.
+    void changedAll();
+    bool inFlight() const { return inFlight_; }
+    bool pending() const { return pending_.has_value(); }
+
+    // Sends what changed since the last upload, unless one is still in flight.
+    void send(const FrameImage& frame, GC gc);
+
+    // Takes the server's word that the upload in flight is done: true when the event was that.
+    bool take(const XEvent& event);
+
+private:
+    Display* display_;
+    Window target_;
+    Window doneWindow_; // where the message after each upload is sent: ours, never mapped
+    Atom uploadDone_;
+    std::optional<Area> pending_;
+    bool inFlight_ = false;
+};
+
+// The smallest area holding both.
+Area unionOf(const Area& one, const Area& other);
+
+// The part of an area inside a frame of this size; none when nothing is.
+std::optional<Area> clippedTo(const Area& area, int width, int height);
+
+} // namespace zorblinth::x11
