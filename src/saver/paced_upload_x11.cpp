@@ -27,34 +27,73 @@ std::optional<Area> clippedTo(const Area& area, int width, int height) {
                 static_cast<int>(bottom - top)};
 }
 
-PacedUpload::PacedUpload(Display* display, Window target)
+PacedUpload::PacedUpload(Display* display, Window target, int width, int height)
     : display_(display), target_(target),
       doneWindow_(XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0,
                                 CopyFromParent, InputOnly, CopyFromParent, 0, nullptr)),
-      uploadDone_(XInternAtom(display, "ZORBLINTH_UPLOAD_DONE", False)) {}
+      uploadDone_(XInternAtom(display, "ZORBLINTH_UPLOAD_DONE", False)) {
+    resize(width, height);
+}
 
 PacedUpload::~PacedUpload() {
     XDestroyWindow(display_, doneWindow_);
 }
 
+void PacedUpload::resize(int width, int height) {
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    bandRows_ = static_cast<int>(std::clamp(pixelsPerUpload / std::max(width_, 1), 1L,
+                                            static_cast<long>(std::max(height_, 1))));
+    changedInBand_.assign(static_cast<std::size_t>((height_ + bandRows_ - 1) / bandRows_),
+                          std::nullopt);
+    nextBand_ = 0;
+    changedAll();
+}
+
 void PacedUpload::changed(Area area) {
-    pending_ = pending_ ? unionOf(*pending_, area) : area;
+    const auto inFrame = clippedTo(area, width_, height_);
+    if (!inFrame)
+        return;
+    const int bottom = inFrame->y + inFrame->height;
+    for (int band = inFrame->y / bandRows_; band * bandRows_ < bottom; ++band) {
+        const int top = std::max(inFrame->y, band * bandRows_);
+        const Area part{inFrame->x, top, inFrame->width,
+                        std::min(bottom, (band + 1) * bandRows_) - top};
+        auto& changed = changedInBand_[static_cast<std::size_t>(band)];
+        changed = changed ? unionOf(*changed, part) : part;
+    }
 }
 
 void PacedUpload::changedAll() {
-    constexpr int most = std::numeric_limits<int>::max();
-    pending_ = Area{0, 0, most, most};
+    changed({0, 0, width_, height_});
+}
+
+bool PacedUpload::pending() const {
+    return std::any_of(changedInBand_.begin(), changedInBand_.end(),
+                       [](const std::optional<Area>& area) { return area.has_value(); });
 }
 
 void PacedUpload::send(const FrameImage& frame, GC gc) {
-    if (inFlight_ || !pending_)
+    if (inFlight_)
         return;
-    const auto area = clippedTo(*pending_, frame.width(), frame.height());
-    pending_.reset();
-    if (!area)
-        return;
-    frame.show(target_, gc, area->x, area->y, area->width, area->height);
+    const std::size_t bands = changedInBand_.size();
+    for (std::size_t turn = 0; turn < bands; ++turn) {
+        const std::size_t band = (nextBand_ + turn) % bands;
+        const auto area = changedInBand_[band];
+        if (!area)
+            continue;
+        changedInBand_[band].reset();
+        nextBand_ = band + 1;
+        // Sized for this frame; a host's window may have grown or shrunk since.
+        if (const auto inFrame = clippedTo(*area, frame.width(), frame.height())) {
+            frame.show(target_, gc, inFrame->x, inFrame->y, inFrame->width, inFrame->height);
+            expectDone();
+            return;
+        }
+    }
+}
 
+void PacedUpload::expectDone() {
     XEvent done{};
     done.xclient.type = ClientMessage;
     done.xclient.window = doneWindow_;

@@ -5,7 +5,9 @@
 
 #include <X11/Xlib.h>
 
+#include <cstddef>
 #include <optional>
+#include <vector>
 
 namespace zorblinth::x11 {
 
@@ -15,6 +17,10 @@ namespace zorblinth::x11 {
 // queued. Sending every tick regardless lets a backlog of full-frame uploads build up in the
 // server on large screens, and the user's input then waits behind it for seconds.
 //
+// A large frame goes out in bands of rows, one at a time and in turn, so that the server never
+// has more than one band's copying to do before it gets to the user's input: a whole
+// 16384 x 16384 frame is a gigabyte.
+//
 // The server handles one client's requests in order and is done with an image, shared or not,
 // once it has handled the request that puts it: a message we send ourselves right after the
 // upload comes back when the upload is done. It is sent to a window of our own, so this works
@@ -22,30 +28,41 @@ namespace zorblinth::x11 {
 // still completes.
 class PacedUpload {
 public:
-    PacedUpload(Display* display, Window target);
+    // Most pixels sent at once: a 1920 x 1080 frame in one go.
+    static constexpr long pixelsPerUpload = 1L << 22;
+
+    PacedUpload(Display* display, Window target, int width, int height);
     ~PacedUpload();
     PacedUpload(const PacedUpload&) = delete;
     PacedUpload& operator=(const PacedUpload&) = delete;
 
+    // The frame has a new size; all of it is to be shown.
+    void resize(int width, int height);
     // This part of the frame no longer matches the window.
     void changed(Area area);
     // All of it: a tick draws all over the picture.
     void changedAll();
     bool inFlight() const { return inFlight_; }
-    bool pending() const { return pending_.has_value(); }
+    bool pending() const;
 
-    // Sends what changed since the last upload, unless one is still in flight.
+    // Sends the next band that changed since it was last sent, unless an upload is in flight.
     void send(const FrameImage& frame, GC gc);
 
     // Takes the server's word that the upload in flight is done: true when the event was that.
     bool take(const XEvent& event);
 
 private:
+    void expectDone();
+
     Display* display_;
     Window target_;
     Window doneWindow_; // where the message after each upload is sent: ours, never mapped
     Atom uploadDone_;
-    std::optional<Area> pending_;
+    int width_ = 0;
+    int height_ = 0;
+    int bandRows_ = 1;
+    std::vector<std::optional<Area>> changedInBand_;
+    std::size_t nextBand_ = 0; // where the search for a changed band starts: each has its turn
     bool inFlight_ = false;
 };
 

@@ -155,7 +155,7 @@ void resize(SaverWindow& saver, int width, int height) {
         std::fill(to.row(y) + kept, to.row(y) + to.width, pixelFromColour(black, to.format));
     }
     saver.frame = std::move(resized);
-    saver.upload->changedAll();
+    saver.upload->resize(width, height);
 }
 
 void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
@@ -207,6 +207,7 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
             session.tick(saver.frame->surface(), tickMustStop);
             schedule.ticked(Clock::now());
             saver.upload->changedAll();
+            continue; // input that came during the tick first: it may end the saver
         }
         saver.upload->send(*saver.frame, saver.gc->get());
         XFlush(saver.display);
@@ -360,8 +361,7 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
     const HiddenCursor hidden(x);
     saver.window = showSaverWindow(x, monitor, hidden.get());
     saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
-    saver.upload = std::make_unique<PacedUpload>(x, saver.window);
-    saver.upload->changedAll();
+    saver.upload = std::make_unique<PacedUpload>(x, saver.window, monitor.width, monitor.height);
     saver.upload->send(*saver.frame, saver.gc->get());
 
     // A saver that cannot see the keyboard must not blank the screen.
@@ -454,8 +454,8 @@ SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,
     // Only what any number of clients may watch: input belongs to the host.
     XSelectInput(x, saver.window, ExposureMask | StructureNotifyMask);
     saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
-    saver.upload = std::make_unique<PacedUpload>(x, saver.window);
-    saver.upload->changedAll();
+    saver.upload =
+        std::make_unique<PacedUpload>(x, saver.window, attributes.width, attributes.height);
     {
         // The host may destroy its window at any moment; drawing into a window that has just
         // gone is no reason to crash before its DestroyNotify arrives.
