@@ -27,11 +27,13 @@ std::optional<Area> clippedTo(const Area& area, int width, int height) {
                 static_cast<int>(bottom - top)};
 }
 
-PacedUpload::PacedUpload(Display* display, Window target, int width, int height)
+PacedUpload::PacedUpload(Display* display, Window target, int width, int height,
+                         long pixelsPerUpload)
     : display_(display), target_(target),
       doneWindow_(XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0,
                                 CopyFromParent, InputOnly, CopyFromParent, 0, nullptr)),
-      uploadDone_(XInternAtom(display, "ZORBLINTH_UPLOAD_DONE", False)) {
+      uploadDone_(XInternAtom(display, "ZORBLINTH_UPLOAD_DONE", False)),
+      pixelsPerUpload_(std::max(pixelsPerUpload, 1L)) {
     resize(width, height);
 }
 
@@ -42,7 +44,7 @@ PacedUpload::~PacedUpload() {
 void PacedUpload::resize(int width, int height) {
     width_ = std::max(width, 0);
     height_ = std::max(height, 0);
-    bandRows_ = static_cast<int>(std::clamp(pixelsPerUpload / std::max(width_, 1), 1L,
+    bandRows_ = static_cast<int>(std::clamp(pixelsPerUpload_ / std::max(width_, 1), 1L,
                                             static_cast<long>(std::max(height_, 1))));
     changedInBand_.assign(static_cast<std::size_t>((height_ + bandRows_ - 1) / bandRows_),
                           std::nullopt);

@@ -29,9 +29,10 @@ namespace zorblinth::x11 {
 class PacedUpload {
 public:
     // Most pixels sent at once: a 1920 x 1080 frame in one go.
-    static constexpr long pixelsPerUpload = 1L << 22;
+    static constexpr long defaultPixelsPerUpload = 1L << 22;
 
-    PacedUpload(Display* display, Window target, int width, int height);
+    PacedUpload(Display* display, Window target, int width, int height,
+                long pixelsPerUpload = defaultPixelsPerUpload);
     ~PacedUpload();
     PacedUpload(const PacedUpload&) = delete;
     PacedUpload& operator=(const PacedUpload&) = delete;
@@ -58,6 +59,7 @@ private:
     Window target_;
     Window doneWindow_; // where the message after each upload is sent: ours, never mapped
     Atom uploadDone_;
+    long pixelsPerUpload_;
     int width_ = 0;
     int height_ = 0;
     int bandRows_ = 1;
