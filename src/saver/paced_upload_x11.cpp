@@ -115,4 +115,11 @@ bool PacedUpload::take(const XEvent& event) {
     return true;
 }
 
+void PacedUpload::keepSending(const FrameImage& frame, GC gc) {
+    XEvent done;
+    if (inFlight_ && XCheckTypedWindowEvent(display_, doneWindow_, ClientMessage, &done))
+        take(done);
+    send(frame, gc);
+}
+
 } // namespace zorblinth::x11

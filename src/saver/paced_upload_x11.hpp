@@ -52,6 +52,11 @@ public:
     // Takes the server's word that the upload in flight is done: true when the event was that.
     bool take(const XEvent& event);
 
+    // Between the strokes of a long tick: takes the server's word that the upload in flight is
+    // done if it has come, leaving every other event queued, and sends the next changed band.
+    // A tick on a large screen can outlast many uploads; the picture keeps going out meanwhile.
+    void keepSending(const FrameImage& frame, GC gc);
+
 private:
     void expectDone();
 

@@ -189,8 +189,10 @@ void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
 // saver ends; a picture goes to the server whenever it has taken the one before.
 void runEventLoop(SaverWindow& saver, SaverSession& session) {
     TickSchedule schedule(Clock::now());
-    // A long tick stops for the user's return (standalone) or a termination signal.
+    // A long tick stops for the user's return (standalone) or a termination signal, and keeps
+    // the picture going out meanwhile.
     const InputWaiting tickMustStop = [&saver, &session] {
+        saver.upload->keepSending(*saver.frame, saver.gc->get());
         return terminationRequested != 0 || (!saver.hosted && endingInputWaits(saver, session));
     };
     for (;;) {
@@ -204,6 +206,8 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
         if (session.ended())
             return;
         if (schedule.due(Clock::now())) {
+            // Bands sent while the tick draws show some of it; the rest goes out afterwards.
+            saver.upload->changedAll();
             session.tick(saver.frame->surface(), tickMustStop);
             schedule.ticked(Clock::now());
             saver.upload->changedAll();

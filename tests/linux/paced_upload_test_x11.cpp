@@ -165,6 +165,27 @@ TEST_P(PacedUploadTest, AFrameGoesOutOneBandAtATimeAndArrivesWhole) {
     EXPECT_FALSE(upload.inFlight()) << "an upload with nothing changed";
 }
 
+TEST_P(PacedUploadTest, DuringATickBandsKeepGoingOutAndOtherEventsStayQueued) {
+    PacedUpload upload(display_.get(), window_, screenWidth, screenHeight, 100L * screenWidth);
+    paint(1);
+    upload.send(*frame_, gc_->get());
+    // An event of another kind, queued behind the server's word on the first band.
+    XEvent other{};
+    other.xclient.type = ClientMessage;
+    other.xclient.window = window_;
+    other.xclient.format = 32;
+    XSendEvent(display_.get(), window_, False, NoEventMask, &other);
+    XSync(display_.get(), False);
+    upload.keepSending(*frame_, gc_->get());
+    EXPECT_TRUE(upload.inFlight());
+    EXPECT_EQ(rowsShownAsInFrame(), 200);
+    ASSERT_EQ(XPending(display_.get()), 2); // the other event, and the word on the second band
+    XEvent first;
+    XNextEvent(display_.get(), &first);
+    EXPECT_EQ(first.xclient.window, window_);
+    EXPECT_FALSE(upload.take(first));
+}
+
 TEST_P(PacedUploadTest, PicturesDrawnWhileOneIsInFlightAreDroppedForTheLatest) {
     PacedUpload upload(display_.get(), window_, screenWidth, screenHeight);
     paint(1);
