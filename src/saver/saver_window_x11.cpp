@@ -41,8 +41,9 @@ int terminationPipe[2] = {-1, -1};
 void requestTermination(int) {
     terminationRequested = 1;
     const char wake = 0;
-    if (terminationPipe[1] >= 0) [[maybe_unused]]
-        const auto written = write(terminationPipe[1], &wake, 1);
+    if (terminationPipe[1] >= 0) {
+        [[maybe_unused]] const auto written = write(terminationPipe[1], &wake, 1);
+    }
 }
 
 void endOnTerminationSignals() {

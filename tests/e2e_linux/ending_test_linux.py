@@ -1,7 +1,7 @@
 """What ends the standalone saver and what does not, input by input, with real input from
 xdotool: typed characters, every mouse button, a move away from the start; not the wheel, Alt
 with a letter, Delete, or a move that reports exactly the start. Also a move made during
-start-up, and a lost connection to the X server in both saver modes."""
+start-up, SIGTERM during start-up, and a lost connection to the X server in both saver modes."""
 
 import ctypes
 import unittest
@@ -142,6 +142,17 @@ class EndingTest(SaverOverPattern):
         self.session.xdotool("mousemove", START[0] + 5, START[1] + 5)
         holder.process.stdin.close()
         self.assertEqual(self.session.wait_exit(process, timeout=5), NORMAL_END)
+        self.assertTrue(self.session.cursor.is_visible())
+
+    def test_sigterm_while_it_starts_ends_it_at_once_with_status_0(self):
+        self.wait_for_pattern_alone()
+        ScreenSaverHost(self.session, "--size", "1x1", "--no-screenshot", "--grab-keyboard")
+        process = self.session.start_program("--saver")
+        self.session.wait_for_window("^Form1$", process)
+        status, seconds = self.session.stop_with_signal(process, timeout=5)
+        self.assertEqual(status, NORMAL_END)
+        self.assertLess(seconds, 0.5, "it waited for the keyboard first")
+        self.assertEqual(self.session.visible_windows("^Form1$"), [])
         self.assertTrue(self.session.cursor.is_visible())
 
 
