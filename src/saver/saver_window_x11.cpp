@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cuchar>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -76,6 +78,12 @@ void prepareForEnding(EndProcess endProcess) {
     XSetIOErrorHandler(connectionLost);
 }
 
+// Keys are read in the user's character set: in the C library's default, Latin-1, the letters of
+// a Cyrillic or Greek keymap type nothing and would not end the saver.
+void readKeysAsTheUserTypes() {
+    std::setlocale(LC_CTYPE, "");
+}
+
 // What the saver holds of the window system while it runs, in our window or a host's.
 struct SaverWindow {
     Display* display = nullptr;
@@ -86,12 +94,17 @@ struct SaverWindow {
     std::unique_ptr<PacedUpload> upload;
 };
 
-// A key as the saver sees it: what it types in the keymap's Latin-1, and whether Alt was held.
+// A key as the saver sees it: the first character it types, and whether Alt was held.
+// XLookupString writes it in the C library's character set, the user's (readKeysAsTheUserTypes).
 InputEvent keyInput(XKeyEvent key) {
-    char text[8];
+    char text[16];
     KeySym symbol = NoSymbol;
     const int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
-    const char32_t character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
+    char32_t character = 0;
+    std::mbstate_t state{};
+    if (length > 0 && std::mbrtoc32(&character, text, static_cast<std::size_t>(length), &state) >
+                          static_cast<std::size_t>(length))
+        character = static_cast<unsigned char>(text[0]); // not in the character set: still one
     return {InputKind::key, {}, character, (key.state & Mod1Mask) != 0};
 }
 
@@ -338,6 +351,7 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
                                 const ClaimRunningCopy& claimRunningCopy,
                                 EndProcess endOnLostConnection) {
     prepareForEnding(endOnLostConnection);
+    readKeysAsTheUserTypes();
     const DisplayConnection display = openDisplay();
     if (!display)
         return SaverOutcome::windowSystemFailed;

@@ -82,6 +82,9 @@ class EndingTest(SaverOverPattern):
         endings = {
             "the letter a": ("key", "a"),
             "the digit 7": ("key", "7"),
+            # Outside Latin-1: read in the user's UTF-8 locale, as the session sets it.
+            "a Cyrillic letter": ("key", "Cyrillic_a"),
+            "a Greek letter": ("key", "Greek_alpha"),
             "a comma": ("key", "comma"),
             "space": ("key", "space"),
             "Enter": ("key", "Return"),
