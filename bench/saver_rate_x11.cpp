@@ -3,11 +3,13 @@
 // how often the picture changed between consecutive samples; then moves the pointer by one pixel
 // and times how long the process takes to end. Prints one line, for example:
 //
-//   screen=1920x1080 grab_ms=3.1 window_ms=850 seconds=10.00 samples=812 samples_per_s=81.2
-//   pictures=43 pictures_per_s=4.3 exit_ms=1210 status=0
+//   screen=1920x1080 window_ms=850 ran_s=11.0 grab_ms=3.1 seconds=10.00 samples=812
+//   samples_per_s=81.2 pictures=43 pictures_per_s=4.3 exit_ms=1210 status=0
 //
 // grab_ms is one full-screen XShmGetImage on the idle screen, measured before the command
-// starts: with samples_per_s it tells whether the sampling kept up with the pictures. Samples
+// starts: with samples_per_s it tells whether the sampling kept up with the pictures. With
+// --before-move the move comes that long after the window appeared, sampling or not
+// (--seconds 0 samples nothing, for screens too large to copy quickly). Samples
 // are taken at most every 5 ms unless told otherwise (--interval): the sampler shares the
 // machine with the saver and the X server, and sampling flat out starves them.
 #include <X11/Xlib.h>
@@ -51,6 +53,9 @@ struct Options {
     // leaves the CPU to the saver and the X server. Sampling flat out (0) took so much of it on
     // two cores that the saver drew far fewer pictures.
     double sampleIntervalMs = 5.0;
+    // The move comes no sooner than this after the window appeared: how long the saver has run
+    // changes how quickly it can end when the server falls behind.
+    double beforeMoveSeconds = 0.0;
     std::vector<char*> command;
 };
 
@@ -58,14 +63,17 @@ struct Options {
     std::fprintf(stderr,
                  "saver_rate_x11: %s\n"
                  "usage: saver_rate_x11 [--seconds S] [--warm-up S] [--start-timeout S]\n"
-                 "                      [--exit-timeout S] [--interval MS] -- COMMAND [ARG...]\n"
-                 "  --seconds S        sample the screen for S seconds (10)\n"
+                 "                      [--exit-timeout S] [--interval MS] [--before-move S]\n"
+                 "                      -- COMMAND [ARG...]\n"
+                 "  --seconds S        sample the screen for S seconds (10; 0: not at all)\n"
                  "  --warm-up S        wait S seconds after the window is up before sampling (1)\n"
                  "  --start-timeout S  give up when no full-screen window is up after S (60)\n"
                  "  --exit-timeout S   give up when the process has not ended S after the "
                  "move (60)\n"
                  "  --interval MS      at least MS milliseconds between samples (5; 0: as fast\n"
-                 "                     as possible)\n",
+                 "                     as possible)\n"
+                 "  --before-move S    move the pointer no sooner than S seconds after the\n"
+                 "                     window appeared (0: right after sampling)\n",
                  message);
     std::exit(2);
 }
@@ -87,7 +95,7 @@ Options parseOptions(int argc, char** argv) {
             usage(("missing value for " + option).c_str());
         const char* value = argv[++i];
         if (option == "--seconds")
-            options.sampleSeconds = positiveNumber("--seconds", value);
+            options.sampleSeconds = positiveNumber("--seconds", value, true);
         else if (option == "--warm-up")
             options.warmUpSeconds = positiveNumber("--warm-up", value, true);
         else if (option == "--start-timeout")
@@ -96,6 +104,8 @@ Options parseOptions(int argc, char** argv) {
             options.exitTimeoutSeconds = positiveNumber("--exit-timeout", value);
         else if (option == "--interval")
             options.sampleIntervalMs = positiveNumber("--interval", value, true);
+        else if (option == "--before-move")
+            options.beforeMoveSeconds = positiveNumber("--before-move", value, true);
         else
             usage(("unknown option " + option).c_str());
     }
@@ -399,8 +409,13 @@ int run(const Options& options) {
     const int screenNumber = DefaultScreen(display.get());
     const ScreenArea screen{DisplayWidth(display.get(), screenNumber),
                             DisplayHeight(display.get(), screenNumber)};
-    SharedScreenImage image(display.get());
-    const double grabMs = meanGrabMilliseconds(image, root);
+    // Not made when nothing is sampled: on a 16384x16384 screen it is another gigabyte.
+    std::optional<SharedScreenImage> image;
+    std::optional<double> grabMs;
+    if (options.sampleSeconds > 0) {
+        image.emplace(display.get());
+        grabMs = meanGrabMilliseconds(*image, root);
+    }
     const std::vector<Window> before = fullScreenWindows(display.get(), root, screen);
 
     const auto started = Clock::now();
@@ -418,11 +433,15 @@ int run(const Options& options) {
                          saver.endDescription().c_str());
         return 1;
     }
-    const auto warmUpEnd = Clock::now() + seconds(options.warmUpSeconds);
+    const auto windowUp = Clock::now();
+    const auto warmUpEnd = windowUp + seconds(options.warmUpSeconds);
     while (Clock::now() < warmUpEnd && saver.running())
         std::this_thread::sleep_for(10ms);
 
-    const Sampling sampling = sampleScreen(image, root, options, saver);
+    const Sampling sampling = image ? sampleScreen(*image, root, options, saver) : Sampling{};
+    const auto moveDue = windowUp + seconds(options.beforeMoveSeconds);
+    while (Clock::now() < moveDue && saver.running())
+        std::this_thread::sleep_for(10ms);
     if (!saver.running()) {
         std::fprintf(stderr, "saver_rate_x11: the process ended by itself (status %s)\n",
                      saver.endDescription().c_str());
@@ -435,11 +454,15 @@ int run(const Options& options) {
     if (!exitMs)
         saver.killGroup();
 
-    std::printf("screen=%dx%d grab_ms=%.2f window_ms=%.0f seconds=%.2f samples=%ld "
-                "samples_per_s=%.1f pictures=%ld pictures_per_s=%.2f exit_ms=%s status=%s\n",
-                screen.width, screen.height, grabMs, *windowMs, sampling.seconds, sampling.samples,
-                sampling.samples / sampling.seconds, sampling.pictures,
-                sampling.pictures / sampling.seconds,
+    std::printf("screen=%dx%d window_ms=%.0f ran_s=%.1f", screen.width, screen.height, *windowMs,
+                std::chrono::duration<double>(moved - windowUp).count());
+    if (image)
+        std::printf(" grab_ms=%.2f seconds=%.2f samples=%ld samples_per_s=%.1f pictures=%ld "
+                    "pictures_per_s=%.2f",
+                    *grabMs, sampling.seconds, sampling.samples,
+                    sampling.samples / sampling.seconds, sampling.pictures,
+                    sampling.pictures / sampling.seconds);
+    std::printf(" exit_ms=%s status=%s\n",
                 exitMs ? std::to_string(static_cast<long>(*exitMs + 0.5)).c_str() : "timeout",
                 exitMs ? saver.endDescription().c_str() : "killed");
     return exitMs ? 0 : 1;

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -108,14 +107,20 @@ QString saveFailureText(const SettingsFileError& failure) {
         }));
 }
 
+// Qt's message handler is one process-wide C callback: what it needs is kept here.
 QtMessageHandler defaultMessageHandler = nullptr;
+EndProcess endOnFatalError = nullptr;
 
-// Qt ends the process when it finds no display to open; the program's status for that is
+// Qt ends the process when it finds no display to open; the program's outcome for that is
 // windowSystemFailed, not an abort.
 void endOnFatalMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     defaultMessageHandler(type, context, text);
     if (type == QtFatalMsg)
-        std::_Exit(windowSystemFailed);
+        endOnFatalError(dialog::DialogOutcome::windowSystemFailed);
+}
+
+int resultOf(dialog::DialogOutcome outcome) {
+    return static_cast<int>(outcome);
 }
 
 } // namespace
@@ -148,7 +153,7 @@ SettingsDialog::SettingsDialog(std::filesystem::path settingsFile, QWidget* pare
     connect(static_cast<QPushButton*>(control(Control::setButton)), &QPushButton::clicked, this,
             &SettingsDialog::save);
     connect(static_cast<QPushButton*>(control(Control::cancelButton)), &QPushButton::clicked, this,
-            [this] { done(normalEnd); });
+            [this] { done(resultOf(dialog::DialogOutcome::closed)); });
     bar(Control::lineWidthBar)->setFocus();
 }
 
@@ -161,7 +166,7 @@ QScrollBar* SettingsDialog::bar(Control which) const {
 }
 
 void SettingsDialog::reject() {
-    done(normalEnd);
+    done(resultOf(dialog::DialogOutcome::closed));
 }
 
 void SettingsDialog::keyPressEvent(QKeyEvent* event) {
@@ -180,24 +185,27 @@ void SettingsDialog::save() {
                                          bar(Control::lineAmountBar)->value()};
     try {
         writeSettingsCreatingFolder(settingsFile_, dialog::settingsToSave(positions));
-        done(normalEnd);
+        done(resultOf(dialog::DialogOutcome::closed));
     } catch (const SettingsFileError& failure) {
         QMessageBox message(QMessageBox::Critical, qString(dialog::saveFailureCaption),
                             saveFailureText(failure), QMessageBox::Ok, this);
         message.setTextFormat(Qt::PlainText); // a path may hold '<'
         message.exec();
-        done(settingsNotSaved);
+        done(resultOf(dialog::DialogOutcome::settingsNotSaved));
     }
 }
 
-ExitStatus runSettingsDialog(int& argc, char** argv, const std::filesystem::path& settingsFile) {
+dialog::DialogOutcome runSettingsDialog(int& argc, char** argv,
+                                        const std::filesystem::path& settingsFile,
+                                        EndProcess endProcess) {
+    endOnFatalError = endProcess;
     defaultMessageHandler = qInstallMessageHandler(endOnFatalMessage);
     const QApplication application(argc, argv);
     qInstallMessageHandler(defaultMessageHandler);
 
     SettingsDialog dialog(settingsFile);
     dialog.exec();
-    return dialog.exitStatus();
+    return dialog.outcome();
 }
 
 } // namespace zorblinth::qt

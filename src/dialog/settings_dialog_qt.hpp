@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dialog/dialog_model.hpp"
-#include "startup/exit_status.hpp"
 
 #include <QDialog>
 
@@ -16,7 +15,7 @@ namespace zorblinth::qt {
 
 // The settings dialog: the model's captions and layout, two scroll bars and two buttons. It
 // reads the settings when built; "設定" writes them (making the folder), tells the user when it
-// cannot, and closes with the program's exit status as the dialog's result.
+// cannot, and closes with the outcome as the dialog's result.
 class SettingsDialog : public QDialog {
 public:
     explicit SettingsDialog(std::filesystem::path settingsFile, QWidget* parent = nullptr);
@@ -24,8 +23,8 @@ public:
     // The widget standing for one of the model's controls.
     QWidget* control(dialog::Control which) const;
 
-    // The program's exit status once the dialog has closed.
-    ExitStatus exitStatus() const { return static_cast<ExitStatus>(result()); }
+    // How the dialog closed, once it has.
+    dialog::DialogOutcome outcome() const { return static_cast<dialog::DialogOutcome>(result()); }
 
     // The close box: closes and writes nothing.
     void reject() override;
@@ -43,10 +42,15 @@ private:
     std::array<QWidget*, std::size(dialog::layout)> controls_{};
 };
 
+// Ends the process at once with the status start-up gives this outcome; must not return.
+using EndProcess = void (*)(dialog::DialogOutcome);
+
 // Shows the settings dialog until it closes. "設定" writes the file (creating its folder) and
-// returns normalEnd, or tells the user why it could not and returns settingsNotSaved; the
-// cancel button and the close box return normalEnd and write nothing. Without a display to
-// open, returns windowSystemFailed.
-ExitStatus runSettingsDialog(int& argc, char** argv, const std::filesystem::path& settingsFile);
+// returns closed, or tells the user why it could not and returns settingsNotSaved; the cancel
+// button and the close box return closed and write nothing. Where Qt cannot go on (no display
+// to open), it ends the process through endOnFatalError with windowSystemFailed.
+dialog::DialogOutcome runSettingsDialog(int& argc, char** argv,
+                                        const std::filesystem::path& settingsFile,
+                                        EndProcess endOnFatalError);
 
 } // namespace zorblinth::qt

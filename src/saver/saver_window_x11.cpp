@@ -1,21 +1,21 @@
 #include "saver/saver_window_x11.hpp"
 
 #include "saver/desktop_picture_x11.hpp"
-#include "saver/ending.hpp"
 #include "saver/frame_image_x11.hpp"
-#include "saver/pixel_canvas.hpp"
-#include "saver/random_source.hpp"
-#include "saver/tick.hpp"
+#include "saver/paced_upload_x11.hpp"
 #include "saver/x11_handles_x11.hpp"
-#include "startup/single_instance_linux.hpp"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cuchar>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -30,25 +30,26 @@ namespace zorblinth::x11 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto tickInterval = std::chrono::milliseconds(50);
 // How long the standalone saver keeps trying to grab the keyboard and the pointer, which
 // another program (a menu, the host that started us) may hold for a moment.
 constexpr auto grabPatience = std::chrono::seconds(1);
 
-// SIGTERM, SIGINT and SIGHUP end the saver at once, also in the middle of a tick. A signal
-// handler can only reach process-wide state: a flag for the tick and a pipe that wakes the
-// event loop.
+// SIGTERM, SIGINT and SIGHUP end the saver at once, also during start-up and in the middle of a
+// tick. A signal handler can only reach process-wide state: a flag for the tick and a pipe that
+// wakes the event loop.
 volatile std::sig_atomic_t terminationRequested = 0;
 int terminationPipe[2] = {-1, -1};
 
 void requestTermination(int) {
     terminationRequested = 1;
     const char wake = 0;
-    [[maybe_unused]] const auto written = write(terminationPipe[1], &wake, 1);
+    if (terminationPipe[1] >= 0) {
+        [[maybe_unused]] const auto written = write(terminationPipe[1], &wake, 1);
+    }
 }
 
 void endOnTerminationSignals() {
-    if (pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (terminationPipe[0] < 0 && pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         terminationPipe[0] = terminationPipe[1] = -1;
     struct sigaction action {};
     action.sa_handler = requestTermination;
@@ -57,25 +58,53 @@ void endOnTerminationSignals() {
         sigaction(signal, &action, nullptr);
 }
 
-// What lives across the events of the saver's window (ours, or the host's).
-struct SaverState {
+// Xlib calls its I/O error handler once the connection is gone and ends the process when the
+// handler returns; the handler takes no context of its own, so the way out is kept here.
+EndProcess endOnLostConnection = nullptr;
+
+int connectionLost(Display* display) {
+    std::fprintf(stderr, "zorblinth: lost the connection to the X display \"%s\"\n",
+                 DisplayString(display));
+    std::fflush(stderr);
+    endOnLostConnection(SaverOutcome::windowSystemFailed);
+    std::abort(); // endOnLostConnection does not return
+}
+
+// Before anything can block or be grabbed: a signal or a dying server during start-up ends the
+// saver the same way as later.
+void prepareForEnding(EndProcess endProcess) {
+    endOnTerminationSignals();
+    endOnLostConnection = endProcess;
+    XSetIOErrorHandler(connectionLost);
+}
+
+// Keys are read in the user's character set: in the C library's default, Latin-1, the letters of
+// a Cyrillic or Greek keymap type nothing and would not end the saver.
+void readKeysAsTheUserTypes() {
+    std::setlocale(LC_CTYPE, "");
+}
+
+// What the saver holds of the window system while it runs, in our window or a host's.
+struct SaverWindow {
     Display* display = nullptr;
     Window window = None;
-    bool hosted = false;
-    Point startCursor;
-    SaverSettings settings;
+    bool hosted = false; // input belongs to the host
     std::unique_ptr<FrameImage> frame;
     std::unique_ptr<GraphicsContext> gc;
-    RandomSource random;
-    bool ending = false;
+    std::unique_ptr<PacedUpload> upload;
 };
 
-// A key as the saver sees it: what it types in the keymap's Latin-1, and whether Alt was held.
+// A key as the saver sees it: the first character it types, and whether Alt was held.
+// XLookupString writes it in the C library's character set, the user's (readKeysAsTheUserTypes).
 InputEvent keyInput(XKeyEvent key) {
-    char text[8];
+    char text[16];
     KeySym symbol = NoSymbol;
     const int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
-    const char32_t character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
+    char32_t character = 0;
+    std::mbstate_t state{};
+    if (length > 0 && std::mbrtoc32(&character, text, static_cast<std::size_t>(length), &state) >
+                          static_cast<std::size_t>(length))
+        character = static_cast<unsigned char>(text[0]); // not in the character set: still one
     return {InputKind::key, {}, character, (key.state & Mod1Mask) != 0};
 }
 
@@ -84,8 +113,8 @@ bool isWheel(unsigned int button) {
     return button >= Button4 && button <= 7;
 }
 
-// The standalone saver's input as the saver sees it; none for anything else.
-std::optional<InputEvent> saverInput(const XEvent& event) {
+// The user's input in the saver's words; none for any other event.
+std::optional<InputEvent> userInput(const XEvent& event) {
     switch (event.type) {
     case KeyPress:
         return keyInput(event.xkey);
@@ -101,56 +130,37 @@ std::optional<InputEvent> saverInput(const XEvent& event) {
 
 // Whether input that ends the saver waits in the queue, without taking anything out: a held
 // Shift or a move back to the start must not cut ticks short.
-bool endingInputWaits(const SaverState& state) {
-    if (XEventsQueued(state.display, QueuedAfterReading) == 0)
+bool endingInputWaits(const SaverWindow& saver, const SaverSession& session) {
+    if (XEventsQueued(saver.display, QueuedAfterReading) == 0)
         return false;
     struct Search {
-        Point startCursor;
+        const SaverSession& session;
         bool found = false;
-    } search{state.startCursor};
+    } search{session};
     const auto look = [](Display*, XEvent* queued, XPointer searching) -> Bool {
         auto& search = *reinterpret_cast<Search*>(searching);
-        const auto input = saverInput(*queued);
-        search.found = search.found || (input && endsSaver(*input, search.startCursor));
+        const auto input = userInput(*queued);
+        search.found = search.found || (input && search.session.endsSaver(*input));
         return False; // take nothing
     };
     XEvent event;
-    XCheckIfEvent(state.display, &event, look, reinterpret_cast<XPointer>(&search));
+    XCheckIfEvent(saver.display, &event, look, reinterpret_cast<XPointer>(&search));
     return search.found;
 }
 
-void drawOneTick(SaverState& state) {
-    PixelCanvas canvas(state.frame->surface(), state.settings.lineWidth);
-    drawTick(canvas, state.random, state.settings.lineAmount, [&state] {
-        // A long tick stops for the user's return (standalone) or the host's signal.
-        return terminationRequested != 0 || (!state.hosted && endingInputWaits(state));
-    });
-    state.frame->showAll(state.window, state.gc->get());
-}
-
-void paint(const SaverState& state, const XExposeEvent& exposed) {
-    state.frame->show(state.window, state.gc->get(), exposed.x, exposed.y, exposed.width,
-                      exposed.height);
-}
-
-void endOn(SaverState& state, const InputEvent& event) {
-    if (endsSaver(event, state.startCursor))
-        state.ending = true;
-}
-
 // The host's window changed size: what is drawn stays where it was, new area is black.
-void resize(SaverState& state, int width, int height) {
-    if (width == state.frame->width() && height == state.frame->height())
+void resize(SaverWindow& saver, int width, int height) {
+    if (width == saver.frame->width() && height == saver.frame->height())
         return;
     XWindowAttributes attributes{};
-    ErrorTrap trap(state.display); // the host may be taking its window away
-    if (!XGetWindowAttributes(state.display, state.window, &attributes) || trap.failed())
+    ErrorTrap trap(saver.display); // the host may be taking its window away
+    if (!XGetWindowAttributes(saver.display, saver.window, &attributes) || trap.failed())
         return;
-    auto resized = std::make_unique<FrameImage>(state.display, attributes.visual, attributes.depth,
+    auto resized = std::make_unique<FrameImage>(saver.display, attributes.visual, attributes.depth,
                                                 width, height);
     if (!*resized)
         return;
-    const PixelSurface& from = state.frame->surface();
+    const PixelSurface& from = saver.frame->surface();
     const PixelSurface& to = resized->surface();
     for (int y = 0; y < to.height; ++y) {
         const int kept = y < from.height ? std::min(from.width, to.width) : 0;
@@ -158,55 +168,76 @@ void resize(SaverState& state, int width, int height) {
             std::memcpy(to.row(y), from.row(y), sizeof(std::uint32_t) * kept);
         std::fill(to.row(y) + kept, to.row(y) + to.width, pixelFromColour(black, to.format));
     }
-    state.frame = std::move(resized);
-    state.frame->showAll(state.window, state.gc->get());
+    saver.frame = std::move(resized);
+    saver.upload->resize(width, height);
 }
 
-void handle(SaverState& state, XEvent& event) {
+void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
+    if (saver.upload->take(event))
+        return;
     switch (event.type) {
     case Expose: // repaint from the picture: nothing drawn is ever lost
-        paint(state, event.xexpose);
+        saver.upload->changed(
+            {event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height});
         break;
-    case KeyPress:     // a key that types a character,
-    case ButtonPress:  // any button,
-    case MotionNotify: // or a move away from where the pointer was at start
-        if (const auto input = saverInput(event); input && !state.hosted)
-            endOn(state, *input);
+    case KeyPress:
+    case ButtonPress:
+    case MotionNotify:
+        if (const auto input = userInput(event); input && !saver.hosted)
+            session.take(*input);
         break;
     case ConfigureNotify: // a host's window follows its host's size
-        if (state.hosted && event.xconfigure.window == state.window)
-            resize(state, event.xconfigure.width, event.xconfigure.height);
+        if (saver.hosted && event.xconfigure.window == saver.window)
+            resize(saver, event.xconfigure.width, event.xconfigure.height);
         break;
     case DestroyNotify: // the host took its window away: nothing left to draw on
-        if (event.xdestroywindow.window == state.window)
-            state.ending = true;
+        if (event.xdestroywindow.window == saver.window)
+            session.end();
         break;
     default:
         break;
     }
 }
 
-// Ticks every 50 ms and hands events to handle() between ticks, until the saver ends. A tick
-// that runs long delays the next; missed ticks are not made up.
-void runEventLoop(SaverState& state) {
-    auto nextTick = Clock::now() + tickInterval;
-    while (!state.ending && terminationRequested == 0) {
-        while (!state.ending && XPending(state.display) > 0) {
+// Draws the session's ticks on their schedule and hands events over between them, until the
+// saver ends; a picture goes to the server whenever it has taken the one before.
+void runEventLoop(SaverWindow& saver, SaverSession& session) {
+    TickSchedule schedule(Clock::now());
+    // A long tick stops for the user's return (standalone) or a termination signal, and keeps
+    // the picture going out meanwhile.
+    const InputWaiting tickMustStop = [&saver, &session] {
+        saver.upload->keepSending(*saver.frame, saver.gc->get());
+        return terminationRequested != 0 || (!saver.hosted && endingInputWaits(saver, session));
+    };
+    for (;;) {
+        while (!session.ended() && XPending(saver.display) > 0) {
             XEvent event;
-            XNextEvent(state.display, &event);
-            handle(state, event);
+            XNextEvent(saver.display, &event);
+            handle(saver, session, event);
         }
-        if (state.ending || terminationRequested != 0)
-            break;
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            nextTick = now + tickInterval;
-            drawOneTick(state);
+        if (terminationRequested != 0)
+            session.end();
+        if (session.ended())
+            return;
+        if (schedule.due(Clock::now())) {
+            // Bands sent while the tick draws show some of it; the rest goes out afterwards.
+            saver.upload->changedAll();
+            session.tick(saver.frame->surface(), tickMustStop);
+            schedule.ticked(Clock::now());
+            saver.upload->changedAll();
+            continue; // input that came during the tick first: it may end the saver
+        }
+        saver.upload->send(*saver.frame, saver.gc->get());
+        XFlush(saver.display);
+        // Xlib may have read events while writing; poll() would not see those.
+        if (XEventsQueued(saver.display, QueuedAlready) > 0)
             continue;
-        }
-        pollfd waits[2] = {{ConnectionNumber(state.display), POLLIN, 0},
+        const auto untilTick = schedule.untilNext(Clock::now());
+        if (untilTick == Clock::duration::zero())
+            continue;
+        pollfd waits[2] = {{ConnectionNumber(saver.display), POLLIN, 0},
                            {terminationPipe[0], POLLIN, 0}};
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now).count();
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilTick).count();
         poll(waits, terminationPipe[0] >= 0 ? 2 : 1, static_cast<int>(wait));
     }
 }
@@ -261,9 +292,9 @@ DisplayConnection openDisplay() {
     return display;
 }
 
-bool makeFrame(SaverState& state, Visual* visual, int depth, int width, int height) {
-    state.frame = std::make_unique<FrameImage>(state.display, visual, depth, width, height);
-    if (!*state.frame) {
+bool makeFrame(SaverWindow& saver, Visual* visual, int depth, int width, int height) {
+    saver.frame = std::make_unique<FrameImage>(saver.display, visual, depth, width, height);
+    if (!*saver.frame) {
         std::cerr << "zorblinth: this display's visual (depth " << depth
                   << ") keeps no 8-bit red, green and blue in 32-bit pixels\n";
         return false;
@@ -271,125 +302,156 @@ bool makeFrame(SaverState& state, Visual* visual, int depth, int width, int heig
     return true;
 }
 
-} // namespace
-
-ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
-                              const std::filesystem::path& lockFile,
-                              const CommandLine& commandLine) {
-    const DisplayConnection display = openDisplay();
-    if (!display)
-        return windowSystemFailed;
-    Display* const x = display.get();
-    const Window root = DefaultRootWindow(x);
-
-    SaverState state;
-    state.display = x;
-    // First of all, before anything can move it: a later move is compared with this.
-    state.startCursor = pointerPosition(x);
-
-    const posix::SingleInstance instanceClaim(lockFile);
-    if (instanceClaim.anotherIsRunning())
-        return alreadyRunning;
-    endOnTerminationSignals();
-
-    // The picture is taken before our window exists, so it cannot contain it.
-    const Area monitor = primaryMonitor(x);
-    const int screen = DefaultScreen(x);
-    if (!makeFrame(state, DefaultVisual(x, screen), DefaultDepth(x, screen), monitor.width,
-                   monitor.height))
-        return windowSystemFailed;
-    state.frame->capture(root, monitor.x, monitor.y, monitor.width, monitor.height, 0, 0);
-
+// The saver's own window over the monitor: above everything and untouched by the window
+// manager, showing no cursor, mapped once this returns.
+Window showSaverWindow(Display* display, const Area& monitor, Cursor hidden) {
+    const int screen = DefaultScreen(display);
     XSetWindowAttributes attributes{};
-    attributes.override_redirect = True; // above everything, untouched by the window manager
+    attributes.override_redirect = True;
     attributes.background_pixmap = None; // no flash of background before the first repaint
     attributes.event_mask =
         KeyPressMask | ButtonPressMask | PointerMotionMask | ExposureMask | StructureNotifyMask;
-    state.window = XCreateWindow(
-        x, root, monitor.x, monitor.y, static_cast<unsigned>(monitor.width),
-        static_cast<unsigned>(monitor.height), 0, DefaultDepth(x, screen), InputOutput,
-        DefaultVisual(x, screen), CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
-    const Cursor hidden = invisibleCursor(x, state.window);
-    XDefineCursor(x, state.window, hidden);
-    XStoreName(x, state.window, "Form1");
+    attributes.cursor = hidden;
+    const Window window =
+        XCreateWindow(display, DefaultRootWindow(display), monitor.x, monitor.y,
+                      static_cast<unsigned>(monitor.width), static_cast<unsigned>(monitor.height),
+                      0, DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
+                      CWOverrideRedirect | CWBackPixmap | CWEventMask | CWCursor, &attributes);
+    const std::string title(saverWindowTitle);
+    XStoreName(display, window, title.c_str());
     XClassHint windowClass{const_cast<char*>("zorblinth"), const_cast<char*>("Zorblinth")};
-    XSetClassHint(x, state.window, &windowClass);
-    state.gc = std::make_unique<GraphicsContext>(x, state.window);
-    XMapRaised(x, state.window);
+    XSetClassHint(display, window, &windowClass);
+    XMapRaised(display, window);
     XEvent mapped;
-    XWindowEvent(x, state.window, StructureNotifyMask, &mapped);
-    while (mapped.type != MapNotify)
-        XWindowEvent(x, state.window, StructureNotifyMask, &mapped);
-    state.frame->showAll(state.window, state.gc->get());
+    do
+        XWindowEvent(display, window, StructureNotifyMask, &mapped);
+    while (mapped.type != MapNotify);
+    return window;
+}
+
+// An invisible cursor, given back when the saver ends.
+class HiddenCursor {
+public:
+    explicit HiddenCursor(Display* display)
+        : display_(display), cursor_(invisibleCursor(display, DefaultRootWindow(display))) {}
+    ~HiddenCursor() { XFreeCursor(display_, cursor_); }
+    HiddenCursor(const HiddenCursor&) = delete;
+    HiddenCursor& operator=(const HiddenCursor&) = delete;
+    Cursor get() const { return cursor_; }
+
+private:
+    Display* display_;
+    Cursor cursor_;
+};
+
+} // namespace
+
+SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
+                                const SettingsOverrides& overrides,
+                                const ClaimRunningCopy& claimRunningCopy,
+                                EndProcess endOnLostConnection) {
+    prepareForEnding(endOnLostConnection);
+    readKeysAsTheUserTypes();
+    const DisplayConnection display = openDisplay();
+    if (!display)
+        return SaverOutcome::windowSystemFailed;
+    Display* const x = display.get();
+    const Window root = DefaultRootWindow(x);
+
+    // First of all, before anything can move it: a later move is compared with this.
+    const Point startCursor = pointerPosition(x);
+    if (!claimRunningCopy())
+        return SaverOutcome::anotherCopyRunning;
+    // Read before anything is grabbed: whatever the file does, the user is not locked out.
+    SaverSession session(startCursor, settingsToUse(readSettingsOrZeros(settingsFile), overrides));
+    if (terminationRequested != 0)
+        return SaverOutcome::ended;
+
+    SaverWindow saver;
+    saver.display = x;
+    // The picture is taken before our window exists, so it cannot contain it.
+    const Area monitor = primaryMonitor(x);
+    const int screen = DefaultScreen(x);
+    if (!makeFrame(saver, DefaultVisual(x, screen), DefaultDepth(x, screen), monitor.width,
+                   monitor.height))
+        return SaverOutcome::windowSystemFailed;
+    saver.frame->capture(root, monitor.x, monitor.y, monitor.width, monitor.height, 0, 0);
+
+    const HiddenCursor hidden(x);
+    saver.window = showSaverWindow(x, monitor, hidden.get());
+    saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
+    saver.upload = std::make_unique<PacedUpload>(x, saver.window, monitor.width, monitor.height);
+    saver.upload->send(*saver.frame, saver.gc->get());
 
     // A saver that cannot see the keyboard must not blank the screen.
     const bool keyboardGrabbed = keepTrying([&] {
-        return XGrabKeyboard(x, state.window, True, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+        return XGrabKeyboard(x, saver.window, True, GrabModeAsync, GrabModeAsync, CurrentTime) ==
                GrabSuccess;
     });
     if (!keyboardGrabbed) {
-        XDestroyWindow(x, state.window);
-        XFreeCursor(x, hidden);
+        XDestroyWindow(x, saver.window);
+        XSync(x, False);
         if (terminationRequested != 0)
-            return normalEnd; // asked to end while waiting: nothing failed
+            return SaverOutcome::ended; // asked to end while waiting: nothing failed
         std::cerr << "zorblinth: the keyboard is held by another program; not starting the "
                      "saver\n";
-        return windowSystemFailed;
+        return SaverOutcome::windowSystemFailed;
     }
     // Without the pointer grabbed, moves still reach our window, which covers the monitor.
     keepTrying([&] {
-        return XGrabPointer(x, state.window, True, ButtonPressMask | PointerMotionMask,
-                            GrabModeAsync, GrabModeAsync, None, hidden, CurrentTime) == GrabSuccess;
+        return XGrabPointer(x, saver.window, True, ButtonPressMask | PointerMotionMask,
+                            GrabModeAsync, GrabModeAsync, None, hidden.get(),
+                            CurrentTime) == GrabSuccess;
     });
     const bool cursorHidden = hasXFixes(x);
     if (cursorHidden)
         XFixesHideCursor(x, root);
 
-    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
     // X reports no move when a window appears under the pointer: a pointer that moved since
     // the start is that first move.
-    endOn(state, {InputKind::mouseMove, pointerPosition(x)});
-    runEventLoop(state);
+    session.take({InputKind::mouseMove, pointerPosition(x)});
+    runEventLoop(saver, session);
 
     if (cursorHidden)
         XFixesShowCursor(x, root);
     XUngrabPointer(x, CurrentTime);
     XUngrabKeyboard(x, CurrentTime);
-    XDestroyWindow(x, state.window);
-    XFreeCursor(x, hidden);
-    state.frame.reset();
+    XDestroyWindow(x, saver.window);
+    saver.frame.reset();
     XSync(x, False);
-    return normalEnd;
+    return SaverOutcome::ended;
 }
 
-ExitStatus runHostedSaver(const std::filesystem::path& settingsFile,
-                          const CommandLine& commandLine) {
+SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,
+                            const SettingsOverrides& overrides, std::optional<std::uint64_t> window,
+                            EndProcess endOnLostConnection) {
+    prepareForEnding(endOnLostConnection);
     const DisplayConnection display = openDisplay();
     if (!display)
-        return windowSystemFailed;
+        return SaverOutcome::windowSystemFailed;
     Display* const x = display.get();
-    endOnTerminationSignals();
 
-    SaverState state;
-    state.display = x;
-    state.hosted = true;
-    state.window =
-        commandLine.window ? static_cast<Window>(*commandLine.window) : DefaultRootWindow(x);
+    // Input belongs to the host: no start cursor, and nothing is ever taken.
+    SaverSession session(std::nullopt, settingsToUse(readSettingsOrZeros(settingsFile), overrides));
+    SaverWindow saver;
+    saver.display = x;
+    saver.hosted = true;
+    saver.window = window ? static_cast<Window>(*window) : DefaultRootWindow(x);
     XWindowAttributes attributes{};
     {
         ErrorTrap trap(x);
-        if (!XGetWindowAttributes(x, state.window, &attributes) || trap.failed()) {
-            std::cerr << "zorblinth: there is no window 0x" << std::hex << state.window
+        if (!XGetWindowAttributes(x, saver.window, &attributes) || trap.failed()) {
+            std::cerr << "zorblinth: there is no window 0x" << std::hex << saver.window
                       << " to draw in\n";
-            return windowSystemFailed;
+            return SaverOutcome::windowSystemFailed;
         }
     }
-    if (!makeFrame(state, attributes.visual, attributes.depth, attributes.width, attributes.height))
-        return windowSystemFailed;
+    if (!makeFrame(saver, attributes.visual, attributes.depth, attributes.width, attributes.height))
+        return SaverOutcome::windowSystemFailed;
 
     // The desktop the host left us, else black. The host's window covers the screen already,
     // so the screen itself is never read here.
-    if (const auto screenshot = hostScreenshot(x, state.window)) {
+    if (const auto screenshot = hostScreenshot(x, saver.window)) {
         Window pixmapRoot = None;
         int pixmapX = 0;
         int pixmapY = 0;
@@ -403,25 +465,24 @@ ExitStatus runHostedSaver(const std::filesystem::path& settingsFile,
             !trap.failed() && static_cast<int>(depth) == attributes.depth) {
             const Placement place = centred(static_cast<int>(width), static_cast<int>(height),
                                             attributes.width, attributes.height);
-            state.frame->capture(*screenshot, place.sourceX, place.sourceY, place.width,
+            saver.frame->capture(*screenshot, place.sourceX, place.sourceY, place.width,
                                  place.height, place.x, place.y);
         }
     }
 
     // Only what any number of clients may watch: input belongs to the host.
-    XSelectInput(x, state.window, ExposureMask | StructureNotifyMask);
-    state.gc = std::make_unique<GraphicsContext>(x, state.window);
-    state.frame->showAll(state.window, state.gc->get());
-
-    state.settings = settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
+    XSelectInput(x, saver.window, ExposureMask | StructureNotifyMask);
+    saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
+    saver.upload =
+        std::make_unique<PacedUpload>(x, saver.window, attributes.width, attributes.height);
     {
         // The host may destroy its window at any moment; drawing into a window that has just
         // gone is no reason to crash before its DestroyNotify arrives.
         ErrorTrap trap(x);
-        runEventLoop(state);
-        state.frame.reset();
+        runEventLoop(saver, session);
+        saver.frame.reset();
     }
-    return normalEnd;
+    return SaverOutcome::ended;
 }
 
 } // namespace zorblinth::x11

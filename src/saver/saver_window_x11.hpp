@@ -1,23 +1,37 @@
 #pragma once
 
-#include "startup/command_line_linux.hpp"
-#include "startup/exit_status.hpp"
+#include "saver/saver_session.hpp"
+#include "settings/settings.hpp"
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 namespace zorblinth::x11 {
 
-// The standalone saver: records where the pointer is, claims the one running copy (lockFile),
-// freezes the primary monitor's picture in a window above everything, grabs the keyboard and
-// the pointer, hides the cursor and scribbles every 50 ms until the first key that types a
-// character, any button, or a move away from where the pointer was.
-ExitStatus runStandaloneSaver(const std::filesystem::path& settingsFile,
-                              const std::filesystem::path& lockFile,
-                              const CommandLine& commandLine);
+// Ends the process at once with the status start-up gives this outcome; must not return. The
+// saver calls it when the connection to the X server is lost, from inside Xlib, where nothing
+// can be unwound and no further request can be made.
+using EndProcess = void (*)(SaverOutcome);
 
-// Draws into a screen-saver host's window (or the root window) until SIGTERM; input and
-// ending belong to the host.
-ExitStatus runHostedSaver(const std::filesystem::path& settingsFile,
-                          const CommandLine& commandLine);
+// Claims the program's one running copy for as long as the process lives; false when another
+// copy has it.
+using ClaimRunningCopy = std::function<bool()>;
+
+// The standalone saver: records where the pointer is, claims the one running copy, reads the
+// settings (the file's, overridden where asked), freezes the primary monitor's picture in a
+// window above everything, grabs the keyboard and the pointer, hides the cursor and draws a
+// tick every 50 ms until the first input that ends the saver, or SIGTERM, SIGINT or SIGHUP.
+SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
+                                const SettingsOverrides& overrides,
+                                const ClaimRunningCopy& claimRunningCopy,
+                                EndProcess endOnLostConnection);
+
+// Draws into a screen-saver host's window (none: the root window) until SIGTERM, SIGINT or
+// SIGHUP, or until the window goes; input and ending belong to the host.
+SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,
+                            const SettingsOverrides& overrides, std::optional<std::uint64_t> window,
+                            EndProcess endOnLostConnection);
 
 } // namespace zorblinth::x11

@@ -10,12 +10,27 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string_view>
 #include <vector>
 
-int main(int argc, char** argv) {
-    using namespace zorblinth;
+namespace {
 
+using namespace zorblinth;
+
+// For the window systems' fatal errors, where nothing can be unwound: the process ends here with
+// the outcome's status.
+[[noreturn]] void endWithStatusOf(SaverOutcome outcome) {
+    std::_Exit(exitStatusOf(outcome));
+}
+
+[[noreturn]] void endWithStatusOf(dialog::DialogOutcome outcome) {
+    std::_Exit(exitStatusOf(outcome));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
     CommandLine commandLine;
     try {
         const std::vector<std::string_view> arguments(argv + 1, argv + argc);
@@ -26,25 +41,31 @@ int main(int argc, char** argv) {
     }
 
     const std::filesystem::path settingsFile = posix::userSettingsFile();
+    // Held until the process ends, once claimed.
+    std::optional<posix::SingleInstance> runningCopy;
+    const auto claimRunningCopy = [&runningCopy] {
+        runningCopy.emplace();
+        return !runningCopy->anotherIsRunning();
+    };
     switch (commandLine.mode) {
     case LinuxMode::help:
         std::cout << usageText;
         return normalEnd;
     case LinuxMode::saver:
-        if (const auto status = runSaverOnWaylandIfChosen(
-                settingsFile, posix::SingleInstance::programLockFile(), commandLine))
+        if (const auto status =
+                runSaverOnWaylandIfChosen(settingsFile, claimRunningCopy, commandLine))
             return *status;
-        return x11::runStandaloneSaver(settingsFile, posix::SingleInstance::programLockFile(),
-                                       commandLine);
+        // The saver claims its copy once it knows where the pointer was at the start.
+        return exitStatusOf(x11::runStandaloneSaver(settingsFile, commandLine.overrides,
+                                                    claimRunningCopy, endWithStatusOf));
     case LinuxMode::hosted:
         // A host may run several copies at once (one a screen, a preview), so no lock here.
-        return x11::runHostedSaver(settingsFile, commandLine);
-    case LinuxMode::settings: {
-        const posix::SingleInstance instanceClaim;
-        if (instanceClaim.anotherIsRunning())
+        return exitStatusOf(x11::runHostedSaver(settingsFile, commandLine.overrides,
+                                                commandLine.window, endWithStatusOf));
+    case LinuxMode::settings:
+        if (!claimRunningCopy())
             return alreadyRunning;
-        return qt::runSettingsDialog(argc, argv, settingsFile);
-    }
+        return exitStatusOf(qt::runSettingsDialog(argc, argv, settingsFile, endWithStatusOf));
     }
     return normalEnd;
 }

@@ -1,7 +1,6 @@
 #include "startup/saver_on_wayland_linux.hpp"
 
 #include "saver/saver_window_wayland.hpp"
-#include "startup/single_instance_linux.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -24,7 +23,7 @@ ExitStatus noWindowSystem(std::string_view why) {
 } // namespace
 
 std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path& settingsFile,
-                                                    const std::filesystem::path& lockFile,
+                                                    const std::function<bool()>& claimRunningCopy,
                                                     const CommandLine& commandLine) {
     const bool waylandSession = variableSet("WAYLAND_DISPLAY") || variableSet("WAYLAND_SOCKET");
     const auto asked = commandLine.windowSystem;
@@ -43,8 +42,7 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
                               (name != nullptr && *name != '\0' ? name : "wayland-0") + "\"");
     }
 
-    const posix::SingleInstance instanceClaim(lockFile);
-    if (instanceClaim.anotherIsRunning())
+    if (!claimRunningCopy())
         return alreadyRunning;
     const SaverSettings settings =
         settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);

@@ -4,16 +4,18 @@
 #include "startup/exit_status.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace zorblinth {
 
 // Runs the standalone saver on Wayland when it is asked for (--wayland) or, unless X11 is
 // (--x11), when $WAYLAND_DISPLAY names a compositor that answers: claims the one running copy
-// (lockFile) and reads the settings before anything is shown. None when the saver belongs on
-// X11 instead. Without any window system to run on, it says so and fails.
+// (claimRunningCopy: false when another copy has it) and reads the settings before anything is
+// shown. None when the saver belongs on X11 instead. Without any window system to run on, it says
+// so and fails.
 std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path& settingsFile,
-                                                    const std::filesystem::path& lockFile,
+                                                    const std::function<bool()>& claimRunningCopy,
                                                     const CommandLine& commandLine);
 
 } // namespace zorblinth

@@ -376,7 +376,7 @@ private slots:
         key(Qt::Key_End);
         click(Control::setButton);
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), (Bytes{0x07, 0x14, 0xAA, 0xBB}));
     }
 
@@ -387,7 +387,7 @@ private slots:
         QVERIFY(!fs::exists(settingsFile_.parent_path()));
         key(Qt::Key_Right);
         click(Control::setButton);
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), (Bytes{0x02, 0x01}));
     }
 
@@ -408,7 +408,7 @@ private slots:
         else
             click(Control::cancelButton);
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), normalEnd);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
         QCOMPARE(stored(settingsFile_), before);
     }
 
@@ -437,7 +437,7 @@ private slots:
         }
 
         QVERIFY(!dialog_->isVisible());
-        QCOMPARE(dialog_->exitStatus(), settingsNotSaved);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
         QVERIFY(fs::is_directory(settingsFile_));
         QCOMPARE(stored(settingsFile_ / "keep"), Bytes{0x78});
         QCOMPARE(std::distance(fs::directory_iterator(settingsFile_), fs::directory_iterator()), 1);
@@ -461,7 +461,7 @@ private slots:
         QCOMPARE(lines[0], QStringLiteral("設定を保存できませんでした。"));
         QCOMPARE(lines[2], QFile::decodeName(settingsFile_.c_str()));
         QCOMPARE(lines[3], QString::fromLocal8Bit(std::strerror(ENOTSUP)));
-        QCOMPARE(dialog_->exitStatus(), settingsNotSaved);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
         QCOMPARE(fs::status(settingsFile_).type(), planted);
     }
 };
