@@ -1,5 +1,7 @@
 #include "saver/saver_window_x11.hpp"
 
+#include "saver/termination_signals_posix.hpp"
+
 #include "saver/desktop_picture_x11.hpp"
 #include "saver/frame_image_x11.hpp"
 #include "saver/paced_upload_x11.hpp"
@@ -11,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,7 @@
 #include <optional>
 #include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 namespace zorblinth::x11 {
 
@@ -35,27 +34,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto grabPatience = std::chrono::seconds(1);
 
 // SIGTERM, SIGINT and SIGHUP end the saver at once, also during start-up and in the middle of a
-// tick. A signal handler can only reach process-wide state: a flag for the tick and a pipe that
-// wakes the event loop.
-volatile std::sig_atomic_t terminationRequested = 0;
-int terminationPipe[2] = {-1, -1};
-
-void requestTermination(int) {
-    terminationRequested = 1;
-    const char wake = 0;
-    if (terminationPipe[1] >= 0) {
-        [[maybe_unused]] const auto written = write(terminationPipe[1], &wake, 1);
-    }
-}
-
-void endOnTerminationSignals() {
-    if (terminationPipe[0] < 0 && pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        terminationPipe[0] = terminationPipe[1] = -1;
-    struct sigaction action {};
-    action.sa_handler = requestTermination;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(signal, &action, nullptr);
+// tick.
+bool terminationRequested() {
+    return posix::TerminationSignals::requested();
 }
 
 // Xlib calls its I/O error handler once the connection is gone and ends the process when the
@@ -73,7 +54,7 @@ int connectionLost(Display* display) {
 // Before anything can block or be grabbed: a signal or a dying server during start-up ends the
 // saver the same way as later.
 void prepareForEnding(EndProcess endProcess) {
-    endOnTerminationSignals();
+    const posix::TerminationSignals installed;
     endOnLostConnection = endProcess;
     XSetIOErrorHandler(connectionLost);
 }
@@ -207,7 +188,7 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
     // the picture going out meanwhile.
     const InputWaiting tickMustStop = [&saver, &session] {
         saver.upload->keepSending(*saver.frame, saver.gc->get());
-        return terminationRequested != 0 || (!saver.hosted && endingInputWaits(saver, session));
+        return terminationRequested() || (!saver.hosted && endingInputWaits(saver, session));
     };
     for (;;) {
         while (!session.ended() && XPending(saver.display) > 0) {
@@ -215,7 +196,7 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
             XNextEvent(saver.display, &event);
             handle(saver, session, event);
         }
-        if (terminationRequested != 0)
+        if (terminationRequested())
             session.end();
         if (session.ended())
             return;
@@ -236,9 +217,9 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
         if (untilTick == Clock::duration::zero())
             continue;
         pollfd waits[2] = {{ConnectionNumber(saver.display), POLLIN, 0},
-                           {terminationPipe[0], POLLIN, 0}};
+                           {posix::TerminationSignals::wakeFd(), POLLIN, 0}};
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilTick).count();
-        poll(waits, terminationPipe[0] >= 0 ? 2 : 1, static_cast<int>(wait));
+        poll(waits, waits[1].fd >= 0 ? 2 : 1, static_cast<int>(wait));
     }
 }
 
@@ -256,7 +237,7 @@ Cursor invisibleCursor(Display* display, Window window) {
 template <typename Attempt> bool keepTrying(Attempt attempt) {
     const auto deadline = Clock::now() + grabPatience;
     while (!attempt()) {
-        if (Clock::now() >= deadline || terminationRequested != 0)
+        if (Clock::now() >= deadline || terminationRequested())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -364,7 +345,7 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
         return SaverOutcome::anotherCopyRunning;
     // Read before anything is grabbed: whatever the file does, the user is not locked out.
     SaverSession session(startCursor, settingsToUse(readSettingsOrZeros(settingsFile), overrides));
-    if (terminationRequested != 0)
+    if (terminationRequested())
         return SaverOutcome::ended;
 
     SaverWindow saver;
@@ -391,7 +372,7 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
     if (!keyboardGrabbed) {
         XDestroyWindow(x, saver.window);
         XSync(x, False);
-        if (terminationRequested != 0)
+        if (terminationRequested())
             return SaverOutcome::ended; // asked to end while waiting: nothing failed
         std::cerr << "zorblinth: the keyboard is held by another program; not starting the "
                      "saver\n";

@@ -33,11 +33,11 @@ TerminationSignals::TerminationSignals() {
         sigaction(signal, &action, nullptr);
 }
 
-bool TerminationSignals::requested() const {
+bool TerminationSignals::requested() {
     return terminationRequested != 0;
 }
 
-int TerminationSignals::wakeFd() const {
+int TerminationSignals::wakeFd() {
     return terminationPipe[0];
 }
 

@@ -12,9 +12,10 @@ public:
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
-    bool requested() const;
+    // Process-wide, as signals are: any part of the program may ask once they are installed.
+    static bool requested();
     // Readable once a signal came; -1 when no pipe could be made (the flag still works).
-    int wakeFd() const;
+    static int wakeFd();
 };
 
 } // namespace zorblinth::posix
