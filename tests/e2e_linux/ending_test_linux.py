@@ -12,6 +12,7 @@ from harness_linux import (
     ScreenSaverHost,
     XSession,
 )
+from e2e.processes import wait_exit
 from saver_test_linux import START, SaverOverPattern
 
 MOTION_NOTIFY = 6
@@ -178,7 +179,7 @@ class LostConnectionTest(unittest.TestCase):
         session._xvfb.wait()
 
     def assert_ends_with_status_3(self, process):
-        self.assertEqual(XSession.wait_exit(process, timeout=5), WINDOW_SYSTEM_FAILED)
+        self.assertEqual(wait_exit(process, timeout=5), WINDOW_SYSTEM_FAILED)
         lines = process.stderr.read().decode().splitlines()
         self.assertEqual(len(lines), 1, f"not one line on stderr: {lines}")
         self.assertIn("lost the connection to the X display", lines[0])
