@@ -1,0 +1,95 @@
+#pragma once
+
+#include "saver/canvas.hpp"
+#include "saver/wide_int.hpp"
+
+#include <cstdint>
+
+namespace zorblinth {
+
+// The widest pen a settings byte can ask for; wider ones are drawn this wide.
+inline constexpr int widestPen = 255;
+
+// The pixels of one stroke on one row, left to right inclusive; empty when left > right.
+struct RowRun {
+    std::int64_t left;
+    std::int64_t right;
+    bool empty() const { return left > right; }
+};
+
+// floor((a + b * y) / c) for successive rows y, with c > 0: one division where it starts, then
+// only additions from row to row, so the bounds stay exact without a division per row.
+class FloorLine {
+public:
+    FloorLine() = default;
+    FloorLine(Int128 a, std::int64_t b, std::int64_t c);
+
+    void seek(std::int64_t y) { quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, rest_); }
+    std::int64_t value() const { return quotient_; }
+    void next() {
+        quotient_ += stepQuotient_;
+        rest_ += stepRest_;
+        if (rest_ >= c_) {
+            rest_ -= c_;
+            ++quotient_;
+        }
+    }
+
+private:
+    Int128 a_;
+    std::int64_t b_ = 0, c_ = 1, stepQuotient_ = 0, stepRest_ = 0;
+    std::int64_t quotient_ = 0, rest_ = 0;
+};
+
+// The pixels one stroke sets, row by row from top to bottom, each row one run (the shapes are
+// convex along rows). Both pens go through here, so every way of drawing a stroke (in order,
+// newest first, a band at a time) sets the same pixels.
+//
+// Width 1 is a cosmetic GDI pen's line between MoveToEx and LineTo: Bresenham's line with
+// GDI's tie-breaking, the end point left out. Wider pens set the pixels whose centres lie within
+// half the width of the segment (round ends); even widths sit half a pixel off the line, on the
+// side where GDI puts their extra pixel. Every edge pixel is decided in exact integer arithmetic
+// (in doubled coordinates, where that half pixel is whole), so a stroke's pixels move with it
+// when it is shifted and never depend on where it is clipped. End points may be any 32-bit
+// values.
+class StrokeRows {
+public:
+    StrokeRows(Point from, Point to, int penWidth);
+
+    // The rows the stroke may set, inclusive; none when firstRow() > lastRow().
+    std::int64_t firstRow() const { return firstRow_; }
+    std::int64_t lastRow() const { return lastRow_; }
+
+    // Goes to row y, within [firstRow(), lastRow()].
+    void seek(std::int64_t y);
+    // The run on the current row; it may be empty on a wide stroke's first or last rows.
+    RowRun run() const;
+    // Goes to the row below, up to lastRow().
+    void next();
+
+private:
+    enum class Shape { level, steep, shallow, wide };
+
+    bool inMiddle(std::int64_t y) const { return y >= middleFirst_ && y <= middleLast_; }
+    RowRun wideRunNearEnds(std::int64_t y) const;
+
+    Shape shape_;
+    std::int64_t firstRow_ = 0, lastRow_ = -1, row_ = 0;
+
+    // Thin strokes: the start, the direction along x, the run on a level line, and the last
+    // step along the major axis.
+    std::int64_t startX_ = 0, signX_ = 1;
+    RowRun levelRun_{0, -1};
+    std::int64_t lastStep_ = 0;
+    // steep: the x offset from the start; shallow: the first and last step on the row.
+    FloorLine low_, high_;
+
+    // Wide strokes, in doubled coordinates (a pixel's centre is at twice its coordinates): the
+    // end points, their difference, the radius (the pen's width) and floor(radius * |d|); the
+    // rows between which the run is only bounded by the two long edges.
+    std::int64_t px_ = 0, py_ = 0, qx_ = 0, qy_ = 0, dx_ = 0, dy_ = 0, radius_ = 0;
+    std::int64_t crossLimit_ = 0;
+    std::int64_t middleFirst_ = 0, middleLast_ = -1;
+};
+
+} // namespace zorblinth
