@@ -9,8 +9,7 @@
 namespace zorblinth {
 
 // Sets the pixels of one stroke that lie on the surface; returns how many.
-std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke,
-                        std::uint32_t pixel);
+std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke, std::uint32_t pixel);
 
 // Strokes drawn one after another straight into a 32-bit surface, with the pixels StrokeRows
 // gives (a cosmetic GDI pen's at width 1, round-ended solid ones beyond, up to widestPen). End

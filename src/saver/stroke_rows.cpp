@@ -72,9 +72,8 @@ StrokeRows::StrokeRows(Point from, Point to, int penWidth) {
         // some octants and not in others; the bias reproduces that.
         const bool xMajor = std::abs(dx) > std::abs(dy);
         const std::int64_t bias =
-            (dx < 0 && dy < 0) || (dx < 0 && dy > 0 && !xMajor) || (dx > 0 && dy < 0 && xMajor)
-                ? 1
-                : 0;
+            (dx < 0 && dy < 0) || (dx < 0 && dy > 0 && !xMajor) || (dx > 0 && dy < 0 && xMajor) ? 1
+                                                                                                : 0;
         const std::int64_t major = xMajor ? std::abs(dx) : std::abs(dy);
         const std::int64_t minor = xMajor ? std::abs(dy) : std::abs(dx);
         const std::int64_t signY = signOf(dy);
@@ -94,8 +93,9 @@ StrokeRows::StrokeRows(Point from, Point to, int penWidth) {
         shape_ = Shape::shallow;
         // The last row's offset: ceil((2 * lastStep * minor + bias - major) / (2 * major)).
         std::int64_t rest = 0;
-        const std::int64_t lastK = floorDivide(
-            Int128::product(2 * lastStep_, minor) + (bias - major + 2 * major - 1), 2 * major, rest);
+        const std::int64_t lastK =
+            floorDivide(Int128::product(2 * lastStep_, minor) + (bias - major + 2 * major - 1),
+                        2 * major, rest);
         firstRow_ = std::min<std::int64_t>(from.y, from.y + signY * lastK);
         lastRow_ = std::max<std::int64_t>(from.y, from.y + signY * lastK);
         const Int128 firstAtZero = Int128::product(-2 * major * signY, from.y) + (-major - bias);
