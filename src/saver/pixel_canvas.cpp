@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 namespace zorblinth {
 
@@ -61,18 +60,9 @@ void PixelCanvas::line(Point from, Point to, Colour colour) {
 
 void PixelCanvas::box(Point corner, Point oppositeCorner, Colour colour) {
     const std::uint32_t pixel = pixelFromColour(colour, surface_.format);
-    if (corner == oppositeCorner) {
-        // Every side has length zero; a one-pixel stroke leaves the dot the box stands for.
-        const std::int32_t next =
-            corner.x < std::numeric_limits<std::int32_t>::max() ? corner.x + 1 : corner.x - 1;
-        stroke(corner, {next, corner.y}, pixel);
-        return;
-    }
-    // Each side ends where the next begins, so no corner pixel is missing.
-    const Point turns[] = {
-        corner, {oppositeCorner.x, corner.y}, oppositeCorner, {corner.x, oppositeCorner.y}, corner};
-    for (int side = 0; side < 4; ++side)
-        stroke(turns[side], turns[side + 1], pixel);
+    const BoxOutline outline = boxOutline(corner, oppositeCorner);
+    for (int side = 0; side < outline.count; ++side)
+        stroke(outline.sides[side].from, outline.sides[side].to, pixel);
 }
 
 } // namespace zorblinth

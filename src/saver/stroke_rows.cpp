@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace zorblinth {
 
@@ -44,6 +45,20 @@ RowRun hull(RowRun a, RowRun b) {
 }
 
 } // namespace
+
+BoxOutline boxOutline(Point corner, Point oppositeCorner) {
+    if (corner == oppositeCorner) {
+        const std::int32_t next =
+            corner.x < std::numeric_limits<std::int32_t>::max() ? corner.x + 1 : corner.x - 1;
+        return {{{corner, {next, corner.y}}}, 1};
+    }
+    const Point turns[] = {
+        corner, {oppositeCorner.x, corner.y}, oppositeCorner, {corner.x, oppositeCorner.y}, corner};
+    BoxOutline outline{{}, 4};
+    for (int side = 0; side < 4; ++side)
+        outline.sides[side] = {turns[side], turns[side + 1]};
+    return outline;
+}
 
 FloorLine::FloorLine(Int128 a, std::int64_t b, std::int64_t c) : a_(a), b_(b), c_(c) {
     stepQuotient_ = floorDivide(b, c);

@@ -17,6 +17,20 @@ struct RowRun {
     bool empty() const { return left > right; }
 };
 
+struct Segment {
+    Point from;
+    Point to;
+};
+
+// The strokes a box is drawn with: its four sides, each ending where the next begins so that
+// no corner pixel is missing. A box with both corners on one pixel has sides of length zero; a
+// one-pixel stroke from there leaves the dot it stands for.
+struct BoxOutline {
+    Segment sides[4];
+    int count;
+};
+BoxOutline boxOutline(Point corner, Point oppositeCorner);
+
 // floor((a + b * y) / c) for successive rows y, with c > 0: one division where it starts, then
 // only additions from row to row, so the bounds stay exact without a division per row.
 class FloorLine {

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "saver/canvas.hpp"
+#include "saver/pixel_surface.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace zorblinth {
+
+// One stroke of a tick with the pen's pixel value: a line, or one side of the box.
+struct TickStroke {
+    Point from;
+    Point to;
+    std::uint32_t pixel;
+};
+
+// Collects a tick's strokes in drawing order instead of drawing them, a box as the strokes
+// PixelCanvas draws for it; the tick's random draws stay exactly those of drawing in order.
+class StrokeList final : public Canvas {
+public:
+    StrokeList(int width, int height, PixelFormat format)
+        : width_(width), height_(height), format_(format) {}
+
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+    void line(Point from, Point to, Colour colour) override;
+    void box(Point corner, Point oppositeCorner, Colour colour) override;
+
+    std::vector<TickStroke> strokes;
+
+private:
+    int width_, height_;
+    PixelFormat format_;
+};
+
+// How the picture is split: bands of this many rows (a band's pixels should stay in a core's
+// cache while its strokes are drawn), shared out over this many threads.
+struct BandSplit {
+    int rowsPerBand;
+    int threads;
+};
+
+// The split for a picture this size on this machine.
+BandSplit bandSplitFor(int width, int height);
+
+// Asked by the calling thread now and then while strokes are drawn; true stops the drawing.
+using StopRequest = std::function<bool()>;
+
+// Leaves every pixel as drawing the strokes one after another in order through PixelCanvas
+// would, and writes each pixel at most once: band by band, each band taking the strokes from
+// the newest back and setting only pixels no newer stroke covered (a bit a pixel), skipping a
+// stroke at once where it crosses only columns of the band that are covered already. Bands are
+// shared out over threads; only the calling thread asks shouldStop, and when it says yes every
+// thread stops after its current stroke and the picture is left part drawn. Returns false then.
+bool drawNewestFirst(const PixelSurface& picture, int penWidth,
+                     const std::vector<TickStroke>& strokes, BandSplit split,
+                     const StopRequest& shouldStop = {});
+
+} // namespace zorblinth
