@@ -31,18 +31,16 @@ std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke,
     if (top > bottom)
         return 0;
     StrokeRows rows = stroke;
-    rows.seek(top);
     std::int64_t written = 0;
     const std::int64_t lastColumn = surface.width - 1;
-    for (std::int64_t y = top; y <= bottom; ++y, rows.next()) {
-        const RowRun run = rows.run();
+    rows.forEachRun(top, bottom, [&](std::int64_t y, RowRun run) {
         const std::int64_t left = std::max<std::int64_t>(run.left, 0);
         const std::int64_t right = std::min(run.right, lastColumn);
         if (left <= right) {
             fillPixels(surface.row(static_cast<int>(y)) + left, right - left + 1, pixel);
             written += right - left + 1;
         }
-    }
+    });
     return written;
 }
 

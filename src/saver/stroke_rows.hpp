@@ -74,21 +74,18 @@ public:
     std::int64_t firstRow() const { return firstRow_; }
     std::int64_t lastRow() const { return lastRow_; }
 
-    // Goes to row y, within [firstRow(), lastRow()].
-    void seek(std::int64_t y);
-    // The run on the current row; it may be empty on a wide stroke's first or last rows.
-    RowRun run() const;
-    // Goes to the row below, up to lastRow().
-    void next();
+    // Calls visit(y, run) for each row y from `first` to `last`, both within [firstRow(),
+    // lastRow()], with the stroke's run on that row (empty on some of a wide stroke's first and
+    // last rows). One division or two where it starts, then additions from row to row.
+    template <class Visit> void forEachRun(std::int64_t first, std::int64_t last, Visit&& visit);
 
 private:
     enum class Shape { level, steep, shallow, wide };
 
-    bool inMiddle(std::int64_t y) const { return y >= middleFirst_ && y <= middleLast_; }
     RowRun wideRunNearEnds(std::int64_t y) const;
 
     Shape shape_;
-    std::int64_t firstRow_ = 0, lastRow_ = -1, row_ = 0;
+    std::int64_t firstRow_ = 0, lastRow_ = -1;
 
     // Thin strokes: the start, the direction along x, the run on a level line, and the last
     // step along the major axis.
@@ -105,5 +102,48 @@ private:
     std::int64_t crossLimit_ = 0;
     std::int64_t middleFirst_ = 0, middleLast_ = -1;
 };
+
+template <class Visit>
+void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) {
+    switch (shape_) {
+    case Shape::level:
+        visit(first, levelRun_);
+        return;
+    case Shape::steep:
+        low_.seek(first);
+        for (std::int64_t y = first; y <= last; ++y, low_.next()) {
+            const std::int64_t x = startX_ + signX_ * low_.value();
+            visit(y, RowRun{x, x});
+        }
+        return;
+    case Shape::shallow:
+        // Rows above the start (or below it, going up) begin before step 0; the last row ends
+        // before the end point.
+        low_.seek(first);
+        high_.seek(first);
+        for (std::int64_t y = first; y <= last; ++y, low_.next(), high_.next()) {
+            const std::int64_t firstStep = low_.value() + 1 > 0 ? low_.value() + 1 : 0;
+            const std::int64_t lastStep = high_.value() < lastStep_ ? high_.value() : lastStep_;
+            visit(y, signX_ > 0 ? RowRun{startX_ + firstStep, startX_ + lastStep}
+                                : RowRun{startX_ - lastStep, startX_ - firstStep});
+        }
+        return;
+    case Shape::wide: {
+        std::int64_t y = first;
+        for (; y <= last && y < middleFirst_; ++y)
+            visit(y, wideRunNearEnds(y));
+        const std::int64_t middleEnd = last < middleLast_ ? last : middleLast_;
+        if (y <= middleEnd) {
+            low_.seek(y);
+            high_.seek(y);
+            for (; y <= middleEnd; ++y, low_.next(), high_.next())
+                visit(y, RowRun{low_.value(), high_.value()});
+        }
+        for (; y <= last; ++y)
+            visit(y, wideRunNearEnds(y));
+        return;
+    }
+    }
+}
 
 } // namespace zorblinth

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -29,7 +30,11 @@ BandSplit bandSplitFor(int width, int height) {
     // Threads cost a start each tick: worth it only on pictures with some millions of writes.
     const bool large = std::int64_t{width} * height >= 512 * 512;
     const int cores = static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
-    return {64, large ? std::min(cores, 8) : 1};
+    // Bands of about half a million pixels; more rows would spill a core's cache, fewer make
+    // each stroke's way through the bands longer.
+    const int rows =
+        std::clamp((std::max(width, 1) + (1 << 19) - 1) / std::max(width, 1) / 16 * 16, 32, 256);
+    return {rows, large ? std::min(cores, 8) : 1};
 }
 
 namespace {
@@ -42,19 +47,25 @@ void fillPixels(std::uint32_t* at, int count, std::uint32_t pixel) {
     std::fill_n(at, count, pixel);
 }
 
-// One band's coverage: a bit a pixel for "a newer stroke set it", and for each 64-pixel column
-// of the band how many of its rows are covered all along it, so that a stroke crossing only
-// covered columns is passed over without looking at its rows.
+// One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
+// by tileRows rows) how many of its rows are covered all along it, so that a stroke crossing
+// only covered tiles is passed over without looking at its rows.
 class BandCoverage {
 public:
+    static constexpr int tileRows = 16;
+
     explicit BandCoverage(int width)
         : width_(width), wordsPerRow_((width + bitsPerWord - 1) / bitsPerWord) {}
 
     void start(int rows) {
         rows_ = rows;
-        mask_.assign(static_cast<std::size_t>(wordsPerRow_) * rows, 0);
-        fullRows_.assign(static_cast<std::size_t>(wordsPerRow_), 0);
-        // Bits beyond the picture's right edge count as covered.
+        mask_.assign(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(rows), 0);
+        tileRowCount_ = (rows + tileRows - 1) / tileRows;
+        fullRows_.assign(
+            static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(tileRowCount_), 0);
+        fullTiles_.assign(static_cast<std::size_t>(wordsPerRow_), 0);
+        // Bits beyond the picture's right edge count as covered; the tiles they are in fill
+        // when the rest of the row does.
         const int spare = wordsPerRow_ * bitsPerWord - width_;
         if (spare > 0)
             for (int y = 0; y < rows; ++y)
@@ -62,14 +73,30 @@ public:
                     allBits << (bitsPerWord - spare);
     }
 
-    // Whether every pixel in columns from `left` to `right` (clamped to the picture) is covered.
-    bool covered(std::int64_t left, std::int64_t right) const {
+    // Whether every pixel of the band from the column of `left` to that of `right` is covered.
+    bool bandCovered(std::int64_t left, std::int64_t right) const {
         const auto first =
             static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord);
         const auto last =
             static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord);
         for (int column = first; column <= last; ++column)
-            if (fullRows_[static_cast<std::size_t>(column)] < rows_)
+            if (fullTiles_[static_cast<std::size_t>(column)] < tileRowCount_)
+                return false;
+        return true;
+    }
+
+    // Whether every pixel of the tiles on the tile row holding band row y, from the column of
+    // `left` to that of `right` (clamped to the picture), is covered.
+    bool covered(int y, std::int64_t left, std::int64_t right) const {
+        const int tileRow = y / tileRows;
+        const int rowsInTile = std::min(tileRows, rows_ - tileRow * tileRows);
+        const int* full = fullRows_.data() + static_cast<std::size_t>(tileRow) * wordsPerRow_;
+        const auto first =
+            static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord);
+        const auto last =
+            static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord);
+        for (int column = first; column <= last; ++column)
+            if (full[column] < rowsInTile)
                 return false;
         return true;
     }
@@ -77,6 +104,19 @@ public:
     // Sets the pixels of [left, right] on row y of the band that no newer stroke set.
     void fill(std::uint32_t* row, int y, int left, int right, std::uint32_t pixel) {
         std::uint64_t* words = mask_.data() + static_cast<std::size_t>(y) * wordsPerRow_;
+        int* full = fullRows_.data() + static_cast<std::size_t>(y / tileRows) * wordsPerRow_;
+        if (left == right) {
+            // One pixel: most rows of a thin stroke.
+            std::uint64_t& word = words[left / bitsPerWord];
+            const std::uint64_t bit = std::uint64_t{1} << (left % bitsPerWord);
+            if ((word & bit) == 0) {
+                row[left] = pixel;
+                word |= bit;
+                if (word == allBits)
+                    rowFilled(full, y, left / bitsPerWord);
+            }
+            return;
+        }
         const int firstWord = left / bitsPerWord;
         const int lastWord = right / bitsPerWord;
         for (int word = firstWord; word <= lastWord; ++word) {
@@ -90,7 +130,7 @@ public:
                 continue;
             words[word] |= open;
             if (words[word] == allBits)
-                ++fullRows_[static_cast<std::size_t>(word)];
+                rowFilled(full, y, word);
             std::uint32_t* base = row + word * bitsPerWord;
             while (open != 0) {
                 const int start = std::countr_zero(open);
@@ -102,27 +142,56 @@ public:
     }
 
 private:
+    void rowFilled(int* full, int y, int column) {
+        const int tileRow = y / tileRows;
+        if (++full[column] == std::min(tileRows, rows_ - tileRow * tileRows))
+            ++fullTiles_[static_cast<std::size_t>(column)];
+    }
+
     int width_;
     int wordsPerRow_;
     int rows_ = 0;
+    int tileRowCount_ = 0;
     std::vector<std::uint64_t> mask_;
-    std::vector<int> fullRows_;
+    std::vector<int> fullRows_;  // a tile's rows covered all along it
+    std::vector<int> fullTiles_; // a column's covered tiles
 };
 
-// Where a stroke may set pixels on rows top to bottom: a segment widened by its pen sets no
-// pixel further than the pen's width from it, so this column range (padded for rounding) holds
+// Where a stroke lies: the rows it may reach (from its end points and the pen) and its slope,
+// kept apart from the strokes so that passing over strokes a band does not reach reads little
+// memory.
+struct StrokeReach {
+    std::int32_t top;
+    std::int32_t bottom;
+    double columnsPerRow; // 0 for a level stroke
+};
+
+StrokeReach reachOf(const TickStroke& stroke, int penWidth, int height) {
+    const auto row = [&](std::int64_t y) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(y, -1, height));
+    };
+    const std::int64_t dy = std::int64_t{stroke.to.y} - stroke.from.y;
+    return {row(std::int64_t{std::min(stroke.from.y, stroke.to.y)} - penWidth),
+            row(std::int64_t{std::max(stroke.from.y, stroke.to.y)} + penWidth),
+            dy == 0 ? 0.0
+                    : static_cast<double>(std::int64_t{stroke.to.x} - stroke.from.x) /
+                          static_cast<double>(dy)};
+}
+
+// The columns where a stroke may set pixels on rows top to bottom: a segment widened by its pen
+// sets no pixel further than the pen's width from it, so this range (padded for rounding) holds
 // them all.
-void columnsNear(const TickStroke& stroke, int penWidth, std::int64_t top, std::int64_t bottom,
-                 std::int64_t& left, std::int64_t& right) {
+void columnsNear(const TickStroke& stroke, const StrokeReach& reach, int penWidth, std::int64_t top,
+                 std::int64_t bottom, std::int64_t& left, std::int64_t& right) {
     const double x1 = stroke.from.x, y1 = stroke.from.y, x2 = stroke.to.x, y2 = stroke.to.y;
     double low = std::min(x1, x2), high = std::max(x1, x2);
     if (y1 != y2) {
-        const double reachTop = static_cast<double>(top) - penWidth;
-        const double reachBottom = static_cast<double>(bottom) + penWidth;
-        const double slope = (x2 - x1) / (y2 - y1);
-        const double yA = std::clamp(reachTop, std::min(y1, y2), std::max(y1, y2));
-        const double yB = std::clamp(reachBottom, std::min(y1, y2), std::max(y1, y2));
-        const double xA = x1 + (yA - y1) * slope, xB = x1 + (yB - y1) * slope;
+        const double yA =
+            std::clamp(static_cast<double>(top - penWidth), std::min(y1, y2), std::max(y1, y2));
+        const double yB =
+            std::clamp(static_cast<double>(bottom + penWidth), std::min(y1, y2), std::max(y1, y2));
+        const double xA = x1 + (yA - y1) * reach.columnsPerRow;
+        const double xB = x1 + (yB - y1) * reach.columnsPerRow;
         low = std::min(xA, xB);
         high = std::max(xA, xB);
     }
@@ -144,14 +213,16 @@ struct BandQueue {
 // Draws the strokes into firstBand and then each band it takes until none is left or the
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes.
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-               int rowsPerBand, BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
+               const std::vector<StrokeReach>& reaches, int rowsPerBand, BandQueue& queue,
+               const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
     int sinceAsked = 0;
+    const std::int64_t lastColumn = picture.width - 1;
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
         coverage.start(bottom - top + 1);
-        for (auto stroke = strokes.rbegin(); stroke != strokes.rend(); ++stroke) {
+        for (std::size_t index = strokes.size(); index-- > 0;) {
             if (shouldStop && ++sinceAsked == 32) {
                 sinceAsked = 0;
                 if ((*shouldStop)())
@@ -159,32 +230,57 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             }
             if (queue.stop)
                 return;
-            // Rows the stroke may reach, from its end points and the pen.
-            const std::int64_t reachTop =
-                std::int64_t{std::min(stroke->from.y, stroke->to.y)} - penWidth;
-            const std::int64_t reachBottom =
-                std::int64_t{std::max(stroke->from.y, stroke->to.y)} + penWidth;
-            if (reachBottom < top || reachTop > bottom)
+            if (reaches[index].bottom < top || reaches[index].top > bottom)
                 continue;
+            const TickStroke& stroke = strokes[index];
+            const StrokeReach& reach = reaches[index];
+            std::optional<StrokeRows> rows;
+            // The stroke's rows in this band, a tile row at a time: those crossing only covered
+            // tiles are passed over, the others drawn in runs of consecutive rows.
+            const auto draw = [&](std::int64_t first, std::int64_t last) {
+                if (!rows)
+                    rows.emplace(stroke.from, stroke.to, penWidth);
+                first = std::max(first, rows->firstRow());
+                last = std::min(last, rows->lastRow());
+                if (first > last)
+                    return;
+                rows->forEachRun(first, last, [&](std::int64_t y, RowRun run) {
+                    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                    const std::int64_t right = std::min(run.right, lastColumn);
+                    if (left <= right)
+                        coverage.fill(picture.row(static_cast<int>(y)), static_cast<int>(y - top),
+                                      static_cast<int>(left), static_cast<int>(right),
+                                      stroke.pixel);
+                });
+            };
+            const int reachFirst = std::max(reach.top, top);
+            const int reachLast = std::min(reach.bottom, bottom);
             std::int64_t left = 0, right = 0;
-            columnsNear(*stroke, penWidth, top, bottom, left, right);
-            if (right < 0 || left >= picture.width || coverage.covered(left, right))
+            columnsNear(stroke, reach, penWidth, reachFirst, reachLast, left, right);
+            if (right < 0 || left > lastColumn || coverage.bandCovered(left, right))
                 continue;
-            StrokeRows rows(stroke->from, stroke->to, penWidth);
-            const std::int64_t first = std::max<std::int64_t>(rows.firstRow(), top);
-            const std::int64_t last = std::min<std::int64_t>(rows.lastRow(), bottom);
-            if (first > last)
-                continue;
-            rows.seek(first);
-            for (std::int64_t y = first; y <= last; ++y, rows.next()) {
-                const RowRun run = rows.run();
-                const std::int64_t runLeft = std::max<std::int64_t>(run.left, 0);
-                const std::int64_t runRight = std::min<std::int64_t>(run.right, picture.width - 1);
-                if (runLeft <= runRight)
-                    coverage.fill(picture.row(static_cast<int>(y)), static_cast<int>(y - top),
-                                  static_cast<int>(runLeft), static_cast<int>(runRight),
-                                  stroke->pixel);
+            int pendingFirst = 0, pendingLast = -1;
+            for (int tileTop =
+                     top + (reachFirst - top) / BandCoverage::tileRows * BandCoverage::tileRows;
+                 tileTop <= reachLast; tileTop += BandCoverage::tileRows) {
+                const int first = std::max(tileTop, reachFirst);
+                const int last = std::min(tileTop + BandCoverage::tileRows - 1, reachLast);
+                columnsNear(stroke, reach, penWidth, first, last, left, right);
+                const bool passedOver =
+                    right < 0 || left > lastColumn || coverage.covered(first - top, left, right);
+                if (!passedOver) {
+                    if (pendingFirst > pendingLast)
+                        pendingFirst = first;
+                    pendingLast = last;
+                    continue;
+                }
+                if (pendingFirst <= pendingLast)
+                    draw(pendingFirst, pendingLast);
+                pendingFirst = 0;
+                pendingLast = -1;
             }
+            if (pendingFirst <= pendingLast)
+                draw(pendingFirst, pendingLast);
         }
         const std::lock_guard lock(queue.mutex);
         if (++queue.done == queue.bands)
@@ -208,19 +304,23 @@ bool drawNewestFirst(const PixelSurface& picture, int penWidth,
     // The calling thread takes the first band before any other thread starts, so it asks
     // shouldStop however quickly the others draw.
     const int callersBand = queue.next++;
+    std::vector<StrokeReach> reaches;
+    reaches.reserve(strokes.size());
+    for (const TickStroke& stroke : strokes)
+        reaches.push_back(reachOf(stroke, penWidth, picture.height));
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < helpers; ++i) {
             try {
                 threads.emplace_back([&] {
-                    drawBands(picture, penWidth, strokes, rowsPerBand, queue, nullptr,
+                    drawBands(picture, penWidth, strokes, reaches, rowsPerBand, queue, nullptr,
                               queue.next++);
                 });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: the ones there are share the bands
             }
         }
-        drawBands(picture, penWidth, strokes, rowsPerBand, queue, ask, callersBand);
+        drawBands(picture, penWidth, strokes, reaches, rowsPerBand, queue, ask, callersBand);
         // The other threads may still be drawing: keep asking while waiting for them.
         std::unique_lock lock(queue.mutex);
         while (queue.done < queue.bands && !queue.stop) {
