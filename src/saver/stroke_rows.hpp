@@ -41,12 +41,11 @@ public:
     void seek(std::int64_t y) { quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, rest_); }
     std::int64_t value() const { return quotient_; }
     void next() {
-        quotient_ += stepQuotient_;
+        // Without a branch: whether the remainder carries is as good as random.
         rest_ += stepRest_;
-        if (rest_ >= c_) {
-            rest_ -= c_;
-            ++quotient_;
-        }
+        const std::int64_t carry = rest_ >= c_ ? 1 : 0;
+        quotient_ += stepQuotient_ + carry;
+        rest_ -= c_ & -carry;
     }
 
 private:
