@@ -30,10 +30,9 @@ std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke,
     const std::int64_t bottom = std::min<std::int64_t>(stroke.lastRow(), surface.height - 1);
     if (top > bottom)
         return 0;
-    StrokeRows rows = stroke;
     std::int64_t written = 0;
     const std::int64_t lastColumn = surface.width - 1;
-    rows.forEachRun(top, bottom, [&](std::int64_t y, RowRun run) {
+    stroke.forEachRun(top, bottom, [&](std::int64_t y, RowRun run) {
         const std::int64_t left = std::max<std::int64_t>(run.left, 0);
         const std::int64_t right = std::min(run.right, lastColumn);
         if (left <= right) {

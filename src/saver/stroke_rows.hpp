@@ -76,7 +76,8 @@ public:
     // Calls visit(y, run) for each row y from `first` to `last`, both within [firstRow(),
     // lastRow()], with the stroke's run on that row (empty on some of a wide stroke's first and
     // last rows). One division or two where it starts, then additions from row to row.
-    template <class Visit> void forEachRun(std::int64_t first, std::int64_t last, Visit&& visit);
+    template <class Visit>
+    void forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const;
 
 private:
     enum class Shape { level, steep, shallow, wide };
@@ -103,40 +104,49 @@ private:
 };
 
 template <class Visit>
-void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) {
+void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const {
+    // The steppers are copied so that they live in registers: the visitor's stores of pixels
+    // and coverage words might otherwise alias them, and force every step through memory.
+    FloorLine low = low_, high = high_;
+    const std::int64_t startX = startX_;
     switch (shape_) {
     case Shape::level:
         visit(first, levelRun_);
         return;
     case Shape::steep:
-        low_.seek(first);
-        for (std::int64_t y = first; y <= last; ++y, low_.next()) {
-            const std::int64_t x = startX_ + signX_ * low_.value();
-            visit(y, RowRun{x, x});
+        low.seek(first);
+        if (signX_ > 0) {
+            for (std::int64_t y = first; y <= last; ++y, low.next())
+                visit(y, RowRun{startX + low.value(), startX + low.value()});
+        } else {
+            for (std::int64_t y = first; y <= last; ++y, low.next())
+                visit(y, RowRun{startX - low.value(), startX - low.value()});
         }
         return;
-    case Shape::shallow:
+    case Shape::shallow: {
         // Rows above the start (or below it, going up) begin before step 0; the last row ends
         // before the end point.
-        low_.seek(first);
-        high_.seek(first);
-        for (std::int64_t y = first; y <= last; ++y, low_.next(), high_.next()) {
-            const std::int64_t firstStep = low_.value() + 1 > 0 ? low_.value() + 1 : 0;
-            const std::int64_t lastStep = high_.value() < lastStep_ ? high_.value() : lastStep_;
-            visit(y, signX_ > 0 ? RowRun{startX_ + firstStep, startX_ + lastStep}
-                                : RowRun{startX_ - lastStep, startX_ - firstStep});
+        low.seek(first);
+        high.seek(first);
+        const std::int64_t lastStep = lastStep_;
+        for (std::int64_t y = first; y <= last; ++y, low.next(), high.next()) {
+            const std::int64_t from = low.value() + 1 > 0 ? low.value() + 1 : 0;
+            const std::int64_t to = high.value() < lastStep ? high.value() : lastStep;
+            visit(y, signX_ > 0 ? RowRun{startX + from, startX + to}
+                                : RowRun{startX - to, startX - from});
         }
         return;
+    }
     case Shape::wide: {
         std::int64_t y = first;
         for (; y <= last && y < middleFirst_; ++y)
             visit(y, wideRunNearEnds(y));
         const std::int64_t middleEnd = last < middleLast_ ? last : middleLast_;
         if (y <= middleEnd) {
-            low_.seek(y);
-            high_.seek(y);
-            for (; y <= middleEnd; ++y, low_.next(), high_.next())
-                visit(y, RowRun{low_.value(), high_.value()});
+            low.seek(y);
+            high.seek(y);
+            for (; y <= middleEnd; ++y, low.next(), high.next())
+                visit(y, RowRun{low.value(), high.value()});
         }
         for (; y <= last; ++y)
             visit(y, wideRunNearEnds(y));

@@ -73,16 +73,21 @@ public:
                     allBits << (bitsPerWord - spare);
     }
 
-    // Whether every pixel of the band from the column of `left` to that of `right` is covered.
-    bool bandCovered(std::int64_t left, std::int64_t right) const {
+    // How much of the band is covered from the column of `left` to that of `right`.
+    enum class Cover { none, some, all };
+    Cover bandCover(std::int64_t left, std::int64_t right) const {
         const auto first =
             static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord);
         const auto last =
             static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord);
-        for (int column = first; column <= last; ++column)
-            if (fullTiles_[static_cast<std::size_t>(column)] < tileRowCount_)
-                return false;
-        return true;
+        int fullTiles = 0;
+        bool allFull = true;
+        for (int column = first; column <= last; ++column) {
+            const int full = fullTiles_[static_cast<std::size_t>(column)];
+            fullTiles += full;
+            allFull = allFull && full == tileRowCount_;
+        }
+        return allFull ? Cover::all : fullTiles > 0 ? Cover::some : Cover::none;
     }
 
     // Whether every pixel of the tiles on the tile row holding band row y, from the column of
@@ -101,10 +106,16 @@ public:
         return true;
     }
 
-    // Sets the pixels of [left, right] on row y of the band that no newer stroke set.
-    void fill(std::uint32_t* row, int y, int left, int right, std::uint32_t pixel) {
-        std::uint64_t* words = mask_.data() + static_cast<std::size_t>(y) * wordsPerRow_;
-        int* full = fullRows_.data() + static_cast<std::size_t>(y / tileRows) * wordsPerRow_;
+    // The coverage bits of the band's row y.
+    std::uint64_t* maskRow(int y) {
+        return mask_.data() + static_cast<std::size_t>(y) * wordsPerRow_;
+    }
+    int wordsPerRow() const { return wordsPerRow_; }
+
+    // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words
+    // are that row's coverage bits.
+    void fill(std::uint64_t* words, std::uint32_t* row, int y, int left, int right,
+              std::uint32_t pixel) {
         if (left == right) {
             // One pixel: most rows of a thin stroke.
             std::uint64_t& word = words[left / bitsPerWord];
@@ -113,7 +124,7 @@ public:
                 row[left] = pixel;
                 word |= bit;
                 if (word == allBits)
-                    rowFilled(full, y, left / bitsPerWord);
+                    rowFilled(y, left / bitsPerWord);
             }
             return;
         }
@@ -130,7 +141,7 @@ public:
                 continue;
             words[word] |= open;
             if (words[word] == allBits)
-                rowFilled(full, y, word);
+                rowFilled(y, word);
             std::uint32_t* base = row + word * bitsPerWord;
             while (open != 0) {
                 const int start = std::countr_zero(open);
@@ -142,9 +153,11 @@ public:
     }
 
 private:
-    void rowFilled(int* full, int y, int column) {
+    // Row y's word in this column has just been covered all along.
+    void rowFilled(int y, int column) {
         const int tileRow = y / tileRows;
-        if (++full[column] == std::min(tileRows, rows_ - tileRow * tileRows))
+        int& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
+        if (++full == std::min(tileRows, rows_ - tileRow * tileRows))
             ++fullTiles_[static_cast<std::size_t>(column)];
     }
 
@@ -216,6 +229,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                const std::vector<StrokeReach>& reaches, int rowsPerBand, BandQueue& queue,
                const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
+    const int wordsPerRow = coverage.wordsPerRow();
     int sinceAsked = 0;
     const std::int64_t lastColumn = picture.width - 1;
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
@@ -244,21 +258,35 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 last = std::min(last, rows->lastRow());
                 if (first > last)
                     return;
-                rows->forEachRun(first, last, [&](std::int64_t y, RowRun run) {
+                // Rows come one after another: pointers step along with them.
+                std::uint32_t* pictureRow = picture.row(static_cast<int>(first));
+                std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
+                int bandRow = static_cast<int>(first) - top;
+                rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
                     const std::int64_t left = std::max<std::int64_t>(run.left, 0);
                     const std::int64_t right = std::min(run.right, lastColumn);
                     if (left <= right)
-                        coverage.fill(picture.row(static_cast<int>(y)), static_cast<int>(y - top),
-                                      static_cast<int>(left), static_cast<int>(right),
-                                      stroke.pixel);
+                        coverage.fill(maskRow, pictureRow, bandRow, static_cast<int>(left),
+                                      static_cast<int>(right), stroke.pixel);
+                    pictureRow += picture.stride;
+                    maskRow += wordsPerRow;
+                    ++bandRow;
                 });
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
             std::int64_t left = 0, right = 0;
             columnsNear(stroke, reach, penWidth, reachFirst, reachLast, left, right);
-            if (right < 0 || left > lastColumn || coverage.bandCovered(left, right))
+            if (right < 0 || left > lastColumn)
                 continue;
+            const BandCoverage::Cover cover = coverage.bandCover(left, right);
+            if (cover == BandCoverage::Cover::all)
+                continue;
+            if (cover == BandCoverage::Cover::none) {
+                // No covered tile to pass over: not worth looking for one a tile row at a time.
+                draw(reachFirst, reachLast);
+                continue;
+            }
             int pendingFirst = 0, pendingLast = -1;
             for (int tileTop =
                      top + (reachFirst - top) / BandCoverage::tileRows * BandCoverage::tileRows;
