@@ -38,20 +38,25 @@ public:
     FloorLine() = default;
     FloorLine(Int128 a, std::int64_t b, std::int64_t c);
 
-    void seek(std::int64_t y) { quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, rest_); }
+    void seek(std::int64_t y) {
+        quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, belowCarry_);
+        belowCarry_ -= c_;
+    }
     std::int64_t value() const { return quotient_; }
     void next() {
-        // Without a branch: whether the remainder carries is as good as random.
-        rest_ += stepRest_;
-        const std::int64_t carry = rest_ >= c_ ? 1 : 0;
-        quotient_ += stepQuotient_ + carry;
-        rest_ -= c_ & -carry;
+        // The remainder is kept less c, so that whether it carries is its sign: one addition
+        // and one conditional move a row, without a branch (a carry is as good as random).
+        belowCarry_ += stepRest_;
+        const bool carry = belowCarry_ >= 0;
+        const std::int64_t wrapped = belowCarry_ - c_;
+        belowCarry_ = carry ? wrapped : belowCarry_;
+        quotient_ += stepQuotient_ + (carry ? 1 : 0);
     }
 
 private:
     Int128 a_;
     std::int64_t b_ = 0, c_ = 1, stepQuotient_ = 0, stepRest_ = 0;
-    std::int64_t quotient_ = 0, rest_ = 0;
+    std::int64_t quotient_ = 0, belowCarry_ = 0;
 };
 
 // The pixels one stroke sets, row by row from top to bottom, each row one run (the shapes are

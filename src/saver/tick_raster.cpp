@@ -7,6 +7,7 @@
 #include <bit>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -39,7 +40,7 @@ BandSplit bandSplitFor(int width, int height) {
 
 namespace {
 
-constexpr int bitsPerWord = 64;
+constexpr unsigned bitsPerWord = 64;
 constexpr std::uint64_t allBits = ~std::uint64_t{0};
 
 // Sets count pixels from `at` on.
@@ -113,8 +114,9 @@ public:
     int wordsPerRow() const { return wordsPerRow_; }
 
     // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words
-    // are that row's coverage bits.
-    void fill(std::uint64_t* words, std::uint32_t* row, int y, int left, int right,
+    // are that row's coverage bits. Columns are unsigned here: their words and bits are then
+    // plain shifts and masks.
+    void fill(std::uint64_t* words, std::uint32_t* row, int y, unsigned left, unsigned right,
               std::uint32_t pixel) {
         if (left == right) {
             // One pixel: most rows of a thin stroke.
@@ -128,21 +130,27 @@ public:
             }
             return;
         }
-        const int firstWord = left / bitsPerWord;
-        const int lastWord = right / bitsPerWord;
-        for (int word = firstWord; word <= lastWord; ++word) {
+        const unsigned firstWord = left / bitsPerWord;
+        const unsigned lastWord = right / bitsPerWord;
+        for (unsigned word = firstWord; word <= lastWord; ++word) {
             std::uint64_t run = allBits;
             if (word == firstWord)
                 run &= allBits << (left % bitsPerWord);
             if (word == lastWord)
                 run &= allBits >> (bitsPerWord - 1 - right % bitsPerWord);
-            std::uint64_t open = run & ~words[word];
+            const std::uint64_t covered = words[word];
+            std::uint64_t open = run & ~covered;
             if (open == 0)
                 continue;
-            words[word] |= open;
-            if (words[word] == allBits)
+            words[word] = covered | open;
+            if ((covered | open) == allBits)
                 rowFilled(y, word);
             std::uint32_t* base = row + word * bitsPerWord;
+            if (open == run) {
+                // Nothing newer here: one stretch.
+                fillPixels(base + std::countr_zero(run), std::popcount(run), pixel);
+                continue;
+            }
             while (open != 0) {
                 const int start = std::countr_zero(open);
                 const int length = std::countr_one(open >> start);
@@ -154,7 +162,7 @@ public:
 
 private:
     // Row y's word in this column has just been covered all along.
-    void rowFilled(int y, int column) {
+    void rowFilled(int y, unsigned column) {
         const int tileRow = y / tileRows;
         int& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
         if (++full == std::min(tileRows, rows_ - tileRow * tileRows))
@@ -230,13 +238,19 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
     const int wordsPerRow = coverage.wordsPerRow();
+    // A thin stroke's row is mostly one pixel: storing it costs less than asking the coverage
+    // bits whether to, while the band stays in the cache. Thin strokes are drawn in order, wide
+    // ones (which cover each pixel tens of times) newest first.
+    const bool inOrder = penWidth == 1;
     int sinceAsked = 0;
     const std::int64_t lastColumn = picture.width - 1;
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
-        coverage.start(bottom - top + 1);
-        for (std::size_t index = strokes.size(); index-- > 0;) {
+        if (!inOrder)
+            coverage.start(bottom - top + 1);
+        for (std::size_t i = 0; i < strokes.size(); ++i) {
+            const std::size_t index = inOrder ? i : strokes.size() - 1 - i;
             if (shouldStop && ++sinceAsked == 32) {
                 sinceAsked = 0;
                 if ((*shouldStop)())
@@ -265,9 +279,14 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
                     const std::int64_t left = std::max<std::int64_t>(run.left, 0);
                     const std::int64_t right = std::min(run.right, lastColumn);
-                    if (left <= right)
-                        coverage.fill(maskRow, pictureRow, bandRow, static_cast<int>(left),
-                                      static_cast<int>(right), stroke.pixel);
+                    if (left <= right) {
+                        if (inOrder)
+                            fillPixels(pictureRow + left, static_cast<int>(right - left + 1),
+                                       stroke.pixel);
+                        else
+                            coverage.fill(maskRow, pictureRow, bandRow, static_cast<unsigned>(left),
+                                          static_cast<unsigned>(right), stroke.pixel);
+                    }
                     pictureRow += picture.stride;
                     maskRow += wordsPerRow;
                     ++bandRow;
@@ -275,6 +294,10 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
+            if (inOrder) {
+                draw(reachFirst, reachLast);
+                continue;
+            }
             std::int64_t left = 0, right = 0;
             columnsNear(stroke, reach, penWidth, reachFirst, reachLast, left, right);
             if (right < 0 || left > lastColumn)

@@ -49,11 +49,13 @@ BandSplit bandSplitFor(int width, int height);
 using StopRequest = std::function<bool()>;
 
 // Leaves every pixel as drawing the strokes one after another in order through PixelCanvas
-// would, and writes each pixel at most once: band by band, each band taking the strokes from
-// the newest back and setting only pixels no newer stroke covered (a bit a pixel), skipping a
-// stroke at once where it crosses only columns of the band that are covered already. Bands are
-// shared out over threads; only the calling thread asks shouldStop, and when it says yes every
-// thread stops after its current stroke and the picture is left part drawn. Returns false then.
+// would, a band of rows at a time so that each band's pixels stay in a core's cache while its
+// strokes are drawn. Wide pens go newest first, each band setting only pixels no newer stroke
+// covered (a bit a pixel), so each pixel is written at most once, and a stroke is passed over at
+// once where it crosses only tiles of the band that are covered already; a thin pen's strokes
+// are drawn in order. Bands are shared out over threads; only the calling thread asks
+// shouldStop, and when it says yes every thread stops after its current stroke and the picture
+// is left part drawn. Returns false then.
 bool drawNewestFirst(const PixelSurface& picture, int penWidth,
                      const std::vector<TickStroke>& strokes, BandSplit split,
                      const StopRequest& shouldStop = {});
