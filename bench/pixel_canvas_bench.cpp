@@ -53,7 +53,7 @@ void BM_NewestFirstOnOneThread(benchmark::State& state) {
     RandomSource random(frozenClock, seed);
     StrokeList list(screen.width, screen.height, xrgbPixels);
     drawTick(list, random, busiestLevel);
-    const BandSplit split{bandSplitFor(screen.width, screen.height).rowsPerBand, 1};
+    const BandSplit split{bandSplitFor(screen.width, screen.height, penWidth).rowsPerBand, 1};
     for (auto _ : state) {
         drawNewestFirst(screen.surface(), penWidth, list.strokes, split);
         benchmark::ClobberMemory();

@@ -27,15 +27,19 @@ void StrokeList::box(Point corner, Point oppositeCorner, Colour colour) {
         strokes.push_back({outline.sides[side].from, outline.sides[side].to, pixel});
 }
 
-BandSplit bandSplitFor(int width, int height) {
+BandSplit bandSplitFor(int width, int height, int penWidth) {
     // Threads cost a start each tick: worth it only on pictures with some millions of writes.
     const bool large = std::int64_t{width} * height >= 512 * 512;
     const int cores = static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
-    // Bands of about half a million pixels; more rows would spill a core's cache, fewer make
-    // each stroke's way through the bands longer.
-    const int rows =
-        std::clamp((std::max(width, 1) + (1 << 19) - 1) / std::max(width, 1) / 16 * 16, 32, 256);
-    return {rows, large ? std::min(cores, 8) : 1};
+    const int threads = large ? std::min(cores, 8) : 1;
+    const auto multipleOf16 = [](int rows) { return rows / 16 * 16; };
+    if (penWidth <= 1) {
+        // Drawn in order: bands of about half a million pixels, which stay in a core's cache.
+        return {std::clamp(multipleOf16((1 << 19) / std::max(width, 1)), 32, 256), threads};
+    }
+    // Newest first, each pixel written once: what counts is how often the strokes are walked,
+    // so bands are tall, though at least eight of them to share out.
+    return {std::clamp(multipleOf16(height / 8), 128, 512), threads};
 }
 
 namespace {

@@ -42,8 +42,8 @@ struct BandSplit {
     int threads;
 };
 
-// The split for a picture this size on this machine.
-BandSplit bandSplitFor(int width, int height);
+// The split for a picture this size and this pen on this machine.
+BandSplit bandSplitFor(int width, int height, int penWidth);
 
 // Asked by the calling thread now and then while strokes are drawn; true stops the drawing.
 using StopRequest = std::function<bool()>;
