@@ -2,27 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 namespace zorblinth {
-
-namespace {
-
-// Sets count pixels from `at` on: four at a time where there are four, the last four
-// overlapping the ones before, so that short runs cost a few stores and no tail loop.
-void fillPixels(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
-    if (count < 4) {
-        for (std::int64_t i = 0; i < count; ++i)
-            at[i] = pixel;
-        return;
-    }
-    const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
-    for (std::int64_t i = 0; i + 4 < count; i += 4)
-        std::memcpy(at + i, quad, sizeof quad);
-    std::memcpy(at + count - 4, quad, sizeof quad);
-}
-
-} // namespace
 
 std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke,
                         std::uint32_t pixel) {

@@ -5,8 +5,24 @@
 #include "saver/stroke_rows.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace zorblinth {
+
+// Sets count pixels from `at` on: four at a time where there are four, the last four
+// overlapping the ones before, so that short runs (most of a tick's) cost a few stores and no
+// tail loop.
+inline void fillPixels(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
+    if (count < 4) {
+        for (std::int64_t i = 0; i < count; ++i)
+            at[i] = pixel;
+        return;
+    }
+    const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+    for (std::int64_t i = 0; i + 4 < count; i += 4)
+        std::memcpy(at + i, quad, sizeof quad);
+    std::memcpy(at + count - 4, quad, sizeof quad);
+}
 
 // Sets the pixels of one stroke that lie on the surface; returns how many.
 std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke, std::uint32_t pixel);

@@ -1,5 +1,6 @@
 #include "saver/tick_raster.hpp"
 
+#include "saver/pixel_canvas.hpp"
 #include "saver/stroke_rows.hpp"
 
 #include <algorithm>
@@ -46,11 +47,6 @@ namespace {
 
 constexpr unsigned bitsPerWord = 64;
 constexpr std::uint64_t allBits = ~std::uint64_t{0};
-
-// Sets count pixels from `at` on.
-void fillPixels(std::uint32_t* at, int count, std::uint32_t pixel) {
-    std::fill_n(at, count, pixel);
-}
 
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
 // by tileRows rows) how many of its rows are covered all along it, so that a stroke crossing
@@ -285,8 +281,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     const std::int64_t right = std::min(run.right, lastColumn);
                     if (left <= right) {
                         if (inOrder)
-                            fillPixels(pictureRow + left, static_cast<int>(right - left + 1),
-                                       stroke.pixel);
+                            fillPixels(pictureRow + left, right - left + 1, stroke.pixel);
                         else
                             coverage.fill(maskRow, pictureRow, bandRow, static_cast<unsigned>(left),
                                           static_cast<unsigned>(right), stroke.pixel);
