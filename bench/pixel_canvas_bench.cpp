@@ -47,7 +47,7 @@ void BM_SaverTick(benchmark::State& state) {
 
 // The drawing alone, on one thread: the strokes of one tick made beforehand, then drawn newest
 // first band by band. Shows the work the saver's tick shares out over the cores.
-void BM_NewestFirstOnOneThread(benchmark::State& state) {
+void BM_BandsOnOneThread(benchmark::State& state) {
     Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const auto penWidth = static_cast<int>(state.range(2));
     RandomSource random(frozenClock, seed);
@@ -55,7 +55,7 @@ void BM_NewestFirstOnOneThread(benchmark::State& state) {
     drawTick(list, random, busiestLevel);
     const BandSplit split{bandSplitFor(screen.width, screen.height, penWidth).rowsPerBand, 1};
     for (auto _ : state) {
-        drawNewestFirst(screen.surface(), penWidth, list.strokes, split);
+        drawInBands(screen.surface(), penWidth, list.strokes, split);
         benchmark::ClobberMemory();
     }
 }
@@ -82,7 +82,7 @@ void screensAndPens(benchmark::internal::Benchmark* benchmark) {
     benchmark->ArgNames({"w", "h", "pen"})->Unit(benchmark::kMillisecond);
 }
 BENCHMARK(BM_SaverTick)->Apply(screensAndPens)->UseRealTime();
-BENCHMARK(BM_NewestFirstOnOneThread)->Apply(screensAndPens);
+BENCHMARK(BM_BandsOnOneThread)->Apply(screensAndPens);
 BENCHMARK(BM_InOrderThroughPixelCanvas)->Apply(screensAndPens);
 
 // How many pixels one busiest in-order tick writes on 1920 x 1080 at this pen width.

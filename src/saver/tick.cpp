@@ -94,7 +94,7 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
 bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
               std::uint8_t lineAmount, const InputWaiting& inputWaiting) {
     // The strokes first, with the same draws in the same order as drawing them one by one;
-    // then the pixels, each written once, as the last stroke over it leaves it.
+    // then the pixels, band by band over every core, as the last stroke over each leaves it.
     StrokeList strokes(picture.width, picture.height, picture.format);
     strokes.strokes.reserve(
         static_cast<std::size_t>(linesPerTick(picture.width, picture.height, lineAmount)) + 4);
@@ -112,7 +112,7 @@ bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
             schedule.asked();
             return false;
         };
-    return drawNewestFirst(picture, penWidth, strokes.strokes,
+    return drawInBands(picture, penWidth, strokes.strokes,
                            bandSplitFor(picture.width, picture.height, penWidth), stop);
 }
 

@@ -340,7 +340,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
 
 } // namespace
 
-bool drawNewestFirst(const PixelSurface& picture, int penWidth,
+bool drawInBands(const PixelSurface& picture, int penWidth,
                      const std::vector<TickStroke>& strokes, BandSplit split,
                      const StopRequest& shouldStop) {
     if (picture.width <= 0 || picture.height <= 0)

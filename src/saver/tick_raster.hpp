@@ -56,7 +56,7 @@ using StopRequest = std::function<bool()>;
 // are drawn in order. Bands are shared out over threads; only the calling thread asks
 // shouldStop, and when it says yes every thread stops after its current stroke and the picture
 // is left part drawn. Returns false then.
-bool drawNewestFirst(const PixelSurface& picture, int penWidth,
+bool drawInBands(const PixelSurface& picture, int penWidth,
                      const std::vector<TickStroke>& strokes, BandSplit split,
                      const StopRequest& shouldStop = {});
 

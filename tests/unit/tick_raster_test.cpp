@@ -89,7 +89,7 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
                 Picture expected(c.width, c.height, c.padding),
                     actual(c.width, c.height, c.padding);
                 drawInOrder(expected.surface, penWidth, strokes);
-                ASSERT_TRUE(drawNewestFirst(actual.surface, penWidth, strokes, c.split));
+                ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, c.split));
                 ASSERT_EQ(actual.pixels, expected.pixels)
                     << c.width << "x" << c.height << " padding " << c.padding << ", bands of "
                     << c.split.rowsPerBand << " on " << c.split.threads << " threads, width "
@@ -97,23 +97,28 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
             }
 }
 
-TEST(TickRaster, CoveredColumnsAreSkippedWithoutLosingTheirUncoveredRows) {
-    // A band fully covered by a newer stroke except for one pixel, under older strokes that
-    // cross it: the pixel must still take the newest of them.
-    Picture expected(130, 20, 0), actual(130, 20, 0);
-    std::vector<TickStroke> strokes;
-    strokes.push_back({{5, 3}, {125, 17}, 0x111111});  // oldest, crosses the hole
-    strokes.push_back({{64, -5}, {64, 25}, 0x222222}); // through the hole's column
-    for (int y = 0; y < 20; ++y)
-        if (y != 10)
-            strokes.push_back({{-5, y}, {140, y}, 0x333333}); // every row but one, newest
-    strokes.push_back({{-5, 10}, {64, 10}, 0x444444});        // the row's left part
-    strokes.push_back({{65, 10}, {140, 10}, 0x444444});       // and its right part, skipping x = 64
-    for (BandSplit split : {BandSplit{20, 1}, BandSplit{4, 2}}) {
-        drawInOrder(expected.surface, 1, strokes);
-        drawNewestFirst(actual.surface, 1, strokes, split);
-        EXPECT_EQ(actual.surface.at(64, 10), 0x222222u);
-        EXPECT_EQ(actual.pixels, expected.pixels);
+TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
+    // A picture fully covered by newer strokes except for one pixel, under older strokes that
+    // cross it: the pixel must still take the newest of them. At width 3 each row stroke covers
+    // the row above and below it as well; the round ends of the two pieces on row 10 stop one
+    // pixel short of x = 64.
+    for (int penWidth : {1, 3}) {
+        const int reach = penWidth / 2;
+        std::vector<TickStroke> strokes;
+        strokes.push_back({{5, 3}, {125, 17}, 0x111111});  // oldest, crosses the hole
+        strokes.push_back({{64, -5}, {64, 25}, 0x222222}); // through the hole's column
+        for (int y = 0; y < 20; ++y)
+            if (y < 10 - reach || y > 10 + reach)
+                strokes.push_back({{-5, y}, {140, y}, 0x333333});
+        strokes.push_back({{-5, 10}, {64 - 2 * reach, 10}, 0x444444});
+        strokes.push_back({{65 + 2 * reach, 10}, {140, 10}, 0x444444});
+        for (BandSplit split : {BandSplit{20, 1}, BandSplit{4, 2}}) {
+            Picture expected(130, 20, 0), actual(130, 20, 0);
+            drawInOrder(expected.surface, penWidth, strokes);
+            drawInBands(actual.surface, penWidth, strokes, split);
+            EXPECT_EQ(actual.surface.at(64, 10), 0x222222u) << penWidth;
+            EXPECT_EQ(actual.pixels, expected.pixels) << penWidth;
+        }
     }
 }
 
@@ -136,7 +141,7 @@ TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
     const auto strokes = randomStrokes(random, 300, 200, 3000);
     const auto caller = std::this_thread::get_id();
     std::atomic<int> asked{0}, askedElsewhere{0};
-    const bool finished = drawNewestFirst(picture.surface, 10, strokes, {8, 3}, [&] {
+    const bool finished = drawInBands(picture.surface, 10, strokes, {8, 3}, [&] {
         if (std::this_thread::get_id() != caller)
             ++askedElsewhere;
         return ++asked == 3;
@@ -146,8 +151,7 @@ TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
     EXPECT_EQ(askedElsewhere, 0);
 
     asked = 0;
-    EXPECT_TRUE(
-        drawNewestFirst(picture.surface, 1, strokes, {8, 3}, [&] { return ++asked, false; }));
+    EXPECT_TRUE(drawInBands(picture.surface, 1, strokes, {8, 3}, [&] { return ++asked, false; }));
     EXPECT_GT(asked, 0);
     EXPECT_EQ(askedElsewhere, 0);
 }
