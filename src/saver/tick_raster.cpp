@@ -147,8 +147,10 @@ public:
                 rowFilled(y, word);
             std::uint32_t* base = row + word * bitsPerWord;
             if (open == run) {
-                // Nothing newer here: one stretch.
-                fillPixels(base + std::countr_zero(run), std::popcount(run), pixel);
+                // Nothing newer here: the run's stretch of this word.
+                const unsigned from = word == firstWord ? left % bitsPerWord : 0;
+                const unsigned to = word == lastWord ? right % bitsPerWord : bitsPerWord - 1;
+                fillPixels(base + from, to - from + 1, pixel);
                 continue;
             }
             while (open != 0) {
