@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
@@ -37,7 +38,7 @@ struct Picture {
 // outside the picture.
 std::vector<TickStroke> randomStrokes(std::mt19937& random, int width, int height, int count) {
     StrokeList list(width, height, xrgbPixels);
-    std::uniform_int_distribution<int> x(-20, width + 20), y(-20, height + 20), kind(0, 9);
+    std::uniform_int_distribution<int> x(-20, width + 20), y(-20, height + 20), kind(0, 10);
     std::uniform_int_distribution<std::uint32_t> colour(0, 0xFFFFFF);
     for (int i = 0; i < count; ++i) {
         const Point from{x(random), y(random)};
@@ -54,6 +55,13 @@ std::vector<TickStroke> randomStrokes(std::mt19937& random, int width, int heigh
             break;
         case 3:
             list.line(from, {to.x * 40, to.y * -40}, colour(random)); // far off
+            break;
+        case 4: // as far off as can be
+            list.line(from,
+                      {to.x % 2 ? std::numeric_limits<std::int32_t>::max()
+                                : std::numeric_limits<std::int32_t>::min(),
+                       to.y},
+                      colour(random));
             break;
         default:
             list.line(from, to, colour(random));
