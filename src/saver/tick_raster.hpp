@@ -35,11 +35,14 @@ private:
     PixelFormat format_;
 };
 
-// How the picture is split: bands of this many rows (a band's pixels should stay in a core's
-// cache while its strokes are drawn), shared out over this many threads.
+// How the picture is split: bands of this many rows, shared out over this many threads; and
+// whether a thin pen's strokes go in order (a one-pixel row costs less to store than to check
+// against coverage bits, while the band stays in a core's cache) or newest first like wide
+// ones (which pays once strokes grow long enough that most of their rows are covered).
 struct BandSplit {
     int rowsPerBand;
     int threads;
+    bool thinPenInOrder = true;
 };
 
 // The split for a picture this size and this pen on this machine.
@@ -53,11 +56,10 @@ using StopRequest = std::function<bool()>;
 // strokes are drawn. Wide pens go newest first, each band setting only pixels no newer stroke
 // covered (a bit a pixel), so each pixel is written at most once, and a stroke is passed over at
 // once where it crosses only tiles of the band that are covered already; a thin pen's strokes
-// are drawn in order. Bands are shared out over threads; only the calling thread asks
-// shouldStop, and when it says yes every thread stops after its current stroke and the picture
+// may be drawn in order (see BandSplit). Bands are shared out over threads; only the calling thread
+// asks shouldStop, and when it says yes every thread stops after its current stroke and the picture
 // is left part drawn. Returns false then.
-bool drawInBands(const PixelSurface& picture, int penWidth,
-                     const std::vector<TickStroke>& strokes, BandSplit split,
-                     const StopRequest& shouldStop = {});
+bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
+                 BandSplit split, const StopRequest& shouldStop = {});
 
 } // namespace zorblinth

@@ -81,14 +81,15 @@ void drawInOrder(const PixelSurface& picture, int penWidth,
 
 TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
     // Odd sizes, a single row or column, padded rows; bands of one row up to more than the
-    // picture; one thread or several.
+    // picture; one thread or several; a thin pen in order or newest first.
     struct Case {
         int width, height, padding;
         BandSplit split;
     };
-    const Case cases[] = {{37, 29, 0, {4, 1}},   {37, 29, 5, {7, 3}},  {1, 40, 3, {3, 2}},
-                          {50, 1, 0, {64, 2}},   {130, 70, 9, {1, 2}}, {129, 64, 1, {64, 1}},
-                          {200, 90, 0, {16, 4}}, {64, 33, 0, {200, 2}}};
+    const Case cases[] = {{37, 29, 0, {4, 1}},          {37, 29, 5, {7, 3, false}},
+                          {1, 40, 3, {3, 2}},           {50, 1, 0, {64, 2, false}},
+                          {130, 70, 9, {1, 2}},         {129, 64, 1, {64, 1, false}},
+                          {200, 90, 0, {16, 4, false}}, {64, 33, 0, {200, 2}}};
     for (unsigned seed = 1; seed <= 3; ++seed)
         for (const Case& c : cases)
             for (int penWidth = 1; penWidth <= 10; ++penWidth) {
@@ -120,7 +121,7 @@ TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
                 strokes.push_back({{-5, y}, {140, y}, 0x333333});
         strokes.push_back({{-5, 10}, {64 - 2 * reach, 10}, 0x444444});
         strokes.push_back({{65 + 2 * reach, 10}, {140, 10}, 0x444444});
-        for (BandSplit split : {BandSplit{20, 1}, BandSplit{4, 2}}) {
+        for (BandSplit split : {BandSplit{20, 1, false}, BandSplit{4, 2, false}}) {
             Picture expected(130, 20, 0), actual(130, 20, 0);
             drawInOrder(expected.surface, penWidth, strokes);
             drawInBands(actual.surface, penWidth, strokes, split);
