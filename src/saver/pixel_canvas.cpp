@@ -13,13 +13,23 @@ std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke,
         return 0;
     std::int64_t written = 0;
     const std::int64_t lastColumn = surface.width - 1;
-    stroke.forEachRun(top, bottom, [&](std::int64_t y, RowRun run) {
-        const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-        const std::int64_t right = std::min(run.right, lastColumn);
-        if (left <= right) {
-            fillPixels(surface.row(static_cast<int>(y)) + left, right - left + 1, pixel);
-            written += right - left + 1;
+    std::uint32_t* row = surface.row(static_cast<int>(top));
+    stroke.forEachRun(top, bottom, [&](std::int64_t, RowRun run) {
+        if (run.left == run.right) {
+            // One pixel: most rows of a thin stroke.
+            if (static_cast<std::uint64_t>(run.left) < static_cast<std::uint64_t>(surface.width)) {
+                row[run.left] = pixel;
+                ++written;
+            }
+        } else {
+            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+            const std::int64_t right = std::min(run.right, lastColumn);
+            if (left <= right) {
+                fillPixels(row + left, right - left + 1, pixel);
+                written += right - left + 1;
+            }
         }
+        row += surface.stride;
     });
     return written;
 }

@@ -115,23 +115,24 @@ public:
     }
     int wordsPerRow() const { return wordsPerRow_; }
 
+    // Sets pixel x on row y of the band unless a newer stroke set it; words are that row's
+    // coverage bits. Most rows of a thin stroke are one pixel.
+    void fillOne(std::uint64_t* words, std::uint32_t* row, int y, unsigned x, std::uint32_t pixel) {
+        std::uint64_t& word = words[x / bitsPerWord];
+        const std::uint64_t bit = std::uint64_t{1} << (x % bitsPerWord);
+        if ((word & bit) == 0) {
+            row[x] = pixel;
+            word |= bit;
+            if (word == allBits)
+                rowFilled(y, x / bitsPerWord);
+        }
+    }
+
     // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words
     // are that row's coverage bits. Columns are unsigned here: their words and bits are then
     // plain shifts and masks.
     void fill(std::uint64_t* words, std::uint32_t* row, int y, unsigned left, unsigned right,
               std::uint32_t pixel) {
-        if (left == right) {
-            // One pixel: most rows of a thin stroke.
-            std::uint64_t& word = words[left / bitsPerWord];
-            const std::uint64_t bit = std::uint64_t{1} << (left % bitsPerWord);
-            if ((word & bit) == 0) {
-                row[left] = pixel;
-                word |= bit;
-                if (word == allBits)
-                    rowFilled(y, left / bitsPerWord);
-            }
-            return;
-        }
         const unsigned firstWord = left / bitsPerWord;
         const unsigned lastWord = right / bitsPerWord;
         for (unsigned word = firstWord; word <= lastWord; ++word) {
@@ -275,17 +276,38 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     return;
                 // Rows come one after another: pointers step along with them.
                 std::uint32_t* pictureRow = picture.row(static_cast<int>(first));
+                const std::uint32_t pixel = stroke.pixel;
+                if (inOrder) {
+                    rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
+                        if (run.left == run.right) {
+                            // One pixel: most rows of a thin stroke.
+                            if (static_cast<std::uint64_t>(run.left) <=
+                                static_cast<std::uint64_t>(lastColumn))
+                                pictureRow[run.left] = pixel;
+                        } else {
+                            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                            const std::int64_t right = std::min(run.right, lastColumn);
+                            if (left <= right)
+                                fillPixels(pictureRow + left, right - left + 1, pixel);
+                        }
+                        pictureRow += picture.stride;
+                    });
+                    return;
+                }
                 std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
                 int bandRow = static_cast<int>(first) - top;
                 rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
-                    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                    const std::int64_t right = std::min(run.right, lastColumn);
-                    if (left <= right) {
-                        if (inOrder)
-                            fillPixels(pictureRow + left, right - left + 1, stroke.pixel);
-                        else
+                    if (run.left == run.right) {
+                        if (static_cast<std::uint64_t>(run.left) <=
+                            static_cast<std::uint64_t>(lastColumn))
+                            coverage.fillOne(maskRow, pictureRow, bandRow,
+                                             static_cast<unsigned>(run.left), pixel);
+                    } else {
+                        const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                        const std::int64_t right = std::min(run.right, lastColumn);
+                        if (left <= right)
                             coverage.fill(maskRow, pictureRow, bandRow, static_cast<unsigned>(left),
-                                          static_cast<unsigned>(right), stroke.pixel);
+                                          static_cast<unsigned>(right), pixel);
                     }
                     pictureRow += picture.stride;
                     maskRow += wordsPerRow;
