@@ -113,7 +113,7 @@ bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
             return false;
         };
     return drawInBands(picture, penWidth, strokes.strokes,
-                           bandSplitFor(picture.width, picture.height, penWidth), stop);
+                       bandSplitFor(picture.width, picture.height, penWidth), stop);
 }
 
 } // namespace zorblinth
