@@ -53,7 +53,8 @@ void BM_BandsOnOneThread(benchmark::State& state) {
     RandomSource random(frozenClock, seed);
     StrokeList list(screen.width, screen.height, xrgbPixels);
     drawTick(list, random, busiestLevel);
-    const BandSplit split{bandSplitFor(screen.width, screen.height, penWidth).rowsPerBand, 1};
+    BandSplit split = bandSplitFor(screen.width, screen.height, penWidth);
+    split.threads = 1;
     for (auto _ : state) {
         drawInBands(screen.surface(), penWidth, list.strokes, split);
         benchmark::ClobberMemory();
