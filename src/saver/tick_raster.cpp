@@ -37,8 +37,9 @@ BandSplit bandSplitFor(int width, int height, int penWidth) {
     // Measured: up to 4K a thin pen is drawn faster in order (at 1080p in half the time);
     // beyond, where a tick's lines are longer still, newest first (at 8K in 60 % of the time).
     if (penWidth <= 1 && std::int64_t{width} * height <= 3840 * 2160) {
-        // Bands of about half a million pixels, which stay in a core's cache.
-        return {std::clamp(multipleOf16((1 << 19) / std::max(width, 1)), 32, 256), threads, true};
+        // Bands of about a quarter of a million pixels (a megabyte): one a thread, they stay in
+        // the cache even where two cores share it.
+        return {std::clamp(multipleOf16((1 << 18) / std::max(width, 1)), 32, 256), threads, true};
     }
     // Newest first, each pixel written once: what counts is how often the strokes are walked,
     // so bands are tall, though at least eight of them to share out.
