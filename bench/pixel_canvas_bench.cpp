@@ -1,8 +1,12 @@
-// One tick at the busiest level on a 1920 x 1080 surface drawn through PixelCanvas, for pen
-// widths 1, 3 and 10, next to a floor measured in the same run: as many pixels as that tick
-// writes, stored plainly one row after another (what memory bandwidth alone would cost).
+// One tick at the busiest level on 1920 x 1080, 3840 x 2160 and 7680 x 4320 pictures, pen widths
+// 1, 3 and 10: the saver's own path (drawTick on the picture: strokes made first, then drawn
+// newest first a band at a time on every core) next to drawing the same tick in order through
+// PixelCanvas, and next to a floor measured in the same run: as many pixels as the in-order
+// tick writes on 1920 x 1080, stored plainly one row after another (what memory bandwidth alone
+// would cost).
 #include "saver/pixel_canvas.hpp"
 #include "saver/tick.hpp"
+#include "saver/tick_raster.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -14,8 +18,6 @@ namespace {
 
 using namespace zorblinth;
 
-constexpr int screenWidth = 1920;
-constexpr int screenHeight = 1080;
 constexpr std::uint8_t busiestLevel = 20;
 constexpr std::uint64_t seed = 20101;
 
@@ -24,23 +26,44 @@ std::uint64_t frozenClock() {
 }
 
 struct Screen {
-    std::vector<std::uint32_t> pixels =
-        std::vector<std::uint32_t>(std::size_t{screenWidth} * screenHeight, 0x00808080u);
-    PixelSurface surface() { return {pixels.data(), screenWidth, screenHeight, screenWidth}; }
+    Screen(int width, int height)
+        : width(width), height(height),
+          pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0x00808080u) {}
+    PixelSurface surface() { return {pixels.data(), width, height, width}; }
+    int width, height;
+    std::vector<std::uint32_t> pixels;
 };
 
-// How many pixels one busiest tick writes at this pen width.
-std::uint64_t pixelsPerTick(int penWidth) {
-    Screen screen;
-    PixelCanvas canvas(screen.surface(), penWidth);
+// Arguments: width, height, pen width.
+void BM_SaverTick(benchmark::State& state) {
+    Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto penWidth = static_cast<int>(state.range(2));
     RandomSource random(frozenClock, seed);
-    drawTick(canvas, random, busiestLevel);
-    return canvas.pixelsWritten();
+    for (auto _ : state) {
+        drawTick(screen.surface(), penWidth, random, busiestLevel);
+        benchmark::ClobberMemory();
+    }
 }
 
-void BM_BusiestTick(benchmark::State& state) {
-    const auto penWidth = static_cast<int>(state.range(0));
-    Screen screen;
+// The drawing alone, on one thread: the strokes of one tick made beforehand, then drawn newest
+// first band by band. Shows the work the saver's tick shares out over the cores.
+void BM_BandsOnOneThread(benchmark::State& state) {
+    Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto penWidth = static_cast<int>(state.range(2));
+    RandomSource random(frozenClock, seed);
+    StrokeList list(screen.width, screen.height, xrgbPixels);
+    drawTick(list, random, busiestLevel);
+    BandSplit split = bandSplitFor(screen.width, screen.height, penWidth);
+    split.threads = 1;
+    for (auto _ : state) {
+        drawInBands(screen.surface(), penWidth, list.strokes, split);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_InOrderThroughPixelCanvas(benchmark::State& state) {
+    Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto penWidth = static_cast<int>(state.range(2));
     RandomSource random(frozenClock, seed);
     std::uint64_t written = 0;
     for (auto _ : state) {
@@ -52,11 +75,29 @@ void BM_BusiestTick(benchmark::State& state) {
     state.counters["Mpixels_per_tick"] =
         static_cast<double>(written) / static_cast<double>(state.iterations()) / 1e6;
 }
-BENCHMARK(BM_BusiestTick)->Arg(1)->Arg(3)->Arg(10)->Unit(benchmark::kMillisecond);
+
+void screensAndPens(benchmark::internal::Benchmark* benchmark) {
+    for (auto [width, height] : {std::pair{1920, 1080}, {3840, 2160}, {7680, 4320}})
+        for (int pen : {1, 3, 10})
+            benchmark->Args({width, height, pen});
+    benchmark->ArgNames({"w", "h", "pen"})->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_SaverTick)->Apply(screensAndPens)->UseRealTime();
+BENCHMARK(BM_BandsOnOneThread)->Apply(screensAndPens);
+BENCHMARK(BM_InOrderThroughPixelCanvas)->Apply(screensAndPens);
+
+// How many pixels one busiest in-order tick writes on 1920 x 1080 at this pen width.
+std::uint64_t pixelsPerTick(int penWidth) {
+    Screen screen(1920, 1080);
+    PixelCanvas canvas(screen.surface(), penWidth);
+    RandomSource random(frozenClock, seed);
+    drawTick(canvas, random, busiestLevel);
+    return canvas.pixelsWritten();
+}
 
 void BM_FloorForTheSamePixelCount(benchmark::State& state) {
     const std::uint64_t count = pixelsPerTick(static_cast<int>(state.range(0)));
-    Screen screen;
+    Screen screen(1920, 1080);
     std::uint32_t value = 0;
     for (auto _ : state) {
         ++value;

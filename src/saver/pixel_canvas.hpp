@@ -2,19 +2,35 @@
 
 #include "saver/canvas.hpp"
 #include "saver/pixel_surface.hpp"
+#include "saver/stroke_rows.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace zorblinth {
 
-// The saver's one drawing path on every platform: strokes rasterised straight into a 32-bit
-// surface.
-//
-// Width 1 sets the pixels a cosmetic GDI pen sets between MoveToEx and LineTo: Bresenham's line
-// with GDI's tie-breaking, the end point left out. Wider pens are solid and round-ended: the
-// pixels whose centres lie within half the width of the segment (even widths sit half a pixel
-// off the line, on the side where GDI puts their extra pixel). End points may be any 32-bit values;
-// clipping to the surface never changes which pixels inside it are set.
+// Sets count pixels from `at` on: four at a time where there are four, the last four
+// overlapping the ones before, so that short runs (most of a tick's) cost a few stores and no
+// tail loop.
+inline void fillPixels(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
+    if (count < 4) {
+        for (std::int64_t i = 0; i < count; ++i)
+            at[i] = pixel;
+        return;
+    }
+    const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+    for (std::int64_t i = 0; i + 4 < count; i += 4)
+        std::memcpy(at + i, quad, sizeof quad);
+    std::memcpy(at + count - 4, quad, sizeof quad);
+}
+
+// Sets the pixels of one stroke that lie on the surface; returns how many.
+std::int64_t drawStroke(const PixelSurface& surface, const StrokeRows& stroke, std::uint32_t pixel);
+
+// Strokes drawn one after another straight into a 32-bit surface, with the pixels StrokeRows
+// gives (a cosmetic GDI pen's at width 1, round-ended solid ones beyond, up to widestPen). End
+// points may be any 32-bit values; clipping to the surface never changes which pixels inside it
+// are set. The simple way to draw: the tick's own path draws the same pixels faster.
 class PixelCanvas final : public Canvas {
 public:
     PixelCanvas(const PixelSurface& surface, int penWidth);

@@ -1,6 +1,6 @@
 #include "saver/tick.hpp"
 
-#include "saver/pixel_canvas.hpp"
+#include "saver/tick_raster.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -93,8 +93,27 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
 
 bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
               std::uint8_t lineAmount, const InputWaiting& inputWaiting) {
-    PixelCanvas canvas(picture, penWidth);
-    return drawTick(canvas, random, lineAmount, inputWaiting);
+    // The strokes first, with the same draws in the same order as drawing them one by one;
+    // then the pixels, band by band over every core, as the last stroke over each leaves it.
+    StrokeList strokes(picture.width, picture.height, picture.format);
+    strokes.strokes.reserve(
+        static_cast<std::size_t>(linesPerTick(picture.width, picture.height, lineAmount)) + 4);
+    if (!drawTick(strokes, random, lineAmount, inputWaiting))
+        return false;
+    StopRequest stop;
+    InputCheckSchedule schedule;
+    std::int32_t requests = 0;
+    if (inputWaiting)
+        stop = [&] {
+            if (!schedule.due(requests++))
+                return false;
+            if (inputWaiting())
+                return true;
+            schedule.asked();
+            return false;
+        };
+    return drawInBands(picture, penWidth, strokes.strokes,
+                       bandSplitFor(picture.width, picture.height, penWidth), stop);
 }
 
 } // namespace zorblinth

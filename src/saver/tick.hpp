@@ -41,7 +41,11 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
               const InputWaiting& inputWaiting = {});
 
 // The same tick drawn straight onto a picture with a pen of this width: the saver's own path.
-// Leaves exactly the pixels the canvas version leaves through a PixelCanvas.
+// Leaves exactly the pixels the canvas version leaves through a PixelCanvas, with the same
+// draws, but makes the strokes first and then draws them a band of rows at a time, over every
+// core (see drawInBands): a tick's cost then follows the screen's size, not how far its strokes
+// scatter over a picture larger than the caches. Input is asked about from the calling thread
+// only, as often as the canvas version asks.
 bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
               std::uint8_t lineAmount, const InputWaiting& inputWaiting = {});
 

@@ -99,22 +99,23 @@ TEST(PixelCanvas, ClippingNeverChangesThePixelsInside) {
     // The same strokes on a small surface and, shifted, in the middle of a large one: inside
     // the small one's area both must agree pixel for pixel, at every width.
     constexpr int width = 40, height = 30, offset = 60;
-    std::mt19937 random(11);
     std::uniform_int_distribution<int> x(-25, width + 25), y(-25, height + 25);
-    for (int penWidth = 1; penWidth <= 10; ++penWidth) {
-        for (int i = 0; i < 300; ++i) {
-            const Point a{x(random), y(random)}, b{x(random), y(random)};
-            GuardedSurface small(width, height), large(width + 2 * offset, height + 2 * offset);
-            PixelCanvas(small.surface(), penWidth).line(a, b, 0);
-            PixelCanvas(large.surface(), penWidth)
-                .line({a.x + offset, a.y + offset}, {b.x + offset, b.y + offset}, 0);
-            for (int py = 0; py < height; ++py)
-                for (int px = 0; px < width; ++px)
-                    ASSERT_EQ(small.at(px, py), large.at(px + offset, py + offset))
-                        << "width " << penWidth << ", " << a.x << "," << a.y << " - " << b.x << ","
-                        << b.y << " at " << px << "," << py;
-            ASSERT_TRUE(small.guardIntact());
-        }
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        for (int penWidth = 1; penWidth <= 10; ++penWidth)
+            for (int i = 0; i < 25; ++i) {
+                const Point a{x(random), y(random)}, b{x(random), y(random)};
+                GuardedSurface small(width, height), large(width + 2 * offset, height + 2 * offset);
+                PixelCanvas(small.surface(), penWidth).line(a, b, 0);
+                PixelCanvas(large.surface(), penWidth)
+                    .line({a.x + offset, a.y + offset}, {b.x + offset, b.y + offset}, 0);
+                for (int py = 0; py < height; ++py)
+                    for (int px = 0; px < width; ++px)
+                        ASSERT_EQ(small.at(px, py), large.at(px + offset, py + offset))
+                            << "seed " << seed << ", width " << penWidth << ", " << a.x << ","
+                            << a.y << " - " << b.x << "," << b.y << " at " << px << "," << py;
+                ASSERT_TRUE(small.guardIntact());
+            }
     }
 }
 

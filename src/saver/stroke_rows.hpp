@@ -1,0 +1,163 @@
+#pragma once
+
+#include "saver/canvas.hpp"
+#include "saver/wide_int.hpp"
+
+#include <cstdint>
+
+namespace zorblinth {
+
+// The widest pen a settings byte can ask for; wider ones are drawn this wide.
+inline constexpr int widestPen = 255;
+
+// The pixels of one stroke on one row, left to right inclusive; empty when left > right.
+struct RowRun {
+    std::int64_t left;
+    std::int64_t right;
+    bool empty() const { return left > right; }
+};
+
+struct Segment {
+    Point from;
+    Point to;
+};
+
+// The strokes a box is drawn with: its four sides, each ending where the next begins so that
+// no corner pixel is missing. A box with both corners on one pixel has sides of length zero; a
+// one-pixel stroke from there leaves the dot it stands for.
+struct BoxOutline {
+    Segment sides[4];
+    int count;
+};
+BoxOutline boxOutline(Point corner, Point oppositeCorner);
+
+// floor((a + b * y) / c) for successive rows y, with c > 0: one division where it starts, then
+// only additions from row to row, so the bounds stay exact without a division per row.
+class FloorLine {
+public:
+    FloorLine() = default;
+    FloorLine(Int128 a, std::int64_t b, std::int64_t c);
+
+    void seek(std::int64_t y) {
+        quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, belowCarry_);
+        belowCarry_ -= c_;
+    }
+    std::int64_t value() const { return quotient_; }
+    void next() {
+        // The remainder is kept less c, so that whether it carries is its sign: one addition
+        // and one conditional move a row, without a branch (a carry is as good as random).
+        belowCarry_ += stepRest_;
+        const bool carry = belowCarry_ >= 0;
+        const std::int64_t wrapped = belowCarry_ - c_;
+        belowCarry_ = carry ? wrapped : belowCarry_;
+        quotient_ += stepQuotient_ + (carry ? 1 : 0);
+    }
+
+private:
+    Int128 a_;
+    std::int64_t b_ = 0, c_ = 1, stepQuotient_ = 0, stepRest_ = 0;
+    std::int64_t quotient_ = 0, belowCarry_ = 0;
+};
+
+// The pixels one stroke sets, row by row from top to bottom, each row one run (the shapes are
+// convex along rows). Both pens go through here, so every way of drawing a stroke (in order,
+// newest first, a band at a time) sets the same pixels.
+//
+// Width 1 is a cosmetic GDI pen's line between MoveToEx and LineTo: Bresenham's line with
+// GDI's tie-breaking, the end point left out. Wider pens set the pixels whose centres lie within
+// half the width of the segment (round ends); even widths sit half a pixel off the line, on the
+// side where GDI puts their extra pixel. Every edge pixel is decided in exact integer arithmetic
+// (in doubled coordinates, where that half pixel is whole), so a stroke's pixels move with it
+// when it is shifted and never depend on where it is clipped. End points may be any 32-bit
+// values.
+class StrokeRows {
+public:
+    StrokeRows(Point from, Point to, int penWidth);
+
+    // The rows the stroke may set, inclusive; none when firstRow() > lastRow().
+    std::int64_t firstRow() const { return firstRow_; }
+    std::int64_t lastRow() const { return lastRow_; }
+
+    // Calls visit(y, run) for each row y from `first` to `last`, both within [firstRow(),
+    // lastRow()], with the stroke's run on that row (empty on some of a wide stroke's first and
+    // last rows). One division or two where it starts, then additions from row to row.
+    template <class Visit>
+    void forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const;
+
+private:
+    enum class Shape { level, steep, shallow, wide };
+
+    RowRun wideRunNearEnds(std::int64_t y) const;
+
+    Shape shape_;
+    std::int64_t firstRow_ = 0, lastRow_ = -1;
+
+    // Thin strokes: the start, the direction along x, the run on a level line, and the last
+    // step along the major axis.
+    std::int64_t startX_ = 0, signX_ = 1;
+    RowRun levelRun_{0, -1};
+    std::int64_t lastStep_ = 0;
+    // steep: the x offset from the start; shallow: the first and last step on the row.
+    FloorLine low_, high_;
+
+    // Wide strokes, in doubled coordinates (a pixel's centre is at twice its coordinates): the
+    // end points, their difference, the radius (the pen's width) and floor(radius * |d|); the
+    // rows between which the run is only bounded by the two long edges.
+    std::int64_t px_ = 0, py_ = 0, qx_ = 0, qy_ = 0, dx_ = 0, dy_ = 0, radius_ = 0;
+    std::int64_t crossLimit_ = 0;
+    std::int64_t middleFirst_ = 0, middleLast_ = -1;
+};
+
+template <class Visit>
+void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const {
+    // The steppers are copied so that they live in registers: the visitor's stores of pixels
+    // and coverage words might otherwise alias them, and force every step through memory.
+    FloorLine low = low_, high = high_;
+    const std::int64_t startX = startX_;
+    switch (shape_) {
+    case Shape::level:
+        visit(first, levelRun_);
+        return;
+    case Shape::steep:
+        low.seek(first);
+        if (signX_ > 0) {
+            for (std::int64_t y = first; y <= last; ++y, low.next())
+                visit(y, RowRun{startX + low.value(), startX + low.value()});
+        } else {
+            for (std::int64_t y = first; y <= last; ++y, low.next())
+                visit(y, RowRun{startX - low.value(), startX - low.value()});
+        }
+        return;
+    case Shape::shallow: {
+        // Rows above the start (or below it, going up) begin before step 0; the last row ends
+        // before the end point.
+        low.seek(first);
+        high.seek(first);
+        const std::int64_t lastStep = lastStep_;
+        for (std::int64_t y = first; y <= last; ++y, low.next(), high.next()) {
+            const std::int64_t from = low.value() + 1 > 0 ? low.value() + 1 : 0;
+            const std::int64_t to = high.value() < lastStep ? high.value() : lastStep;
+            visit(y, signX_ > 0 ? RowRun{startX + from, startX + to}
+                                : RowRun{startX - to, startX - from});
+        }
+        return;
+    }
+    case Shape::wide: {
+        std::int64_t y = first;
+        for (; y <= last && y < middleFirst_; ++y)
+            visit(y, wideRunNearEnds(y));
+        const std::int64_t middleEnd = last < middleLast_ ? last : middleLast_;
+        if (y <= middleEnd) {
+            low.seek(y);
+            high.seek(y);
+            for (; y <= middleEnd; ++y, low.next(), high.next())
+                visit(y, RowRun{low.value(), high.value()});
+        }
+        for (; y <= last; ++y)
+            visit(y, wideRunNearEnds(y));
+        return;
+    }
+    }
+}
+
+} // namespace zorblinth

@@ -1,0 +1,230 @@
+#include "saver/pixel_canvas.hpp"
+#include "saver/stroke_rows.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+using namespace zorblinth;
+
+namespace {
+
+using Pixels = std::set<std::pair<int, int>>;
+
+// The pixels of a cosmetic GDI pen's line, one Bresenham step at a time, unclipped.
+Pixels bresenham(Point from, Point to) {
+    Pixels pixels;
+    const std::int64_t dx = to.x - from.x, dy = to.y - from.y;
+    const bool xMajor = std::abs(dx) > std::abs(dy);
+    const std::int64_t major = xMajor ? std::abs(dx) : std::abs(dy);
+    const std::int64_t minor = xMajor ? std::abs(dy) : std::abs(dx);
+    // GDI steps the minor axis on a tie only in these directions.
+    const bool stepOnTie =
+        (dx < 0 && dy < 0) || (dx < 0 && dy > 0 && !xMajor) || (dx > 0 && dy < 0 && xMajor);
+    const int sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
+    std::int64_t error = 2 * minor - major; // relative to the midpoint
+    int x = from.x, y = from.y;
+    for (std::int64_t i = 0; i < major; ++i) {
+        pixels.insert({x, y});
+        if (error > 0 || (error == 0 && stepOnTie)) {
+            (xMajor ? y : x) += xMajor ? sy : sx;
+            error -= 2 * major;
+        }
+        (xMajor ? x : y) += xMajor ? sx : sy;
+        error += 2 * minor;
+    }
+    return pixels;
+}
+
+// Whether the centre of pixel (x, y) lies within width / 2 of the segment, decided from the
+// definition in doubled coordinates (where centres and even widths' half-pixel shift are whole)
+// with exact integers. Even widths move the segment half a pixel up and left when it is level,
+// upright or a point, up when it falls to the right and down when it rises.
+bool coveredByWidePen(Point from, Point to, int width, int x, int y) {
+    const std::int64_t dx = to.x - from.x, dy = to.y - from.y;
+    std::int64_t shiftX = 0, shiftY = 0;
+    if (width % 2 == 0) {
+        if (dx == 0 || dy == 0)
+            shiftX = shiftY = -1;
+        else
+            shiftY = (dx > 0) == (dy > 0) ? -1 : 1;
+    }
+    const std::int64_t px = 2 * from.x + shiftX, py = 2 * from.y + shiftY;
+    const std::int64_t qx = 2 * to.x + shiftX, qy = 2 * to.y + shiftY;
+    const std::int64_t cx = 2 * x, cy = 2 * y, r2 = std::int64_t{width} * width;
+    const std::int64_t ddx = qx - px, ddy = qy - py;
+    const std::int64_t along = (cx - px) * ddx + (cy - py) * ddy;
+    const std::int64_t length2 = ddx * ddx + ddy * ddy;
+    if (length2 == 0 || along <= 0)
+        return (cx - px) * (cx - px) + (cy - py) * (cy - py) <= r2;
+    if (along >= length2)
+        return (cx - qx) * (cx - qx) + (cy - qy) * (cy - qy) <= r2;
+    const std::int64_t cross = ddx * (cy - py) - ddy * (cx - px);
+    return cross * cross <= r2 * length2;
+}
+
+Pixels reference(Point from, Point to, int width, int surfaceWidth, int surfaceHeight) {
+    if (width == 1) {
+        Pixels inside;
+        for (auto pixel : bresenham(from, to))
+            if (pixel.first >= 0 && pixel.second >= 0 && pixel.first < surfaceWidth &&
+                pixel.second < surfaceHeight)
+                inside.insert(pixel);
+        return inside;
+    }
+    Pixels pixels;
+    for (int y = 0; y < surfaceHeight; ++y)
+        for (int x = 0; x < surfaceWidth; ++x)
+            if (coveredByWidePen(from, to, width, x, y))
+                pixels.insert({x, y});
+    return pixels;
+}
+
+Pixels drawn(Point from, Point to, int width, int surfaceWidth, int surfaceHeight) {
+    std::vector<std::uint32_t> buffer(static_cast<std::size_t>(surfaceWidth) * surfaceHeight, 0);
+    PixelCanvas({buffer.data(), surfaceWidth, surfaceHeight, surfaceWidth}, width)
+        .line(from, to, 0xFFFFFF);
+    Pixels pixels;
+    for (int y = 0; y < surfaceHeight; ++y)
+        for (int x = 0; x < surfaceWidth; ++x)
+            if (buffer[static_cast<std::size_t>(y) * surfaceWidth + x] != 0)
+                pixels.insert({x, y});
+    return pixels;
+}
+
+using Runs = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// The runs of rows `first` to `last`, an empty one as (1, 0).
+Runs runsOf(StrokeRows stroke, std::int64_t first, std::int64_t last, std::int64_t shiftX = 0) {
+    Runs runs;
+    stroke.forEachRun(first, last, [&](std::int64_t, RowRun run) {
+        runs.push_back(run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
+                                   : std::pair{run.left + shiftX, run.right + shiftX});
+    });
+    return runs;
+}
+
+void expectDefinition(Point from, Point to, int width, int surfaceWidth = 48,
+                      int surfaceHeight = 40) {
+    ASSERT_EQ(drawn(from, to, width, surfaceWidth, surfaceHeight),
+              reference(from, to, width, surfaceWidth, surfaceHeight))
+        << "width " << width << ", " << from.x << "," << from.y << " - " << to.x << "," << to.y;
+}
+
+} // namespace
+
+TEST(StrokeRows, RandomStrokesSetExactlyTheDefinedPixelsAtEveryWidth) {
+    // End points often off the surface, and lines of every direction and length, zero
+    // included.
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> x(-15, 62), y(-15, 54), shortStep(-3, 3);
+        for (int width = 1; width <= 10; ++width)
+            for (int i = 0; i < 150; ++i) {
+                const Point from{x(random), y(random)};
+                const Point to = i % 3 == 0
+                                     ? Point{from.x + shortStep(random), from.y + shortStep(random)}
+                                     : Point{x(random), y(random)};
+                expectDefinition(from, to, width);
+            }
+    }
+}
+
+TEST(StrokeRows, CentresExactlyOnThePensEdgeAreSetInEveryDirection) {
+    // Pythagorean directions put many centres exactly at half the width from the segment (and
+    // from its ends), where a rounding error would gain or lose a pixel.
+    const std::pair<int, int> directions[] = {{3, 4},   {5, 12}, {8, 15}, {7, 24},
+                                              {20, 21}, {1, 0},  {1, 1},  {2, 1}};
+    for (int width = 1; width <= 10; ++width)
+        for (auto [a, b] : directions)
+            for (int swap = 0; swap < 2; ++swap)
+                for (int sx : {-1, 1})
+                    for (int sy : {-1, 1})
+                        for (int scale : {1, 2}) {
+                            const int dx = sx * scale * (swap ? b : a);
+                            const int dy = sy * scale * (swap ? a : b);
+                            const Point from{30 - dx / 2, 28 - dy / 2};
+                            expectDefinition(from, {from.x + dx, from.y + dy}, width, 60, 56);
+                        }
+}
+
+TEST(StrokeRows, StrokesMoveWithTheirEndPointsPixelForPixel) {
+    // A shifted stroke sets the shifted pixels, whatever the shift's parity: the edges are
+    // decided exactly, not by rounding where the stroke happens to lie.
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> coordinate(-10, 40), shift(-1000, 1000);
+        for (int width = 1; width <= 10; ++width) {
+            const Point a{coordinate(random), coordinate(random)};
+            const Point b{coordinate(random), coordinate(random)};
+            const int sx = shift(random), sy = shift(random);
+            const StrokeRows here(a, b, width),
+                there({a.x + sx, a.y + sy}, {b.x + sx, b.y + sy}, width);
+            ASSERT_EQ(here.firstRow() + sy, there.firstRow());
+            ASSERT_EQ(here.lastRow() + sy, there.lastRow());
+            if (here.firstRow() <= here.lastRow()) {
+                ASSERT_EQ(runsOf(here, here.firstRow(), here.lastRow(), sx),
+                          runsOf(there, there.firstRow(), there.lastRow()))
+                    << "seed " << seed << ", width " << width;
+            }
+        }
+    }
+}
+
+TEST(StrokeRows, StartingAtAnyRowGivesTheRunsOfWalkingThere) {
+    // Band by band drawing starts strokes in their middle.
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> coordinate(-30, 300);
+    for (int width : {1, 2, 5, 10})
+        for (int i = 0; i < 100; ++i) {
+            const StrokeRows stroke({coordinate(random), coordinate(random)},
+                                    {coordinate(random), coordinate(random)}, width);
+            if (stroke.firstRow() > stroke.lastRow())
+                continue;
+            const Runs walked = runsOf(stroke, stroke.firstRow(), stroke.lastRow());
+            for (auto y = stroke.firstRow(); y <= stroke.lastRow(); ++y) {
+                const auto row = static_cast<std::size_t>(y - stroke.firstRow());
+                ASSERT_EQ(runsOf(stroke, y, stroke.lastRow()),
+                          Runs(walked.begin() + static_cast<std::ptrdiff_t>(row), walked.end()));
+            }
+        }
+}
+
+TEST(StrokeRows, FarEndPointsGiveTheSamePixelsAsNearOnesOnTheSameLine) {
+    // Continued a hundred million steps beyond the surface, the same line must set the same
+    // pixels on it: the wide arithmetic that keeps such strokes from overflowing must not change
+    // the answer.
+    const Point from{5, 7};
+    for (int width : {1, 3, 8}) {
+        const Pixels near = drawn(from, {from.x + 40 * 3, from.y + 40 * 2}, width, 64, 48);
+        const Pixels far =
+            drawn(from, {from.x + 100000000 * 3, from.y + 100000000 * 2}, width, 64, 48);
+        EXPECT_EQ(near, far) << width;
+        EXPECT_GT(near.size(), 40u);
+    }
+}
+
+TEST(Int128, ProductsSumsAndFloorDivisionBeyondSixtyFourBits) {
+    constexpr std::int64_t big = std::int64_t{1} << 40;
+    const Int128 product = Int128::product(big * 3, -big); // -3 * 2^80
+    EXPECT_TRUE(product < Int128(0));
+    EXPECT_FALSE(product.fitsIn64Bits());
+    std::int64_t rest = 0;
+    EXPECT_EQ(floorDivide(product, big / 8, rest), -24 * big); // 3 * 2^80 / 2^37
+    EXPECT_EQ(rest, 0);
+    EXPECT_EQ(floorDivide(product + 1, big, rest), -3 * big);
+    EXPECT_EQ(rest, 1);
+    EXPECT_EQ(floorDivide(product - 1, big, rest), -3 * big - 1);
+    EXPECT_EQ(rest, big - 1);
+    EXPECT_EQ(floorDivide(Int128(-7), 2, rest), -4);
+    EXPECT_EQ(rest, 1);
+    EXPECT_EQ(squareRootFloor(Int128::product(big * 5, big * 5)), big * 5);
+    EXPECT_EQ(squareRootFloor(Int128::product(big * 5, big * 5) - 1), big * 5 - 1);
+    EXPECT_EQ(squareRootFloor(Int128(0)), 0);
+}

@@ -1,0 +1,176 @@
+#include "saver/pixel_canvas.hpp"
+#include "saver/tick.hpp"
+#include "saver/tick_raster.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace zorblinth;
+
+namespace {
+
+std::uint64_t frozenClock() {
+    return 1234;
+}
+
+// A picture inside a buffer with row padding, filled with a pattern so that a pixel left alone
+// is told from one drawn over.
+struct Picture {
+    Picture(int width, int height, int padding)
+        : stride(width + padding),
+          pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)) {
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
+        surface = {pixels.data(), width, height, stride};
+    }
+    int stride;
+    std::vector<std::uint32_t> pixels;
+    PixelSurface surface;
+};
+
+// Random lines and boxes, some degenerate, with end points up to 20 pixels (or much further)
+// outside the picture.
+std::vector<TickStroke> randomStrokes(std::mt19937& random, int width, int height, int count) {
+    StrokeList list(width, height, xrgbPixels);
+    std::uniform_int_distribution<int> x(-20, width + 20), y(-20, height + 20), kind(0, 10);
+    std::uniform_int_distribution<std::uint32_t> colour(0, 0xFFFFFF);
+    for (int i = 0; i < count; ++i) {
+        const Point from{x(random), y(random)};
+        Point to{x(random), y(random)};
+        switch (kind(random)) {
+        case 0:
+            list.box(from, to, black);
+            break;
+        case 1:
+            list.box(from, {from.x, to.y}, black); // a line
+            break;
+        case 2:
+            list.box(from, from, black); // a dot
+            break;
+        case 3:
+            list.line(from, {to.x * 40, to.y * -40}, colour(random)); // far off
+            break;
+        case 4: // as far off as can be
+            list.line(from,
+                      {to.x % 2 ? std::numeric_limits<std::int32_t>::max()
+                                : std::numeric_limits<std::int32_t>::min(),
+                       to.y},
+                      colour(random));
+            break;
+        default:
+            list.line(from, to, colour(random));
+        }
+    }
+    return list.strokes;
+}
+
+void drawInOrder(const PixelSurface& picture, int penWidth,
+                 const std::vector<TickStroke>& strokes) {
+    PixelCanvas canvas(picture, penWidth);
+    for (const TickStroke& stroke : strokes)
+        canvas.line(stroke.from, stroke.to, colourFromPixel(stroke.pixel, picture.format));
+}
+
+} // namespace
+
+TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
+    // Odd sizes, a single row or column, padded rows; bands of one row up to more than the
+    // picture; one thread or several; a thin pen in order or newest first.
+    struct Case {
+        int width, height, padding;
+        BandSplit split;
+    };
+    const Case cases[] = {{37, 29, 0, {4, 1}},          {37, 29, 5, {7, 3, false}},
+                          {1, 40, 3, {3, 2}},           {50, 1, 0, {64, 2, false}},
+                          {130, 70, 9, {1, 2}},         {129, 64, 1, {64, 1, false}},
+                          {200, 90, 0, {16, 4, false}}, {64, 33, 0, {200, 2}}};
+    for (unsigned seed = 1; seed <= 3; ++seed)
+        for (const Case& c : cases)
+            for (int penWidth = 1; penWidth <= 10; ++penWidth) {
+                std::mt19937 random(seed * 100 + static_cast<unsigned>(penWidth));
+                const auto strokes = randomStrokes(random, c.width, c.height, 60);
+                Picture expected(c.width, c.height, c.padding),
+                    actual(c.width, c.height, c.padding);
+                drawInOrder(expected.surface, penWidth, strokes);
+                ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, c.split));
+                ASSERT_EQ(actual.pixels, expected.pixels)
+                    << c.width << "x" << c.height << " padding " << c.padding << ", bands of "
+                    << c.split.rowsPerBand << " on " << c.split.threads << " threads, width "
+                    << penWidth << ", seed " << seed;
+            }
+}
+
+TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
+    // A picture fully covered by newer strokes except for one pixel, under older strokes that
+    // cross it: the pixel must still take the newest of them. At width 3 each row stroke covers
+    // the row above and below it as well; the round ends of the two pieces on row 10 stop one
+    // pixel short of x = 64.
+    for (int penWidth : {1, 3}) {
+        const int reach = penWidth / 2;
+        std::vector<TickStroke> strokes;
+        strokes.push_back({{5, 3}, {125, 17}, 0x111111});  // oldest, crosses the hole
+        strokes.push_back({{64, -5}, {64, 25}, 0x222222}); // through the hole's column
+        for (int y = 0; y < 20; ++y)
+            if (y < 10 - reach || y > 10 + reach)
+                strokes.push_back({{-5, y}, {140, y}, 0x333333});
+        strokes.push_back({{-5, 10}, {64 - 2 * reach, 10}, 0x444444});
+        strokes.push_back({{65 + 2 * reach, 10}, {140, 10}, 0x444444});
+        for (BandSplit split : {BandSplit{20, 1, false}, BandSplit{4, 2, false}}) {
+            Picture expected(130, 20, 0), actual(130, 20, 0);
+            drawInOrder(expected.surface, penWidth, strokes);
+            drawInBands(actual.surface, penWidth, strokes, split);
+            EXPECT_EQ(actual.surface.at(64, 10), 0x222222u) << penWidth;
+            EXPECT_EQ(actual.pixels, expected.pixels) << penWidth;
+        }
+    }
+}
+
+TEST(TickRaster, TheFastTickDrawsTheTickOfDrawingInOrder) {
+    // Same seed, same clock: the same draws, so the same picture, at the busiest level.
+    for (int penWidth : {1, 2, 5, 10}) {
+        Picture expected(203, 151, 3), actual(203, 151, 3);
+        RandomSource inOrder(frozenClock, 77), fast(frozenClock, 77);
+        PixelCanvas canvas(expected.surface, penWidth);
+        ASSERT_TRUE(drawTick(canvas, inOrder, 20));
+        ASSERT_TRUE(drawTick(actual.surface, penWidth, fast, 20));
+        EXPECT_EQ(actual.pixels, expected.pixels) << penWidth;
+        EXPECT_EQ(inOrder.draw(), fast.draw()) << "both took the same number of draws";
+    }
+}
+
+TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
+    Picture picture(300, 200, 0);
+    std::mt19937 random(3);
+    const auto strokes = randomStrokes(random, 300, 200, 3000);
+    const auto caller = std::this_thread::get_id();
+    std::atomic<int> asked{0}, askedElsewhere{0};
+    const bool finished = drawInBands(picture.surface, 10, strokes, {8, 3}, [&] {
+        if (std::this_thread::get_id() != caller)
+            ++askedElsewhere;
+        return ++asked == 3;
+    });
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(askedElsewhere, 0);
+
+    asked = 0;
+    EXPECT_TRUE(drawInBands(picture.surface, 1, strokes, {8, 3}, [&] { return ++asked, false; }));
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(askedElsewhere, 0);
+}
+
+TEST(TickRaster, InputWaitingStopsTheFastTick) {
+    // 20,737 wide lines take some milliseconds to make and draw on any machine: input is asked
+    // about, and its yes ends the tick.
+    Picture picture(1920, 1080, 0);
+    RandomSource random(frozenClock, 9);
+    int asked = 0;
+    EXPECT_FALSE(drawTick(picture.surface, 10, random, 20, [&] { return ++asked, true; }));
+    EXPECT_EQ(asked, 1);
+}
