@@ -61,7 +61,17 @@ BoxOutline boxOutline(Point corner, Point oppositeCorner) {
 }
 
 FloorLine::FloorLine(Int128 a, std::int64_t b, std::int64_t c) : a_(a), b_(b), c_(c) {
-    stepQuotient_ = floorDivide(b, c);
+    smallTerms_ = a.fitsIn64Bits() && a.low64() < smallStart && a.low64() > -smallStart &&
+                  b < smallStep && b > -smallStep;
+    a64_ = smallTerms_ ? a.low64() : 0;
+    // A steep line's step is less than one: no division for it (a division costs as much as
+    // tens of rows' steps, and strokes are set up again in every band they cross).
+    if (b >= 0 && b < c)
+        stepQuotient_ = 0;
+    else if (b < 0 && b >= -c)
+        stepQuotient_ = -1;
+    else
+        stepQuotient_ = floorDivide(b, c);
     stepRest_ = b - stepQuotient_ * c;
 }
 
@@ -114,8 +124,9 @@ StrokeRows::StrokeRows(Point from, Point to, int penWidth) {
         firstRow_ = std::min<std::int64_t>(from.y, from.y + signY * lastK);
         lastRow_ = std::max<std::int64_t>(from.y, from.y + signY * lastK);
         const Int128 firstAtZero = Int128::product(-2 * major * signY, from.y) + (-major - bias);
+        // A row's last step is the next row's first less one: one stepper serves both ends.
         low_ = FloorLine(firstAtZero, 2 * major * signY, 2 * minor);
-        high_ = FloorLine(firstAtZero + 2 * major, 2 * major * signY, 2 * minor);
+        signY_ = signY;
         return;
     }
 

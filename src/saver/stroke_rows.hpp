@@ -39,7 +39,19 @@ public:
     FloorLine(Int128 a, std::int64_t b, std::int64_t c);
 
     void seek(std::int64_t y) {
-        quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, belowCarry_);
+        // On a screen's coordinates everything fits in 64 bits with room to spare (|a| < 2^62,
+        // |b * y| < 2^61): then one division of the processor's own; 128 bits only for far ends.
+        if (smallTerms_ && y < smallRow && y > -smallRow) {
+            const std::int64_t dividend = a64_ + b_ * y;
+            quotient_ = dividend / c_;
+            belowCarry_ = dividend % c_;
+            if (belowCarry_ < 0) {
+                belowCarry_ += c_;
+                --quotient_;
+            }
+        } else {
+            quotient_ = floorDivide(a_ + Int128::product(b_, y), c_, belowCarry_);
+        }
         belowCarry_ -= c_;
     }
     std::int64_t value() const { return quotient_; }
@@ -53,8 +65,15 @@ public:
         quotient_ += stepQuotient_ + (carry ? 1 : 0);
     }
 
+    // Bounds of the 64-bit way of seek(): rows and steps below 2^31 and 2^30, starts below 2^62.
+    static constexpr std::int64_t smallRow = std::int64_t{1} << 31;
+    static constexpr std::int64_t smallStep = std::int64_t{1} << 30;
+    static constexpr std::int64_t smallStart = std::int64_t{1} << 62;
+
 private:
     Int128 a_;
+    std::int64_t a64_ = 0;
+    bool smallTerms_ = true;
     std::int64_t b_ = 0, c_ = 1, stepQuotient_ = 0, stepRest_ = 0;
     std::int64_t quotient_ = 0, belowCarry_ = 0;
 };
@@ -81,8 +100,9 @@ public:
     // Calls visit(y, run) for each row y from `first` to `last`, both within [firstRow(),
     // lastRow()], with the stroke's run on that row (empty on some of a wide stroke's first and
     // last rows). One division or two where it starts, then additions from row to row.
+    // The visitor is taken by value, so that what it holds can live in registers.
     template <class Visit>
-    void forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const;
+    void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const;
 
 private:
     enum class Shape { level, steep, shallow, wide };
@@ -94,11 +114,17 @@ private:
 
     // Thin strokes: the start, the direction along x, the run on a level line, and the last
     // step along the major axis.
-    std::int64_t startX_ = 0, signX_ = 1;
+    std::int64_t startX_ = 0, signX_ = 1, signY_ = 1;
     RowRun levelRun_{0, -1};
     std::int64_t lastStep_ = 0;
-    // steep: the x offset from the start; shallow: the first and last step on the row.
+    // steep: the x offset from the start; shallow: the first step on the row, less one;
+    // wide: the two long edges.
     FloorLine low_, high_;
+
+    template <class Visit>
+    static void shallowRuns(std::int64_t first, std::int64_t last, FloorLine stepper,
+                            std::int64_t lastStep, std::int64_t startX, std::int64_t signX,
+                            Visit& visit);
 
     // Wide strokes, in doubled coordinates (a pixel's centre is at twice its coordinates): the
     // end points, their difference, the radius (the pen's width) and floor(radius * |d|); the
@@ -109,7 +135,7 @@ private:
 };
 
 template <class Visit>
-void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit) const {
+void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit visit) const {
     // The steppers are copied so that they live in registers: the visitor's stores of pixels
     // and coverage words might otherwise alias them, and force every step through memory.
     FloorLine low = low_, high = high_;
@@ -128,20 +154,15 @@ void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit
                 visit(y, RowRun{startX - low.value(), startX - low.value()});
         }
         return;
-    case Shape::shallow: {
-        // Rows above the start (or below it, going up) begin before step 0; the last row ends
-        // before the end point.
-        low.seek(first);
-        high.seek(first);
-        const std::int64_t lastStep = lastStep_;
-        for (std::int64_t y = first; y <= last; ++y, low.next(), high.next()) {
-            const std::int64_t from = low.value() + 1 > 0 ? low.value() + 1 : 0;
-            const std::int64_t to = high.value() < lastStep ? high.value() : lastStep;
-            visit(y, signX_ > 0 ? RowRun{startX + from, startX + to}
-                                : RowRun{startX - to, startX - from});
-        }
+    case Shape::shallow:
+        // Row y's steps end where row y + signY's begin: the stepper starts a row before the
+        // first (going up) so that it always holds the rows on both sides of each row.
+        low.seek(signY_ > 0 ? first : first - 1);
+        if (signX_ > 0)
+            shallowRuns(first, last, low, lastStep_, startX, 1, visit);
+        else
+            shallowRuns(first, last, low, lastStep_, startX, -1, visit);
         return;
-    }
     case Shape::wide: {
         std::int64_t y = first;
         for (; y <= last && y < middleFirst_; ++y)
@@ -157,6 +178,28 @@ void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit&& visit
             visit(y, wideRunNearEnds(y));
         return;
     }
+    }
+}
+
+template <class Visit>
+void StrokeRows::shallowRuns(std::int64_t first, std::int64_t last, FloorLine stepper,
+                             std::int64_t lastStep, std::int64_t startX, std::int64_t signX,
+                             Visit& visit) {
+    std::int64_t previous = stepper.value();
+    for (std::int64_t y = first; y <= last; ++y) {
+        stepper.next();
+        const std::int64_t current = stepper.value();
+        // The stepper is monotonic, rising going down and falling going up: the smaller of
+        // the two is the row's first step less one, the larger its last step.
+        const std::int64_t before = previous < current ? previous : current;
+        const std::int64_t end = previous < current ? current : previous;
+        previous = current;
+        // Rows above the start (or below it, going up) begin before step 0; the last row ends
+        // before the end point.
+        const std::int64_t from = before + 1 > 0 ? before + 1 : 0;
+        const std::int64_t to = end < lastStep ? end : lastStep;
+        visit(y,
+              signX > 0 ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from});
     }
 }
 

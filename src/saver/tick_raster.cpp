@@ -184,6 +184,20 @@ private:
     std::vector<int> fullTiles_; // a column's covered tiles
 };
 
+// Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
+// lengths varying from row to row in no pattern the processor can predict: up to eight are set
+// without a branch on the length, by eight stores each to a pixel of the run (those beyond its
+// end go to its last pixel again).
+inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
+    if (count > 8) {
+        fillPixels(at, count, pixel);
+        return;
+    }
+    const std::int64_t last = count - 1;
+    for (std::int64_t k = 0; k < 8; ++k)
+        at[k < last ? k : last] = pixel;
+}
+
 // Where a stroke lies: the rows it may reach (from its end points and the pen) and its slope,
 // kept apart from the strokes so that passing over strokes a band does not reach reads little
 // memory.
@@ -247,13 +261,24 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
     const std::int64_t lastColumn = picture.width - 1;
+    // Kept in a local: stores of pixels may alias the surface's fields, which would otherwise be
+    // read again after every store.
+    const std::ptrdiff_t stride = picture.stride;
+    // The strokes reaching the band, in drawing order: listed without a branch a stroke (whether
+    // a random stroke reaches a band is a coin toss the processor cannot predict), then walked.
+    std::vector<std::uint32_t> inBand(strokes.size());
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
         if (!inOrder)
             coverage.start(bottom - top + 1);
+        std::size_t reaching = 0;
         for (std::size_t i = 0; i < strokes.size(); ++i) {
-            const std::size_t index = inOrder ? i : strokes.size() - 1 - i;
+            inBand[reaching] = static_cast<std::uint32_t>(i);
+            reaching += reaches[i].bottom >= top && reaches[i].top <= bottom ? 1 : 0;
+        }
+        for (std::size_t i = 0; i < reaching; ++i) {
+            const std::size_t index = inBand[inOrder ? i : reaching - 1 - i];
             if (shouldStop && ++sinceAsked == 32) {
                 sinceAsked = 0;
                 if ((*shouldStop)())
@@ -261,8 +286,6 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             }
             if (queue.stop)
                 return;
-            if (reaches[index].bottom < top || reaches[index].top > bottom)
-                continue;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
             std::optional<StrokeRows> rows;
@@ -279,41 +302,50 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 std::uint32_t* pictureRow = picture.row(static_cast<int>(first));
                 const std::uint32_t pixel = stroke.pixel;
                 if (inOrder) {
-                    rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
-                        if (run.left == run.right) {
-                            // One pixel: most rows of a thin stroke.
-                            if (static_cast<std::uint64_t>(run.left) <=
-                                static_cast<std::uint64_t>(lastColumn))
-                                pictureRow[run.left] = pixel;
-                        } else {
-                            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                            const std::int64_t right = std::min(run.right, lastColumn);
-                            if (left <= right)
-                                fillPixels(pictureRow + left, right - left + 1, pixel);
-                        }
-                        pictureRow += picture.stride;
-                    });
+                    // What the visitor needs is copied into it: behind a reference, the pen's
+                    // pixel value would be read again after every store (the stores could alias
+                    // it).
+                    rows->forEachRun(
+                        first, last,
+                        [pictureRow, stride, lastColumn, pixel](std::int64_t, RowRun run) mutable {
+                            if (run.left == run.right) {
+                                // One pixel: most rows of a thin stroke.
+                                if (static_cast<std::uint64_t>(run.left) <=
+                                    static_cast<std::uint64_t>(lastColumn))
+                                    pictureRow[run.left] = pixel;
+                            } else {
+                                const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                                const std::int64_t right = std::min(run.right, lastColumn);
+                                if (left <= right)
+                                    fillRun(pictureRow + left, right - left + 1, pixel);
+                            }
+                            pictureRow += stride;
+                        });
                     return;
                 }
                 std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
                 int bandRow = static_cast<int>(first) - top;
-                rows->forEachRun(first, last, [&](std::int64_t, RowRun run) {
-                    if (run.left == run.right) {
-                        if (static_cast<std::uint64_t>(run.left) <=
-                            static_cast<std::uint64_t>(lastColumn))
-                            coverage.fillOne(maskRow, pictureRow, bandRow,
-                                             static_cast<unsigned>(run.left), pixel);
-                    } else {
-                        const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                        const std::int64_t right = std::min(run.right, lastColumn);
-                        if (left <= right)
-                            coverage.fill(maskRow, pictureRow, bandRow, static_cast<unsigned>(left),
-                                          static_cast<unsigned>(right), pixel);
-                    }
-                    pictureRow += picture.stride;
-                    maskRow += wordsPerRow;
-                    ++bandRow;
-                });
+                rows->forEachRun(
+                    first, last,
+                    [&coverage, pictureRow, maskRow, bandRow, stride, wordsPerRow, lastColumn,
+                     pixel](std::int64_t, RowRun run) mutable {
+                        if (run.left == run.right) {
+                            if (static_cast<std::uint64_t>(run.left) <=
+                                static_cast<std::uint64_t>(lastColumn))
+                                coverage.fillOne(maskRow, pictureRow, bandRow,
+                                                 static_cast<unsigned>(run.left), pixel);
+                        } else {
+                            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                            const std::int64_t right = std::min(run.right, lastColumn);
+                            if (left <= right)
+                                coverage.fill(maskRow, pictureRow, bandRow,
+                                              static_cast<unsigned>(left),
+                                              static_cast<unsigned>(right), pixel);
+                        }
+                        pictureRow += stride;
+                        maskRow += wordsPerRow;
+                        ++bandRow;
+                    });
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
