@@ -228,3 +228,28 @@ TEST(Int128, ProductsSumsAndFloorDivisionBeyondSixtyFourBits) {
     EXPECT_EQ(squareRootFloor(Int128::product(big * 5, big * 5) - 1), big * 5 - 1);
     EXPECT_EQ(squareRootFloor(Int128(0)), 0);
 }
+
+TEST(FloorLine, SeekingAgreesWithExactDivisionOnBothSidesOfTheSixtyFourBitWay) {
+    // seek() divides in 64 bits when its terms are small and in 128 otherwise: both must give
+    // floor((a + b * y) / c), and stepping on from there must agree with seeking the next row.
+    const std::int64_t row = FloorLine::smallRow, step = FloorLine::smallStep;
+    const std::int64_t start = FloorLine::smallStart;
+    const std::int64_t starts[] = {0, -7, start - 1, -start + 1, start, -start, start + start / 2};
+    const std::int64_t steps[] = {1, -3, step - 1, -step + 1, step, -step, step * 2};
+    const std::int64_t rows[] = {0, 5, -5, row - 1, -row + 1, row, -row, row * 2};
+    const std::int64_t divisors[] = {3, 7, 2 * step - 2, std::int64_t{1} << 40};
+    for (const std::int64_t a : starts)
+        for (const std::int64_t b : steps)
+            for (const std::int64_t y : rows)
+                for (const std::int64_t c : divisors) {
+                    FloorLine line(Int128(a), b, c);
+                    std::int64_t rest = 0;
+                    line.seek(y);
+                    ASSERT_EQ(line.value(), floorDivide(Int128(a) + Int128::product(b, y), c, rest))
+                        << a << " + " << b << " * " << y << " / " << c;
+                    line.next();
+                    ASSERT_EQ(line.value(),
+                              floorDivide(Int128(a) + Int128::product(b, y + 1), c, rest))
+                        << a << " + " << b << " * " << (y + 1) << " / " << c;
+                }
+}
