@@ -234,7 +234,15 @@ TEST(FloorLine, SeekingAgreesWithExactDivisionOnBothSidesOfTheSixtyFourBitWay) {
     // floor((a + b * y) / c), and stepping on from there must agree with seeking the next row.
     const std::int64_t row = FloorLine::smallRow, step = FloorLine::smallStep;
     const std::int64_t start = FloorLine::smallStart;
-    const std::int64_t starts[] = {0, -7, start - 1, -start + 1, start, -start, start + start / 2};
+    const std::int64_t starts[] = {0,
+                                   -7,
+                                   start - 1,
+                                   -start + 1,
+                                   start,
+                                   -start,
+                                   start + start / 2,
+                                   std::numeric_limits<std::int64_t>::max() - 8,
+                                   std::numeric_limits<std::int64_t>::min() + 8};
     const std::int64_t steps[] = {1, -3, step - 1, -step + 1, step, -step, step * 2};
     const std::int64_t rows[] = {0, 5, -5, row - 1, -row + 1, row, -row, row * 2};
     const std::int64_t divisors[] = {3, 7, 2 * step - 2, std::int64_t{1} << 40};
