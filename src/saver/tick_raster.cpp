@@ -186,16 +186,20 @@ private:
 
 // Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
 // lengths varying from row to row in no pattern the processor can predict: up to eight are set
-// without a branch on the length, by eight stores each to a pixel of the run (those beyond its
-// end go to its last pixel again).
+// with no branch on the exact length, by overlapping stores that each stay within the run (three
+// pixels: the first, the middle and the last; four to eight: the first four and the last four).
 inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
     if (count > 8) {
         fillPixels(at, count, pixel);
-        return;
+    } else if (count >= 4) {
+        const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+        std::memcpy(at, quad, sizeof quad);
+        std::memcpy(at + count - 4, quad, sizeof quad);
+    } else {
+        at[0] = pixel;
+        at[count / 2] = pixel;
+        at[count - 1] = pixel;
     }
-    const std::int64_t last = count - 1;
-    for (std::int64_t k = 0; k < 8; ++k)
-        at[k < last ? k : last] = pixel;
 }
 
 // Where a stroke lies: the rows it may reach (from its end points and the pen) and its slope,
