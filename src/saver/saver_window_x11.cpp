@@ -184,10 +184,13 @@ void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
 // saver ends; a picture goes to the server whenever it has taken the one before.
 void runEventLoop(SaverWindow& saver, SaverSession& session) {
     TickSchedule schedule(Clock::now());
-    // A long tick stops for the user's return (standalone) or a termination signal, and keeps
-    // the picture going out meanwhile.
-    const InputWaiting tickMustStop = [&saver, &session] {
-        saver.upload->keepSending(*saver.frame, saver.gc->get());
+    Clock::time_point tickStarted;
+    // A long tick stops for the user's return (standalone) or a termination signal. One that
+    // outlasts its period (a huge screen) keeps the picture going out meanwhile; a shorter one
+    // is shown whole once it is drawn, never half-way.
+    const InputWaiting tickMustStop = [&saver, &session, &tickStarted] {
+        if (Clock::now() - tickStarted >= tickPeriod)
+            saver.upload->keepSending(*saver.frame, saver.gc->get());
         return terminationRequested() || (!saver.hosted && endingInputWaits(saver, session));
     };
     for (;;) {
@@ -201,8 +204,9 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
         if (session.ended())
             return;
         if (schedule.due(Clock::now())) {
-            // Bands sent while the tick draws show some of it; the rest goes out afterwards.
+            // Bands sent while a long tick draws show some of it; the rest goes out afterwards.
             saver.upload->changedAll();
+            tickStarted = Clock::now();
             session.tick(saver.frame->surface(), tickMustStop);
             schedule.ticked(Clock::now());
             saver.upload->changedAll();
