@@ -148,8 +148,14 @@ class XTestCase(SessionTestCase):
     WINDOW_MANAGER = False
     TCP = False
     WHITE_ROOT = False
+    PATTERN = False  # the exact test pattern full-screen before the first test: cls.pattern
 
     @classmethod
     def make_session(cls):
         return XSession(*cls.SCREEN, window_manager=cls.WINDOW_MANAGER, tcp=cls.TCP,
                         white_root=cls.WHITE_ROOT)
+
+    @classmethod
+    def prepare_session(cls):
+        if cls.PATTERN:
+            cls.pattern = cls.session.show_pattern()

@@ -108,15 +108,7 @@ class HostileFilesStandalone(HostileFilesTest):
     """--saver under openbox, over the test pattern."""
 
     WINDOW_MANAGER = True
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        try:
-            cls.pattern = cls.session.show_pattern()
-        except BaseException:
-            cls.session.stop()
-            raise
+    PATTERN = True
 
     def test_the_saver_starts_draws_and_ends_on_a_move(self):
         self.for_each_kind(self.check_saver)

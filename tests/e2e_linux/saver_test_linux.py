@@ -23,14 +23,11 @@ START = (400, 300)  # where the pointer rests when the saver starts
 class SaverOverPattern(XTestCase):
     """Starts every saver over the exact test pattern, with the pointer at START."""
 
+    PATTERN = True
+
     @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        try:
-            cls.pattern = cls.session.show_pattern()
-        except BaseException:
-            cls.session.stop()
-            raise
+    def prepare_session(cls):
+        super().prepare_session()
         cls.pixels = cls.session.width * cls.session.height
 
     def setUp(self):

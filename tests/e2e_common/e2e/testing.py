@@ -23,10 +23,15 @@ class SessionTestCase(unittest.TestCase):
         raise NotImplementedError
 
     @classmethod
+    def prepare_session(cls):
+        """What the class needs on its started session before its first test."""
+
+    @classmethod
     def setUpClass(cls):
         cls.session = cls.make_session()
         try:
             cls.session.start()
+            cls.prepare_session()
         except BaseException:
             cls.session.stop()
             raise
