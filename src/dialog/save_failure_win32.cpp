@@ -2,7 +2,9 @@
 
 #include "dialog/save_failure.hpp"
 
-namespace zorblinth::dialog {
+namespace zorblinth::win32 {
+
+using dialog::saveFailureMessage;
 
 // The window system's own wording for an error code, in the user's language; empty when it
 // has none.
@@ -88,4 +90,4 @@ std::wstring saveFailureText(const SettingsFileError& failure, DWORD osError) {
     }));
 }
 
-} // namespace zorblinth::dialog
+} // namespace zorblinth::win32

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace zorblinth::dialog {
+namespace zorblinth::win32 {
 
 // The window system's own wording for an error code, in the user's language; empty when it
 // has none.
@@ -28,4 +28,4 @@ std::wstring saveFailureText(const std::filesystem::path& file, std::wstring_vie
 // The message box text for a failed save, worded by saveFailureReason.
 std::wstring saveFailureText(const SettingsFileError& failure, DWORD osError);
 
-} // namespace zorblinth::dialog
+} // namespace zorblinth::win32

@@ -195,7 +195,7 @@ DialogOutcome save(HWND window, const DialogState& state) {
         writeSettings(state.settingsFile, dialog::settingsToSave(positions));
         return DialogOutcome::closed;
     } catch (const SettingsFileError& failure) {
-        const std::wstring text = dialog::saveFailureText(failure, static_cast<DWORD>(_doserrno));
+        const std::wstring text = saveFailureText(failure, static_cast<DWORD>(_doserrno));
         MessageBoxW(window, text.c_str(), wide(dialog::saveFailureCaption).c_str(),
                     MB_OK | MB_ICONERROR);
         return DialogOutcome::settingsNotSaved;

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-namespace zorblinth {
+namespace zorblinth::posix {
 
 const std::string_view usageText =
     R"(Usage: zorblinth [MODE] [OPTION...]
@@ -156,4 +156,4 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
     return result;
 }
 
-} // namespace zorblinth
+} // namespace zorblinth::posix

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace zorblinth {
+namespace zorblinth::posix {
 
 // What the Linux program was asked to do.
 enum class LinuxMode {
@@ -56,4 +56,4 @@ std::optional<std::uint64_t> parseWindowId(std::string_view text);
 // What --help prints.
 extern const std::string_view usageText;
 
-} // namespace zorblinth
+} // namespace zorblinth::posix

@@ -17,6 +17,7 @@
 namespace {
 
 using namespace zorblinth;
+using namespace zorblinth::posix;
 
 // For the window systems' fatal errors, where nothing can be unwound: the process ends here with
 // the outcome's status.

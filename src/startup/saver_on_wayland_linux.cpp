@@ -6,7 +6,7 @@
 #include <iostream>
 #include <utility>
 
-namespace zorblinth {
+namespace zorblinth::posix {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
     return exitStatusOf(wayland::runStandaloneSaver(std::move(compositor), settings));
 }
 
-} // namespace zorblinth
+} // namespace zorblinth::posix

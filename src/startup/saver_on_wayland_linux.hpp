@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-namespace zorblinth {
+namespace zorblinth::posix {
 
 // Runs the standalone saver on Wayland when it is asked for (--wayland) or, unless X11 is
 // (--x11), when $WAYLAND_DISPLAY names a compositor that answers: claims the one running copy
@@ -18,4 +18,4 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
                                                     const std::function<bool()>& claimRunningCopy,
                                                     const CommandLine& commandLine);
 
-} // namespace zorblinth
+} // namespace zorblinth::posix

@@ -6,6 +6,7 @@
 #include <vector>
 
 using namespace zorblinth;
+using namespace zorblinth::posix;
 
 namespace {
 CommandLine parse(std::initializer_list<std::string_view> arguments,

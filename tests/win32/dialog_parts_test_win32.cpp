@@ -10,7 +10,6 @@
 #include <fstream>
 
 using namespace zorblinth;
-using namespace zorblinth::dialog;
 using namespace zorblinth::win32;
 
 namespace {
