@@ -75,6 +75,61 @@ FloorLine::FloorLine(Int128 a, std::int64_t b, std::int64_t c) : a_(a), b_(b), c
     stepRest_ = b - stepQuotient_ * c;
 }
 
+std::optional<FixedPointLine> FloorLine::fixedPoint(std::int64_t first, std::int64_t last) const {
+    constexpr std::int64_t scale = std::int64_t{1} << FixedPointLine::fractionBits;
+    constexpr std::int64_t rowLimit = std::int64_t{1} << 30;
+    if (first > last || c_ > scale / (last - first + 1) || first <= -rowLimit || last >= rowLimit)
+        return std::nullopt;
+    // Values (and the step) below 2^29 at both ends, so below it between: scaled, below 2^61.
+    const Int128 valueLimit = Int128::product(c_, std::int64_t{1} << 29);
+    const auto small = [&](Int128 dividend) {
+        return dividend < valueLimit && -dividend < valueLimit;
+    };
+    const Int128 atFirst = a_ + Int128::product(b_, first);
+    if (!small(atFirst) || !small(a_ + Int128::product(b_, last)) || !small(Int128(b_)))
+        return std::nullopt;
+    // Rounded up: ceil(n / c) = -floor(-n / c).
+    std::int64_t rest = 0;
+    const std::int64_t step = -floorDivide(-Int128::product(b_, scale), c_, rest);
+    const std::int64_t atFirstScaled =
+        -floorDivide(-Int128::product(atFirst.low64(), scale), c_, rest);
+    // Counted from row 0, where that stays well within 64 bits (rows and steps of a screen do).
+    constexpr std::int64_t room = std::int64_t{1} << 62;
+    const Int128 fromZero = Int128::product(step, std::max(-first, last));
+    const Int128 atZero = Int128(atFirstScaled) - Int128::product(step, first);
+    if (!(fromZero < Int128(room) && -fromZero < Int128(room)) ||
+        !(atZero < Int128(room) && -atZero < Int128(room)))
+        return std::nullopt;
+    return FixedPointLine(atZero.low64(), step);
+}
+
+ThinStroke::ThinStroke(Point from, Point to) {
+    const StrokeRows rows(from, to, 1);
+    if (rows.shape_ == StrokeRows::Shape::level) {
+        shape_ = Shape::level;
+        firstRow_ = lastRow_ = from.y;
+        startX_ = static_cast<std::int32_t>(rows.levelRun_.left);
+        lastStep_ = static_cast<std::int32_t>(rows.levelRun_.right);
+        return;
+    }
+    if (rows.lastStep_ > std::numeric_limits<std::int32_t>::max())
+        return;
+    // A shallow stroke's stepper serves from the row above the first to the row below the last.
+    const bool steep = rows.shape_ == StrokeRows::Shape::steep;
+    const auto line = steep ? rows.low_.fixedPoint(rows.firstRow_, rows.lastRow_)
+                            : rows.low_.fixedPoint(rows.firstRow_ - 1, rows.lastRow_ + 1);
+    if (!line)
+        return;
+    shape_ = steep ? Shape::steep : Shape::shallow;
+    line_ = *line;
+    firstRow_ = static_cast<std::int32_t>(rows.firstRow_);
+    lastRow_ = static_cast<std::int32_t>(rows.lastRow_);
+    startX_ = static_cast<std::int32_t>(rows.startX_);
+    lastStep_ = static_cast<std::int32_t>(rows.lastStep_);
+    signX_ = static_cast<std::int8_t>(rows.signX_);
+    signY_ = static_cast<std::int8_t>(rows.signY_);
+}
+
 StrokeRows::StrokeRows(Point from, Point to, int penWidth) {
     penWidth = std::clamp(penWidth, 1, widestPen);
     const std::int64_t dx = std::int64_t{to.x} - from.x;

@@ -260,8 +260,9 @@ struct BandQueue {
 // Draws the strokes into firstBand and then each band it takes until none is left or the
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes.
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-               const std::vector<StrokeReach>& reaches, int rowsPerBand, bool thinPenInOrder,
-               BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
+               const std::vector<StrokeReach>& reaches, const std::vector<ThinStroke>& thinStrokes,
+               int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
+               const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
     const int wordsPerRow = coverage.wordsPerRow();
     const bool inOrder = penWidth == 1 && thinPenInOrder;
@@ -294,14 +295,24 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 return;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
+            // A thin stroke set up beforehand starts in each band at once; others are set up
+            // in each band they are drawn in.
+            const ThinStroke* thin =
+                thinStrokes.empty() || thinStrokes[index].empty() ? nullptr : &thinStrokes[index];
             std::optional<StrokeRows> rows;
+            const auto forEachRun = [&](std::int64_t first, std::int64_t last, auto visit) {
+                if (thin)
+                    thin->forEachRun(first, last, visit);
+                else
+                    rows->forEachRun(first, last, visit);
+            };
             // The stroke's rows in this band, a tile row at a time: those crossing only covered
             // tiles are passed over, the others drawn in runs of consecutive rows.
             const auto draw = [&](std::int64_t first, std::int64_t last) {
-                if (!rows)
+                if (!thin && !rows)
                     rows.emplace(stroke.from, stroke.to, penWidth);
-                first = std::max(first, rows->firstRow());
-                last = std::min(last, rows->lastRow());
+                first = std::max(first, thin ? thin->firstRow() : rows->firstRow());
+                last = std::min(last, thin ? thin->lastRow() : rows->lastRow());
                 if (first > last)
                     return;
                 // Rows come one after another: pointers step along with them.
@@ -311,7 +322,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     // What the visitor needs is copied into it: behind a reference, the pen's
                     // pixel value would be read again after every store (the stores could alias
                     // it).
-                    rows->forEachRun(
+                    forEachRun(
                         first, last,
                         [pictureRow, stride, lastColumn, pixel](std::int64_t, RowRun run) mutable {
                             if (run.left == run.right) {
@@ -331,27 +342,26 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 }
                 std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
                 int bandRow = static_cast<int>(first) - top;
-                rows->forEachRun(
-                    first, last,
-                    [&coverage, pictureRow, maskRow, bandRow, stride, wordsPerRow, lastColumn,
-                     pixel](std::int64_t, RowRun run) mutable {
-                        if (run.left == run.right) {
-                            if (static_cast<std::uint64_t>(run.left) <=
-                                static_cast<std::uint64_t>(lastColumn))
-                                coverage.fillOne(maskRow, pictureRow, bandRow,
-                                                 static_cast<unsigned>(run.left), pixel);
-                        } else {
-                            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                            const std::int64_t right = std::min(run.right, lastColumn);
-                            if (left <= right)
-                                coverage.fill(maskRow, pictureRow, bandRow,
-                                              static_cast<unsigned>(left),
-                                              static_cast<unsigned>(right), pixel);
-                        }
-                        pictureRow += stride;
-                        maskRow += wordsPerRow;
-                        ++bandRow;
-                    });
+                forEachRun(first, last,
+                           [&coverage, pictureRow, maskRow, bandRow, stride, wordsPerRow,
+                            lastColumn, pixel](std::int64_t, RowRun run) mutable {
+                               if (run.left == run.right) {
+                                   if (static_cast<std::uint64_t>(run.left) <=
+                                       static_cast<std::uint64_t>(lastColumn))
+                                       coverage.fillOne(maskRow, pictureRow, bandRow,
+                                                        static_cast<unsigned>(run.left), pixel);
+                               } else {
+                                   const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                                   const std::int64_t right = std::min(run.right, lastColumn);
+                                   if (left <= right)
+                                       coverage.fill(maskRow, pictureRow, bandRow,
+                                                     static_cast<unsigned>(left),
+                                                     static_cast<unsigned>(right), pixel);
+                               }
+                               pictureRow += stride;
+                               maskRow += wordsPerRow;
+                               ++bandRow;
+                           });
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
@@ -419,20 +429,26 @@ bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<Ti
     reaches.reserve(strokes.size());
     for (const TickStroke& stroke : strokes)
         reaches.push_back(reachOf(stroke, penWidth, picture.height));
+    std::vector<ThinStroke> thinStrokes;
+    if (penWidth == 1) {
+        thinStrokes.reserve(strokes.size());
+        for (const TickStroke& stroke : strokes)
+            thinStrokes.emplace_back(stroke.from, stroke.to);
+    }
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < helpers; ++i) {
             try {
                 threads.emplace_back([&] {
-                    drawBands(picture, penWidth, strokes, reaches, rowsPerBand,
+                    drawBands(picture, penWidth, strokes, reaches, thinStrokes, rowsPerBand,
                               split.thinPenInOrder, queue, nullptr, queue.next++);
                 });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: the ones there are share the bands
             }
         }
-        drawBands(picture, penWidth, strokes, reaches, rowsPerBand, split.thinPenInOrder, queue,
-                  ask, callersBand);
+        drawBands(picture, penWidth, strokes, reaches, thinStrokes, rowsPerBand,
+                  split.thinPenInOrder, queue, ask, callersBand);
         // The other threads may still be drawing: keep asking while waiting for them.
         std::unique_lock lock(queue.mutex);
         while (queue.done < queue.bands && !queue.stop) {

@@ -261,3 +261,91 @@ TEST(FloorLine, SeekingAgreesWithExactDivisionOnBothSidesOfTheSixtyFourBitWay) {
                         << a << " + " << b << " * " << (y + 1) << " / " << c;
                 }
 }
+
+namespace {
+Runs thinRunsOf(const ThinStroke& stroke, std::int64_t first, std::int64_t last) {
+    Runs runs;
+    stroke.forEachRun(first, last, [&](std::int64_t, RowRun run) {
+        runs.push_back(run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
+                                   : std::pair{run.left, run.right});
+    });
+    return runs;
+}
+} // namespace
+
+TEST(ThinStroke, SetUpOnceItGivesTheRunsOfStrokeRowsFromAnyRow) {
+    // Short and long strokes of every direction; long ones near the most rows the fixed point
+    // takes, where its rounding has least room; starting at any row as bands do.
+    std::mt19937 random(11);
+    for (const int reach : {40, 3000, 20000}) {
+        std::uniform_int_distribution<int> coordinate(-reach, reach);
+        for (int i = 0; i < 300; ++i) {
+            const Point from{coordinate(random), coordinate(random)};
+            const Point to{coordinate(random), coordinate(random)};
+            const ThinStroke thin(from, to);
+            ASSERT_FALSE(thin.empty()) << from.x << "," << from.y << " - " << to.x << "," << to.y;
+            const StrokeRows rows(from, to, 1);
+            ASSERT_EQ(thin.firstRow(), rows.firstRow());
+            ASSERT_EQ(thin.lastRow(), rows.lastRow());
+            if (rows.firstRow() > rows.lastRow())
+                continue;
+            ASSERT_EQ(thinRunsOf(thin, rows.firstRow(), rows.lastRow()),
+                      runsOf(rows, rows.firstRow(), rows.lastRow()))
+                << from.x << "," << from.y << " - " << to.x << "," << to.y;
+            const std::int64_t middle = (rows.firstRow() + rows.lastRow()) / 2;
+            ASSERT_EQ(thinRunsOf(thin, middle, rows.lastRow()),
+                      runsOf(rows, middle, rows.lastRow()));
+        }
+    }
+}
+
+TEST(ThinStroke, ExactQuotientsAndTiesInEveryOctant) {
+    // Slopes whose steps land exactly on whole numbers and halves, where rounding the fixed
+    // point the wrong way would move a pixel.
+    for (const int major : {1, 2, 3, 4, 5, 6, 8, 12, 40, 1024, 40000})
+        for (const int minor : {0, 1, 2, 3, major / 2, major - 1, major})
+            for (const int signX : {-1, 1})
+                for (const int signY : {-1, 1})
+                    for (const bool xMajor : {false, true}) {
+                        const Point from{7, -3};
+                        const Point to{from.x + signX * (xMajor ? major : minor),
+                                       from.y + signY * (xMajor ? minor : major)};
+                        const StrokeRows rows(from, to, 1);
+                        const ThinStroke thin(from, to);
+                        ASSERT_FALSE(thin.empty());
+                        if (rows.firstRow() > rows.lastRow())
+                            continue;
+                        ASSERT_EQ(thinRunsOf(thin, rows.firstRow(), rows.lastRow()),
+                                  runsOf(rows, rows.firstRow(), rows.lastRow()))
+                            << to.x << "," << to.y;
+                    }
+}
+
+TEST(ThinStroke, StrokesBeyondTheFixedPointAreLeftToStrokeRows) {
+    // Too many rows for 32 fraction bits to stay exact, or ends far out: no fixed point.
+    EXPECT_TRUE(ThinStroke({0, 0}, {3, 100000}).empty());
+    EXPECT_TRUE(ThinStroke({0, 0}, {100000, 70000}).empty());
+    EXPECT_TRUE(ThinStroke({std::numeric_limits<std::int32_t>::min(), 0},
+                           {std::numeric_limits<std::int32_t>::max(), 5})
+                    .empty());
+    EXPECT_FALSE(ThinStroke({-20, -20}, {7700, 4340}).empty());
+}
+
+TEST(ThinStroke, EveryEndPointNearAStartGivesTheRunsOfStrokeRows) {
+    // Every direction and slope a small neighbourhood holds, walked from its first row and
+    // from each of its first rows in turn (where rounding errors are smallest and an exact
+    // quotient shows a wrong rounding at once).
+    const Point from{3, -5};
+    for (int dx = -48; dx <= 48; ++dx)
+        for (int dy = -48; dy <= 48; ++dy) {
+            const Point to{from.x + dx, from.y + dy};
+            const StrokeRows rows(from, to, 1);
+            const ThinStroke thin(from, to);
+            ASSERT_FALSE(thin.empty());
+            for (auto start = rows.firstRow();
+                 start <= std::min(rows.lastRow(), rows.firstRow() + 3); ++start)
+                ASSERT_EQ(thinRunsOf(thin, start, rows.lastRow()),
+                          runsOf(rows, start, rows.lastRow()))
+                    << to.x << "," << to.y << " from row " << start;
+        }
+}
