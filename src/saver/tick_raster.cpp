@@ -14,6 +14,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace zorblinth {
 
@@ -53,6 +54,31 @@ namespace {
 constexpr unsigned bitsPerWord = 64;
 constexpr std::uint64_t allBits = ~std::uint64_t{0};
 
+// Columns of tiles that only ever fill up, and the first one at or after a given column that
+// is not full yet: each full column points on past its full neighbours, and every look halves
+// the way, so whether a stretch of columns is full costs about one step however long it is.
+class OpenColumns {
+public:
+    void start(int columns) {
+        next_.resize(static_cast<std::size_t>(columns) + 1); // the last one stays open
+        for (int column = 0; column <= columns; ++column)
+            next_[static_cast<std::size_t>(column)] = column;
+    }
+    void fill(int column) { next_[static_cast<std::size_t>(column)] = column + 1; }
+    int firstOpen(int column) {
+        while (next_[static_cast<std::size_t>(column)] != column) {
+            const int further =
+                next_[static_cast<std::size_t>(next_[static_cast<std::size_t>(column)])];
+            next_[static_cast<std::size_t>(column)] = further;
+            column = further;
+        }
+        return column;
+    }
+
+private:
+    std::vector<int> next_;
+};
+
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
 // by tileRows rows) how many of its rows are covered all along it, so that a stroke crossing
 // only covered tiles is passed over without looking at its rows.
@@ -70,6 +96,12 @@ public:
         fullRows_.assign(
             static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(tileRowCount_), 0);
         fullTiles_.assign(static_cast<std::size_t>(wordsPerRow_), 0);
+        withFullTile_.assign(
+            (static_cast<std::size_t>(wordsPerRow_) + bitsPerWord - 1) / bitsPerWord, 0);
+        openTiles_.resize(static_cast<std::size_t>(tileRowCount_));
+        for (OpenColumns& tileRow : openTiles_)
+            tileRow.start(wordsPerRow_);
+        openColumns_.start(wordsPerRow_);
         // Bits beyond the picture's right edge count as covered; the tiles they are in fill
         // when the rest of the row does.
         const int spare = wordsPerRow_ * bitsPerWord - width_;
@@ -79,37 +111,33 @@ public:
                     allBits << (bitsPerWord - spare);
     }
 
-    // How much of the band is covered from the column of `left` to that of `right`.
+    // How much of the band is covered from the column of `left` to that of `right`: all of it,
+    // or none of the band at all, or maybe some.
     enum class Cover { none, some, all };
-    Cover bandCover(std::int64_t left, std::int64_t right) const {
-        const auto first =
-            static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord);
-        const auto last =
-            static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord);
-        int fullTiles = 0;
-        bool allFull = true;
-        for (int column = first; column <= last; ++column) {
-            const int full = fullTiles_[static_cast<std::size_t>(column)];
-            fullTiles += full;
-            allFull = allFull && full == tileRowCount_;
+    Cover bandCover(std::int64_t left, std::int64_t right) {
+        const auto [first, last] = tileColumns(left, right);
+        if (openColumns_.firstOpen(first) > last)
+            return Cover::all;
+        // Any full tile in those columns: a bit a column.
+        const int firstWord = first / static_cast<int>(bitsPerWord);
+        const int lastWord = last / static_cast<int>(bitsPerWord);
+        for (int word = firstWord; word <= lastWord; ++word) {
+            std::uint64_t bits = withFullTile_[static_cast<std::size_t>(word)];
+            if (word == firstWord)
+                bits &= allBits << (first % bitsPerWord);
+            if (word == lastWord)
+                bits &= allBits >> (bitsPerWord - 1 - last % bitsPerWord);
+            if (bits != 0)
+                return Cover::some;
         }
-        return allFull ? Cover::all : fullTiles > 0 ? Cover::some : Cover::none;
+        return Cover::none;
     }
 
     // Whether every pixel of the tiles on the tile row holding band row y, from the column of
     // `left` to that of `right` (clamped to the picture), is covered.
-    bool covered(int y, std::int64_t left, std::int64_t right) const {
-        const int tileRow = y / tileRows;
-        const int rowsInTile = std::min(tileRows, rows_ - tileRow * tileRows);
-        const int* full = fullRows_.data() + static_cast<std::size_t>(tileRow) * wordsPerRow_;
-        const auto first =
-            static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord);
-        const auto last =
-            static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord);
-        for (int column = first; column <= last; ++column)
-            if (full[column] < rowsInTile)
-                return false;
-        return true;
+    bool covered(int y, std::int64_t left, std::int64_t right) {
+        const auto [first, last] = tileColumns(left, right);
+        return openTiles_[static_cast<std::size_t>(y / tileRows)].firstOpen(first) > last;
     }
 
     // The coverage bits of the band's row y.
@@ -126,7 +154,7 @@ public:
         if ((word & bit) == 0) {
             row[x] = pixel;
             word |= bit;
-            if (word == allBits)
+            if (word == allBits) [[unlikely]]
                 rowFilled(y, x / bitsPerWord);
         }
     }
@@ -149,7 +177,7 @@ public:
             if (open == 0)
                 continue;
             words[word] = covered | open;
-            if ((covered | open) == allBits)
+            if ((covered | open) == allBits) [[unlikely]]
                 rowFilled(y, word);
             std::uint32_t* base = row + word * bitsPerWord;
             if (open == run) {
@@ -169,12 +197,13 @@ public:
     }
 
 private:
-    // Row y's word in this column has just been covered all along.
-    void rowFilled(int y, unsigned column) {
-        const int tileRow = y / tileRows;
-        int& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
-        if (++full == std::min(tileRows, rows_ - tileRow * tileRows))
-            ++fullTiles_[static_cast<std::size_t>(column)];
+    // Row y's word in this column has just been covered all along. Seldom called: kept out of
+    // the drawing's loops.
+    void rowFilled(int y, unsigned column);
+
+    std::pair<int, int> tileColumns(std::int64_t left, std::int64_t right) const {
+        return {static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord),
+                static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord)};
     }
 
     int width_;
@@ -182,9 +211,23 @@ private:
     int rows_ = 0;
     int tileRowCount_ = 0;
     std::vector<std::uint64_t> mask_;
-    std::vector<int> fullRows_;  // a tile's rows covered all along it
-    std::vector<int> fullTiles_; // a column's covered tiles
+    std::vector<int> fullRows_;               // a tile's rows covered all along it
+    std::vector<int> fullTiles_;              // a column's covered tiles
+    std::vector<std::uint64_t> withFullTile_; // a bit a column: has a covered tile
+    std::vector<OpenColumns> openTiles_;      // a tile row's tiles not yet covered
+    OpenColumns openColumns_;                 // columns with a tile not yet covered
 };
+
+void BandCoverage::rowFilled(int y, unsigned column) {
+    const int tileRow = y / tileRows;
+    int& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
+    if (++full < std::min(tileRows, rows_ - tileRow * tileRows))
+        return;
+    withFullTile_[column / bitsPerWord] |= std::uint64_t{1} << (column % bitsPerWord);
+    openTiles_[static_cast<std::size_t>(tileRow)].fill(static_cast<int>(column));
+    if (++fullTiles_[static_cast<std::size_t>(column)] == tileRowCount_)
+        openColumns_.fill(static_cast<int>(column));
+}
 
 // Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
 // lengths varying from row to row in no pattern the processor can predict: up to eight are set
