@@ -12,6 +12,7 @@
 // (--seconds 0 samples nothing, for screens too large to copy quickly). Samples
 // are taken at most every 5 ms unless told otherwise (--interval): the sampler shares the
 // machine with the saver and the X server, and sampling flat out starves them.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -327,16 +328,22 @@ double meanGrabMilliseconds(SharedScreenImage& image, Window root) {
     return millisecondsSince(start) / grabsForTiming;
 }
 
-// Waits for a full-screen window that was not there before the start; its time since the
-// start in milliseconds, or nothing when the process ended or the time ran out.
-std::optional<double> waitForSaverWindow(Display* display, Window root, ScreenArea screen,
-                                         const std::vector<Window>& before, ChildProcess& saver,
-                                         Clock::time_point started, double timeoutSeconds) {
+struct SaverWindowFound {
+    Window window;
+    double milliseconds; // since the start
+};
+
+// Waits for a full-screen window that was not there before the start; nothing when the process
+// ended or the time ran out.
+std::optional<SaverWindowFound> waitForSaverWindow(Display* display, Window root, ScreenArea screen,
+                                                   const std::vector<Window>& before,
+                                                   ChildProcess& saver, Clock::time_point started,
+                                                   double timeoutSeconds) {
     const auto deadline = started + seconds(timeoutSeconds);
     while (Clock::now() < deadline) {
         for (Window window : fullScreenWindows(display, root, screen))
             if (std::find(before.begin(), before.end(), window) == before.end())
-                return millisecondsSince(started);
+                return SaverWindowFound{window, millisecondsSince(started)};
         if (!saver.running())
             return std::nullopt;
         std::this_thread::sleep_for(5ms);
@@ -344,18 +351,49 @@ std::optional<double> waitForSaverWindow(Display* display, Window root, ScreenAr
     return std::nullopt;
 }
 
+// The ticks the saver says it has drawn whole, on its window or (under a window manager) one
+// of the frame's children; nothing for a saver that does not say (the Windows one under Wine).
+std::optional<unsigned long> ticksDrawn(Display* display, Window window, int depth = 0) {
+    const Atom property = XInternAtom(display, "_ZORBLINTH_TICKS_DRAWN", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr) {
+        const std::unique_ptr<unsigned char, XFreer> owned(data);
+        if (type == XA_CARDINAL && format == 32 && count == 1)
+            return static_cast<unsigned long>(*reinterpret_cast<long*>(data)) & 0xFFFFFFFFu;
+    }
+    if (depth == 2)
+        return std::nullopt;
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned childCount = 0;
+    if (!XQueryTree(display, window, &rootReturn, &parent, &children, &childCount))
+        return std::nullopt;
+    const std::unique_ptr<Window, XFreer> ownedChildren(children);
+    for (unsigned i = 0; i < childCount; ++i)
+        if (const auto found = ticksDrawn(display, children[i], depth + 1))
+            return found;
+    return std::nullopt;
+}
+
 struct Sampling {
     long samples = 0;
     long pictures = 0; // samples that differ from the one before
     double seconds = 0;
+    std::optional<unsigned long> ticks; // drawn whole meanwhile, where the saver says
 };
 
-Sampling sampleScreen(SharedScreenImage& image, Window root, const Options& options,
-                      ChildProcess& saver) {
+Sampling sampleScreen(SharedScreenImage& image, Display* display, Window root, Window saverWindow,
+                      const Options& options, ChildProcess& saver) {
     Sampling result;
     const auto interval = std::chrono::duration<double, std::milli>(options.sampleIntervalMs);
     const auto start = Clock::now();
     const auto end = start + seconds(options.sampleSeconds);
+    const std::optional<unsigned long> ticksBefore = ticksDrawn(display, saverWindow);
     image.grab(root);
     std::uint64_t previous = pictureHash(image.bytes(), image.byteCount());
     while (Clock::now() < end && saver.running()) {
@@ -371,6 +409,8 @@ Sampling sampleScreen(SharedScreenImage& image, Window root, const Options& opti
             std::this_thread::sleep_until(nextSample);
     }
     result.seconds = millisecondsSince(start) / 1000.0;
+    if (const auto ticksAfter = ticksDrawn(display, saverWindow); ticksBefore && ticksAfter)
+        result.ticks = (*ticksAfter - *ticksBefore) & 0xFFFFFFFFu;
     return result;
 }
 
@@ -420,9 +460,9 @@ int run(const Options& options) {
 
     const auto started = Clock::now();
     ChildProcess saver(options.command);
-    const std::optional<double> windowMs = waitForSaverWindow(
+    const std::optional<SaverWindowFound> found = waitForSaverWindow(
         display.get(), root, screen, before, saver, started, options.startTimeoutSeconds);
-    if (!windowMs) {
+    if (!found) {
         if (saver.running())
             std::fprintf(stderr, "saver_rate_x11: no full-screen window appeared in %g s\n",
                          options.startTimeoutSeconds);
@@ -438,7 +478,9 @@ int run(const Options& options) {
     while (Clock::now() < warmUpEnd && saver.running())
         std::this_thread::sleep_for(10ms);
 
-    const Sampling sampling = image ? sampleScreen(*image, root, options, saver) : Sampling{};
+    const Sampling sampling =
+        image ? sampleScreen(*image, display.get(), root, found->window, options, saver)
+              : Sampling{};
     const auto moveDue = windowUp + seconds(options.beforeMoveSeconds);
     while (Clock::now() < moveDue && saver.running())
         std::this_thread::sleep_for(10ms);
@@ -454,14 +496,17 @@ int run(const Options& options) {
     if (!exitMs)
         saver.killGroup();
 
-    std::printf("screen=%dx%d window_ms=%.0f ran_s=%.1f", screen.width, screen.height, *windowMs,
-                std::chrono::duration<double>(moved - windowUp).count());
+    std::printf("screen=%dx%d window_ms=%.0f ran_s=%.1f", screen.width, screen.height,
+                found->milliseconds, std::chrono::duration<double>(moved - windowUp).count());
     if (image)
         std::printf(" grab_ms=%.2f seconds=%.2f samples=%ld samples_per_s=%.1f pictures=%ld "
                     "pictures_per_s=%.2f",
                     *grabMs, sampling.seconds, sampling.samples,
                     sampling.samples / sampling.seconds, sampling.pictures,
                     sampling.pictures / sampling.seconds);
+    if (sampling.ticks)
+        std::printf(" ticks=%lu ticks_per_s=%.2f", *sampling.ticks,
+                    static_cast<double>(*sampling.ticks) / sampling.seconds);
     std::printf(" exit_ms=%s status=%s\n",
                 exitMs ? std::to_string(static_cast<long>(*exitMs + 0.5)).c_str() : "timeout",
                 exitMs ? saver.endDescription().c_str() : "killed");

@@ -7,6 +7,7 @@
 #include "saver/paced_upload_x11.hpp"
 #include "saver/x11_handles_x11.hpp"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
@@ -73,7 +74,18 @@ struct SaverWindow {
     std::unique_ptr<FrameImage> frame;
     std::unique_ptr<GraphicsContext> gc;
     std::unique_ptr<PacedUpload> upload;
+    Atom ticksDrawnAtom = None;
+    unsigned long ticksDrawn = 0;
 };
+
+void countTickDrawn(SaverWindow& saver) {
+    if (saver.ticksDrawnAtom == None)
+        saver.ticksDrawnAtom = XInternAtom(saver.display, ticksDrawnProperty, False);
+    // Format 32 takes longs, of which the server keeps 32 bits.
+    const long count = static_cast<long>(++saver.ticksDrawn & 0xFFFFFFFFu);
+    XChangeProperty(saver.display, saver.window, saver.ticksDrawnAtom, XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&count), 1);
+}
 
 // A key as the saver sees it: the first character it types, and whether Alt was held.
 // XLookupString writes it in the C library's character set, the user's (readKeysAsTheUserTypes).
@@ -207,7 +219,8 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
             // Bands sent while a long tick draws show some of it; the rest goes out afterwards.
             saver.upload->changedAll();
             tickStarted = Clock::now();
-            session.tick(saver.frame->surface(), tickMustStop);
+            if (session.tick(saver.frame->surface(), tickMustStop))
+                countTickDrawn(saver);
             schedule.ticked(Clock::now());
             saver.upload->changedAll();
             continue; // input that came during the tick first: it may end the saver

@@ -10,6 +10,11 @@
 
 namespace zorblinth::x11 {
 
+// A property on the saver's window counting the ticks drawn whole (a 32-bit CARDINAL), for
+// tools that measure how many pictures it makes a second: on a large screen a picture goes to
+// the server in several requests, so counting changes on the screen would count halves.
+inline constexpr char ticksDrawnProperty[] = "_ZORBLINTH_TICKS_DRAWN";
+
 // Ends the process at once with the status start-up gives this outcome; must not return. The
 // saver calls it when the connection to the X server is lost, from inside Xlib, where nothing
 // can be unwound and no further request can be made.
