@@ -3,6 +3,7 @@ openbox: its frozen copy of the screen, the hidden cursor, lines piling up with 
 what ends it and what does not, the one running copy, a keyboard it cannot have, and a display
 reached over TCP, where the server cannot share the saver's memory."""
 
+import subprocess
 import time
 
 from harness_linux import (
@@ -110,6 +111,27 @@ class StandaloneSaverTest(SaverOverPattern):
         # attached by both.
         self.assertEqual(shared_memory_attachments(process.pid), [2])
         self.assertIsNone(process.poll(), "the saver ended without input")
+        self.end_with_move(process)
+
+    def ticks_drawn(self, window):
+        """The count of whole ticks the saver keeps on its window."""
+        output = subprocess.run(["xprop", "-id", str(window), "_ZORBLINTH_TICKS_DRAWN"],
+                                env=self.session.env, capture_output=True, text=True,
+                                check=True).stdout
+        self.assertIn("(CARDINAL) = ", output, "no tick count on the saver's window")
+        return int(output.rsplit("=", 1)[1])
+
+    def test_counts_its_ticks_on_its_window_twenty_a_second_at_most(self):
+        # The count tools measure the saver by: it must follow the ticks, never run ahead of
+        # the fifty-millisecond grid, and not stand still.
+        process, _ = self.start_saver((1, 1))
+        window = self.session.visible_windows("^Form1$")[0]
+        before, counted_at = self.ticks_drawn(window), time.monotonic()
+        time.sleep(1.5)
+        after, later = self.ticks_drawn(window), time.monotonic()
+        self.assertGreaterEqual(after - before, 10, "the saver hardly ticked")
+        self.assertLessEqual(after - before, 20 * (later - counted_at) + 2)
+        self.assertLessEqual(after, 20 * (later - process.started_at) + 1)
         self.end_with_move(process)
 
     def test_pen_width_comes_from_the_settings_file(self):
