@@ -133,6 +133,8 @@ public:
         return Cover::none;
     }
 
+    bool allCovered() { return openColumns_.firstOpen(0) == wordsPerRow_; }
+
     // Whether every pixel of the tiles on the tile row holding band row y, from the column of
     // `left` to that of `right` (clamped to the picture), is covered.
     bool covered(int y, std::int64_t left, std::int64_t right) {
@@ -336,6 +338,9 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             }
             if (queue.stop)
                 return;
+            // Newest first, a band covered all over takes nothing more from older strokes.
+            if (!inOrder && coverage.allCovered())
+                break;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
             // A thin stroke set up beforehand starts in each band at once; others are set up
