@@ -32,11 +32,11 @@ struct BoxOutline {
 };
 BoxOutline boxOutline(Point corner, Point oppositeCorner);
 
-// floor((a + b * y) / c) over a few thousand rows y from `base`, in fixed point: the value at
-// base and the step, each times 2^32 and rounded up. Every row adds less than 2^-32 of error, all
-// upwards, while a fraction below a whole number lies at least 1/c below it; so while c times the
-// rows spanned stays within 2^32 the floor is exact, and any row's value is one multiplication
-// and one shift away.
+// floor((a + b * y) / c) over a few thousand rows y, in fixed point: the value at the first row
+// and the step, each times 2^32 and rounded up (and counted back to row 0 exactly). Every row
+// adds less than 2^-32 of error, all upwards, while a fraction below a whole number lies at least
+// 1/c below it; so while c times the rows spanned stays within 2^32 the floor is exact, and any
+// row's value is one multiplication and one shift away.
 class FixedPointLine {
 public:
     static constexpr int fractionBits = 32;
@@ -51,6 +51,18 @@ public:
 
 private:
     std::int64_t atZero_ = 0, step_ = 0;
+};
+
+// A FixedPointLine walked row by row from row y, as a FloorLine is.
+class FixedPointStepper {
+public:
+    FixedPointStepper(const FixedPointLine& line, std::int64_t y)
+        : scaled_(line.scaledAt(y)), step_(line.step()) {}
+    std::int64_t value() const { return FixedPointLine::wholePart(scaled_); }
+    void next() { scaled_ += step_; }
+
+private:
+    std::int64_t scaled_, step_;
 };
 
 // floor((a + b * y) / c) for successive rows y, with c > 0: one division where it starts, then
@@ -147,8 +159,14 @@ private:
     // wide: the two long edges.
     FloorLine low_, high_;
 
-    template <class Visit>
-    static void shallowRuns(std::int64_t first, std::int64_t last, FloorLine stepper,
+    // A thin stroke's rows, one pixel a row (steep) or one run (shallow), from a stepper that
+    // stands at the first row (steep), or where shallowRuns says: a FloorLine or a
+    // FixedPointStepper.
+    template <class Stepper, class Visit>
+    static void steepRuns(std::int64_t first, std::int64_t last, Stepper stepper,
+                          std::int64_t startX, std::int64_t signX, Visit& visit);
+    template <class Stepper, class Visit>
+    static void shallowRuns(std::int64_t first, std::int64_t last, Stepper stepper,
                             std::int64_t lastStep, std::int64_t startX, std::int64_t signX,
                             Visit& visit);
 
@@ -179,7 +197,6 @@ public:
     void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const;
 
 private:
-    friend class StrokeRows;
     enum class Shape : std::int8_t { none, level, steep, shallow };
 
     FixedPointLine line_;
@@ -193,45 +210,25 @@ private:
 template <class Visit>
 void ThinStroke::forEachRun(std::int64_t first, std::int64_t last, Visit visit) const {
     const std::int64_t startX = startX_;
-    const std::int64_t step = line_.step();
     switch (shape_) {
     case Shape::none:
         return;
     case Shape::level:
         visit(first, RowRun{startX_, lastStep_});
         return;
-    case Shape::steep: {
-        std::int64_t scaled = line_.scaledAt(first);
-        if (signX_ > 0) {
-            for (std::int64_t y = first; y <= last; ++y, scaled += step) {
-                const std::int64_t x = startX + FixedPointLine::wholePart(scaled);
-                visit(y, RowRun{x, x});
-            }
-        } else {
-            for (std::int64_t y = first; y <= last; ++y, scaled += step) {
-                const std::int64_t x = startX - FixedPointLine::wholePart(scaled);
-                visit(y, RowRun{x, x});
-            }
-        }
+    case Shape::steep:
+        if (signX_ > 0)
+            StrokeRows::steepRuns(first, last, FixedPointStepper(line_, first), startX, 1, visit);
+        else
+            StrokeRows::steepRuns(first, last, FixedPointStepper(line_, first), startX, -1, visit);
         return;
-    }
     case Shape::shallow: {
-        // As StrokeRows's shallow rows: the value a row before (going up) or at the first row,
-        // then each row's run between that and the next.
-        std::int64_t scaled = line_.scaledAt(signY_ > 0 ? first : first - 1);
-        std::int64_t previous = FixedPointLine::wholePart(scaled);
-        const std::int64_t lastStep = lastStep_;
-        for (std::int64_t y = first; y <= last; ++y) {
-            scaled += step;
-            const std::int64_t current = FixedPointLine::wholePart(scaled);
-            const std::int64_t before = previous < current ? previous : current;
-            const std::int64_t end = previous < current ? current : previous;
-            previous = current;
-            const std::int64_t from = before + 1 > 0 ? before + 1 : 0;
-            const std::int64_t to = end < lastStep ? end : lastStep;
-            visit(y, signX_ > 0 ? RowRun{startX + from, startX + to}
-                                : RowRun{startX - to, startX - from});
-        }
+        // As StrokeRows's shallow rows: the stepper starts a row before the first going up.
+        const FixedPointStepper stepper(line_, signY_ > 0 ? first : first - 1);
+        if (signX_ > 0)
+            StrokeRows::shallowRuns(first, last, stepper, lastStep_, startX, 1, visit);
+        else
+            StrokeRows::shallowRuns(first, last, stepper, lastStep_, startX, -1, visit);
         return;
     }
     }
@@ -249,13 +246,10 @@ void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit visit) 
         return;
     case Shape::steep:
         low.seek(first);
-        if (signX_ > 0) {
-            for (std::int64_t y = first; y <= last; ++y, low.next())
-                visit(y, RowRun{startX + low.value(), startX + low.value()});
-        } else {
-            for (std::int64_t y = first; y <= last; ++y, low.next())
-                visit(y, RowRun{startX - low.value(), startX - low.value()});
-        }
+        if (signX_ > 0)
+            steepRuns(first, last, low, startX, 1, visit);
+        else
+            steepRuns(first, last, low, startX, -1, visit);
         return;
     case Shape::shallow:
         // Row y's steps end where row y + signY's begin: the stepper starts a row before the
@@ -284,8 +278,17 @@ void StrokeRows::forEachRun(std::int64_t first, std::int64_t last, Visit visit) 
     }
 }
 
-template <class Visit>
-void StrokeRows::shallowRuns(std::int64_t first, std::int64_t last, FloorLine stepper,
+template <class Stepper, class Visit>
+void StrokeRows::steepRuns(std::int64_t first, std::int64_t last, Stepper stepper,
+                           std::int64_t startX, std::int64_t signX, Visit& visit) {
+    for (std::int64_t y = first; y <= last; ++y, stepper.next()) {
+        const std::int64_t x = signX > 0 ? startX + stepper.value() : startX - stepper.value();
+        visit(y, RowRun{x, x});
+    }
+}
+
+template <class Stepper, class Visit>
+void StrokeRows::shallowRuns(std::int64_t first, std::int64_t last, Stepper stepper,
                              std::int64_t lastStep, std::int64_t startX, std::int64_t signX,
                              Visit& visit) {
     std::int64_t previous = stepper.value();

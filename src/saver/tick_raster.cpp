@@ -112,7 +112,7 @@ public:
     }
 
     // How much of the band is covered from the column of `left` to that of `right`: all of it,
-    // or none of the band at all, or maybe some.
+    // none of its tiles, or some.
     enum class Cover { none, some, all };
     Cover bandCover(std::int64_t left, std::int64_t right) {
         const auto [first, last] = tileColumns(left, right);
@@ -133,6 +133,7 @@ public:
         return Cover::none;
     }
 
+    // Whether every tile of the band is covered.
     bool allCovered() { return openColumns_.firstOpen(0) == wordsPerRow_; }
 
     // Whether every pixel of the tiles on the tile row holding band row y, from the column of
