@@ -81,7 +81,9 @@ private:
 
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
 // by tileRows rows) how many of its rows are covered all along it, so that a stroke crossing
-// only covered tiles is passed over without looking at its rows.
+// only covered tiles is passed over without looking at its rows. The bits are kept a column of
+// words at a time, each column's words row after row: a stroke goes down the rows, so the words
+// it looks at next lie next to each other.
 class BandCoverage {
 public:
     static constexpr int tileRows = 16;
@@ -107,8 +109,8 @@ public:
         const int spare = wordsPerRow_ * bitsPerWord - width_;
         if (spare > 0)
             for (int y = 0; y < rows; ++y)
-                mask_[static_cast<std::size_t>(y) * wordsPerRow_ + wordsPerRow_ - 1] =
-                    allBits << (bitsPerWord - spare);
+                mask_[static_cast<std::size_t>(wordsPerRow_ - 1) * static_cast<std::size_t>(rows) +
+                      static_cast<std::size_t>(y)] = allBits << (bitsPerWord - spare);
     }
 
     // How much of the band is covered from the column of `left` to that of `right`: all of it,
@@ -143,16 +145,15 @@ public:
         return openTiles_[static_cast<std::size_t>(y / tileRows)].firstOpen(first) > last;
     }
 
-    // The coverage bits of the band's row y.
-    std::uint64_t* maskRow(int y) {
-        return mask_.data() + static_cast<std::size_t>(y) * wordsPerRow_;
-    }
-    int wordsPerRow() const { return wordsPerRow_; }
+    // The first coverage word of the band's row y; the row's next word is columnStride() on.
+    std::uint64_t* maskRow(int y) { return mask_.data() + y; }
+    std::ptrdiff_t columnStride() const { return rows_; }
 
-    // Sets pixel x on row y of the band unless a newer stroke set it; words are that row's
-    // coverage bits. Most rows of a thin stroke are one pixel.
-    void fillOne(std::uint64_t* words, std::uint32_t* row, int y, unsigned x, std::uint32_t pixel) {
-        std::uint64_t& word = words[x / bitsPerWord];
+    // Sets pixel x on row y of the band unless a newer stroke set it; words is that row's first
+    // coverage word (see maskRow). Most rows of a thin stroke are one pixel.
+    void fillOne(std::uint64_t* words, std::ptrdiff_t columnStride, std::uint32_t* row, int y,
+                 unsigned x, std::uint32_t pixel) {
+        std::uint64_t& word = words[x / bitsPerWord * columnStride];
         const std::uint64_t bit = std::uint64_t{1} << (x % bitsPerWord);
         if ((word & bit) == 0) {
             row[x] = pixel;
@@ -162,11 +163,11 @@ public:
         }
     }
 
-    // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words
-    // are that row's coverage bits. Columns are unsigned here: their words and bits are then
-    // plain shifts and masks.
-    void fill(std::uint64_t* words, std::uint32_t* row, int y, unsigned left, unsigned right,
-              std::uint32_t pixel) {
+    // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words is
+    // that row's first coverage word (see maskRow). Columns are unsigned here: their words and bits
+    // are then plain shifts and masks.
+    void fill(std::uint64_t* words, std::ptrdiff_t columnStride, std::uint32_t* row, int y,
+              unsigned left, unsigned right, std::uint32_t pixel) {
         const unsigned firstWord = left / bitsPerWord;
         const unsigned lastWord = right / bitsPerWord;
         for (unsigned word = firstWord; word <= lastWord; ++word) {
@@ -175,11 +176,11 @@ public:
                 run &= allBits << (left % bitsPerWord);
             if (word == lastWord)
                 run &= allBits >> (bitsPerWord - 1 - right % bitsPerWord);
-            const std::uint64_t covered = words[word];
+            const std::uint64_t covered = words[word * columnStride];
             std::uint64_t open = run & ~covered;
             if (open == 0)
                 continue;
-            words[word] = covered | open;
+            words[word * columnStride] = covered | open;
             if ((covered | open) == allBits) [[unlikely]]
                 rowFilled(y, word);
             std::uint32_t* base = row + word * bitsPerWord;
@@ -310,7 +311,6 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
                const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
-    const int wordsPerRow = coverage.wordsPerRow();
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
     const std::int64_t lastColumn = picture.width - 1;
@@ -390,25 +390,26 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     return;
                 }
                 std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
+                const std::ptrdiff_t columnStride = coverage.columnStride();
                 int bandRow = static_cast<int>(first) - top;
                 forEachRun(first, last,
-                           [&coverage, pictureRow, maskRow, bandRow, stride, wordsPerRow,
+                           [&coverage, pictureRow, maskRow, bandRow, stride, columnStride,
                             lastColumn, pixel](std::int64_t, RowRun run) mutable {
                                if (run.left == run.right) {
                                    if (static_cast<std::uint64_t>(run.left) <=
                                        static_cast<std::uint64_t>(lastColumn))
-                                       coverage.fillOne(maskRow, pictureRow, bandRow,
+                                       coverage.fillOne(maskRow, columnStride, pictureRow, bandRow,
                                                         static_cast<unsigned>(run.left), pixel);
                                } else {
                                    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
                                    const std::int64_t right = std::min(run.right, lastColumn);
                                    if (left <= right)
-                                       coverage.fill(maskRow, pictureRow, bandRow,
+                                       coverage.fill(maskRow, columnStride, pictureRow, bandRow,
                                                      static_cast<unsigned>(left),
                                                      static_cast<unsigned>(right), pixel);
                                }
                                pictureRow += stride;
-                               maskRow += wordsPerRow;
+                               ++maskRow;
                                ++bandRow;
                            });
             };
