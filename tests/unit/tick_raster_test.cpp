@@ -106,6 +106,22 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
             }
 }
 
+TEST(TickRaster, StrokesSetUpByEveryThreadAreAllDrawn) {
+    // Thousands of strokes: their set-up is shared out in chunks over the threads, and each
+    // thread draws from all of them, whichever thread set them up. On a picture this large few
+    // strokes are hidden entirely by newer ones, so one left out would show.
+    std::mt19937 random(2024);
+    const auto strokes = randomStrokes(random, 600, 300, 2500);
+    for (int penWidth : {1, 2})
+        for (BandSplit split : {BandSplit{16, 2}, BandSplit{8, 3, false}, BandSplit{40, 1}}) {
+            Picture expected(600, 300, 0), actual(600, 300, 0);
+            drawInOrder(expected.surface, penWidth, strokes);
+            ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
+            EXPECT_EQ(actual.pixels, expected.pixels)
+                << "width " << penWidth << " on " << split.threads << " threads";
+        }
+}
+
 TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
     // A picture fully covered by newer strokes except for one pixel, under older strokes that
     // cross it: the pixel must still take the newest of them. At width 3 each row stroke covers
