@@ -302,7 +302,11 @@ struct StrokeSetUp {
         : chunks((strokes + strokesPerChunk - 1) / strokesPerChunk) {}
     std::size_t chunks;
     std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
+    // A mutex and a condition rather than waiting on an atomic: built with MinGW-w64 (GCC 12)
+    // and run under Wine, an atomic wait now and then never woke, and the tick never ended.
+    std::mutex mutex;
+    std::condition_variable allDone;
+    std::size_t done = 0;
 };
 
 // Sets up chunks of strokes until none is left to take, then waits for the ones other threads
@@ -318,11 +322,12 @@ void setUpStrokes(const std::vector<TickStroke>& strokes, int penWidth, int heig
             if (!thinStrokes.empty())
                 thinStrokes[i] = ThinStroke(strokes[i].from, strokes[i].to);
         }
-        ++setUp.done;
-        setUp.done.notify_all();
+        const std::lock_guard lock(setUp.mutex);
+        if (++setUp.done == setUp.chunks)
+            setUp.allDone.notify_all();
     }
-    for (std::size_t done = setUp.done.load(); done < setUp.chunks; done = setUp.done.load())
-        setUp.done.wait(done);
+    std::unique_lock lock(setUp.mutex);
+    setUp.allDone.wait(lock, [&] { return setUp.done == setUp.chunks; });
 }
 
 // The shared state of one drawing: the next band to take, how many are done, and whether to

@@ -122,6 +122,18 @@ TEST(TickRaster, StrokesSetUpByEveryThreadAreAllDrawn) {
         }
 }
 
+TEST(TickRaster, ThousandsOfDrawingsInARowEachEnd) {
+    // The threads wait for each other's set-up every drawing: a wake-up missed once in a few
+    // thousand drawings (as an atomic wait did, built with MinGW and run under Wine) hangs the
+    // saver, and this test with it.
+    std::mt19937 random(7);
+    const auto strokes = randomStrokes(random, 40, 30, 1100);
+    Picture picture(40, 30, 0);
+    for (int drawing = 0; drawing < 5000; ++drawing)
+        ASSERT_TRUE(drawInBands(picture.surface, 1 + drawing % 2, strokes, BandSplit{8, 2}))
+            << drawing;
+}
+
 TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
     // A picture fully covered by newer strokes except for one pixel, under older strokes that
     // cross it: the pixel must still take the newest of them. At width 3 each row stroke covers
