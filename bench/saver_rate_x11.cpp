@@ -11,7 +11,9 @@
 // --before-move the move comes that long after the window appeared, sampling or not
 // (--seconds 0 samples nothing, for screens too large to copy quickly). Samples
 // are taken at most every 5 ms unless told otherwise (--interval): the sampler shares the
-// machine with the saver and the X server, and sampling flat out starves them.
+// machine with the saver and the X server, and sampling flat out starves them. Where the saver
+// says how many ticks it drew whole (on its window, or through --ticks-command), ticks= and
+// ticks_per_s= tell them apart from the pictures seen.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -57,6 +59,9 @@ struct Options {
     // The move comes no sooner than this after the window appeared: how long the saver has run
     // changes how quickly it can end when the server falls behind.
     double beforeMoveSeconds = 0.0;
+    // For a saver that keeps its tick count where this tool cannot read it (the Windows one
+    // under Wine): a shell command that prints "drawn=N", run before and after sampling.
+    std::string ticksCommand;
     std::vector<char*> command;
 };
 
@@ -65,7 +70,7 @@ struct Options {
                  "saver_rate_x11: %s\n"
                  "usage: saver_rate_x11 [--seconds S] [--warm-up S] [--start-timeout S]\n"
                  "                      [--exit-timeout S] [--interval MS] [--before-move S]\n"
-                 "                      -- COMMAND [ARG...]\n"
+                 "                      [--ticks-command CMD] -- COMMAND [ARG...]\n"
                  "  --seconds S        sample the screen for S seconds (10; 0: not at all)\n"
                  "  --warm-up S        wait S seconds after the window is up before sampling (1)\n"
                  "  --start-timeout S  give up when no full-screen window is up after S (60)\n"
@@ -74,7 +79,10 @@ struct Options {
                  "  --interval MS      at least MS milliseconds between samples (5; 0: as fast\n"
                  "                     as possible)\n"
                  "  --before-move S    move the pointer no sooner than S seconds after the\n"
-                 "                     window appeared (0: right after sampling)\n",
+                 "                     window appeared (0: right after sampling)\n"
+                 "  --ticks-command CMD  where the saver's window does not say how many ticks\n"
+                 "                     it drew, a shell command that prints \"drawn=N\"; run\n"
+                 "                     before and after sampling\n",
                  message);
     std::exit(2);
 }
@@ -107,6 +115,8 @@ Options parseOptions(int argc, char** argv) {
             options.sampleIntervalMs = positiveNumber("--interval", value, true);
         else if (option == "--before-move")
             options.beforeMoveSeconds = positiveNumber("--before-move", value, true);
+        else if (option == "--ticks-command")
+            options.ticksCommand = value;
         else
             usage(("unknown option " + option).c_str());
     }
@@ -385,7 +395,36 @@ struct Sampling {
     long pictures = 0; // samples that differ from the one before
     double seconds = 0;
     std::optional<unsigned long> ticks; // drawn whole meanwhile, where the saver says
+    double tickSeconds = 0;             // between the two counts
 };
+
+// A count of whole ticks from the --ticks-command, and the moment it stood (halfway through the
+// command: under Wine a start-up takes a few tenths of a second).
+struct TickCount {
+    unsigned long drawn;
+    Clock::time_point at;
+};
+
+std::optional<TickCount> ticksFromCommand(const std::string& command) {
+    const auto started = Clock::now();
+    FILE* output = popen(command.c_str(), "r");
+    if (output == nullptr)
+        return std::nullopt;
+    std::optional<unsigned long> drawn;
+    char line[256];
+    while (std::fgets(line, sizeof line, output) != nullptr) {
+        char* end = nullptr;
+        if (std::strncmp(line, "drawn=", 6) == 0) {
+            const unsigned long value = std::strtoul(line + 6, &end, 10);
+            if (end != line + 6)
+                drawn = value;
+        }
+    }
+    const int status = pclose(output);
+    if (!drawn || status != 0)
+        return std::nullopt;
+    return TickCount{*drawn, started + (Clock::now() - started) / 2};
+}
 
 Sampling sampleScreen(SharedScreenImage& image, Display* display, Window root, Window saverWindow,
                       const Options& options, ChildProcess& saver) {
@@ -394,6 +433,9 @@ Sampling sampleScreen(SharedScreenImage& image, Display* display, Window root, W
     const auto start = Clock::now();
     const auto end = start + seconds(options.sampleSeconds);
     const std::optional<unsigned long> ticksBefore = ticksDrawn(display, saverWindow);
+    std::optional<TickCount> countBefore;
+    if (!ticksBefore && !options.ticksCommand.empty())
+        countBefore = ticksFromCommand(options.ticksCommand);
     image.grab(root);
     std::uint64_t previous = pictureHash(image.bytes(), image.byteCount());
     while (Clock::now() < end && saver.running()) {
@@ -409,8 +451,17 @@ Sampling sampleScreen(SharedScreenImage& image, Display* display, Window root, W
             std::this_thread::sleep_until(nextSample);
     }
     result.seconds = millisecondsSince(start) / 1000.0;
-    if (const auto ticksAfter = ticksDrawn(display, saverWindow); ticksBefore && ticksAfter)
+    if (const auto ticksAfter = ticksDrawn(display, saverWindow); ticksBefore && ticksAfter) {
         result.ticks = (*ticksAfter - *ticksBefore) & 0xFFFFFFFFu;
+        result.tickSeconds = result.seconds;
+    } else if (countBefore) {
+        if (const auto countAfter = ticksFromCommand(options.ticksCommand);
+            countAfter && countAfter->drawn >= countBefore->drawn) {
+            result.ticks = countAfter->drawn - countBefore->drawn;
+            result.tickSeconds =
+                std::chrono::duration<double>(countAfter->at - countBefore->at).count();
+        }
+    }
     return result;
 }
 
@@ -504,9 +555,9 @@ int run(const Options& options) {
                     *grabMs, sampling.seconds, sampling.samples,
                     sampling.samples / sampling.seconds, sampling.pictures,
                     sampling.pictures / sampling.seconds);
-    if (sampling.ticks)
+    if (sampling.ticks && sampling.tickSeconds > 0)
         std::printf(" ticks=%lu ticks_per_s=%.2f", *sampling.ticks,
-                    static_cast<double>(*sampling.ticks) / sampling.seconds);
+                    static_cast<double>(*sampling.ticks) / sampling.tickSeconds);
     std::printf(" exit_ms=%s status=%s\n",
                 exitMs ? std::to_string(static_cast<long>(*exitMs + 0.5)).c_str() : "timeout",
                 exitMs ? saver.endDescription().c_str() : "killed");
