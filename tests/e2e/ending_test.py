@@ -5,6 +5,7 @@ still ends it at once, in the middle of a long tick, while keys that type nothin
 tick whole."""
 
 import os
+import subprocess
 import time
 
 from harness import NORMAL_END, WineTestCase
@@ -63,23 +64,27 @@ class SaverEndingTest(WineTestCase):
 
     def test_a_move_between_start_and_the_window_appearing_ends_it(self):
         self.folder.write_settings((1, 1))
-        # The driver moves the pointer the moment the saver's window exists: after the saver
-        # took its start position, and before it shows the window unless the race is lost, which
-        # the driver tells; then it is run again.
+        # The driver stops the saver's thread the moment its window exists: after the saver took
+        # its start position, and before it shows the window unless the race is lost, which the
+        # driver tells; then it is run again. The pointer moves while the saver is held.
         for _ in range(5):
             self.session.move_mouse(500, 400)
             self.session.let_wine_see_the_pointer()
-            nudger = self.session.start_wine([self.session.driver, "nudge-when-saver-exists"])
-            self.assertEqual(nudger.stdout.readline().strip(), b"waiting=1")
+            holder = self.session.start_process(
+                [self.session.wine_run, self.session.driver, "hold-saver-when-it-exists"],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            self.assertEqual(holder.stdout.readline().strip(), b"waiting=1")
             process = self.session.start_program(self.folder, "/s")
-            output, _ = nudger.communicate(timeout=40)
-            self.assertEqual(nudger.returncode, 0, output)
-            values = dict(line.split("=", 1) for line in output.decode().split())
-            if values["visible_before_move"] == "0":
+            held = holder.stdout.readline().strip()
+            if held == b"visible_when_held=0":
+                self.session.move_mouse(501, 400)
+            output, _ = holder.communicate(b"\n", timeout=40)
+            self.assertEqual(holder.returncode, 0, held + output)
+            if held == b"visible_when_held=0":
                 self.assert_ends_normally(process, "a move before the window appeared")
                 return
             self.session.kill_processes()
-        self.fail("the saver's window was shown every time before the pointer could move")
+        self.fail("the saver's window was shown every time before it could be held")
 
     def test_the_saver_runs_and_ends_on_either_timer(self):
         # The program always asks for the high-resolution timer, and gets it under Wine; the

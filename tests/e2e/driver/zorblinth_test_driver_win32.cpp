@@ -1,15 +1,17 @@
 // Reads and operates the settings dialog of a running Zorblinth from another process, and checks
-// that a running saver answers, counts its ticks and moves the pointer the moment its window
-// exists, for the end-to-end tests. Prints UTF-8, one key=value a line;
+// that a running saver answers, counts its ticks and holds it the moment its window exists, for
+// the end-to-end tests. Prints UTF-8, one key=value a line;
 // backslashes, CR and LF in values are written as \\, \r and \n so every value stays on its line.
 //
 // Exit statuses: 0 done, 2 bad command line, 3 no dialog within 10 s, 4 no message box within
-// 10 s, 5 the process could not be opened, 6 no saver window within 10 s.
+// 10 s, 5 the process (or the saver's thread) could not be opened, 6 no saver window within 10 s
+// (20 s when holding it).
 
 #include <windows.h>
 
 #include "dialog/control_ids_win32.hpp"
 #include "dialog/dialog_model.hpp"
+#include "platform/gdi_handles_win32.hpp"
 #include "saver/saver_window_win32.hpp"
 
 #include <chrono>
@@ -358,10 +360,11 @@ int saverTicks() {
     return done;
 }
 
-// Waits for the saver's window to be made, looking every millisecond, and at once moves the
-// pointer one pixel to the right: after the saver took its start position, and most likely before
-// its window is shown (visible_before_move says whether it was).
-int nudgeWhenSaverExists() {
+// Waits for the saver's window to be made, looking every millisecond, and at once stops the
+// thread that made it: the test then moves the pointer for real, with the window still hidden
+// (SetCursorPos under Wine mostly leaves the X pointer where it was, and answers with the
+// position it was asked for only for a moment). The thread goes on when a line comes in.
+int holdSaverWhenItExists() {
     print("waiting", 1LL);
     std::fflush(stdout);
     const auto deadline = std::chrono::steady_clock::now() + 2 * waitLimit;
@@ -371,12 +374,15 @@ int nudgeWhenSaverExists() {
             return noSaver;
         Sleep(1);
     }
-    const bool visible = IsWindowVisible(saver) != FALSE;
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    SetCursorPos(cursor.x + 1, cursor.y);
-    print("visible_before_move", visible ? 1LL : 0LL);
-    print("moved_to", std::to_string(cursor.x + 1) + "," + std::to_string(cursor.y));
+    const zorblinth::win32::KernelHandle thread(
+        OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(saver, nullptr)));
+    if (!thread || SuspendThread(thread.get()) == static_cast<DWORD>(-1))
+        return noProcess;
+    print("visible_when_held", IsWindowVisible(saver) ? 1LL : 0LL);
+    std::fflush(stdout);
+    char line[16];
+    std::fgets(line, sizeof line, stdin);
+    ResumeThread(thread.get());
     return done;
 }
 
@@ -388,8 +394,8 @@ int run(int argc, wchar_t** argv) {
         return saverAnswers();
     if (command == L"saver-ticks")
         return saverTicks();
-    if (command == L"nudge-when-saver-exists")
-        return nudgeWhenSaverExists();
+    if (command == L"hold-saver-when-it-exists")
+        return holdSaverWhenItExists();
     if (command != L"state" && command != L"scroll" && command != L"click" && command != L"close" &&
         command != L"key" && command != L"messagebox" && command != L"pid")
         return usage;
@@ -430,7 +436,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: zorblinth_test_driver state | pid | scroll <1|2> <lineleft|lineright|"
                    "pageleft|pageright|left|right|endscroll|thumbtrack N|thumbposition N> | "
                    "click <set|cancel> | close | key <escape|enter> | messagebox | "
-                   "gdi-objects PID | saver-answers | saver-ticks | nudge-when-saver-exists\n",
+                   "gdi-objects PID | saver-answers | saver-ticks | hold-saver-when-it-exists\n",
                    stderr);
     return status;
 }
