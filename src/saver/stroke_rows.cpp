@@ -130,6 +130,25 @@ ThinStroke::ThinStroke(Point from, Point to) {
     signY_ = static_cast<std::int8_t>(rows.signY_);
 }
 
+WideMiddle::WideMiddle(const StrokeRows& rows) {
+    constexpr std::int64_t rowLimit = std::int64_t{1} << 30;
+    if (rows.shape_ != StrokeRows::Shape::wide || rows.firstRow_ <= -rowLimit ||
+        rows.lastRow_ >= rowLimit)
+        return;
+    firstRow_ = static_cast<std::int32_t>(rows.firstRow_);
+    lastRow_ = static_cast<std::int32_t>(rows.lastRow_);
+    if (rows.middleFirst_ > rows.middleLast_)
+        return;
+    const auto low = rows.low_.fixedPoint(rows.middleFirst_, rows.middleLast_);
+    const auto high = rows.high_.fixedPoint(rows.middleFirst_, rows.middleLast_);
+    if (!low || !high)
+        return;
+    low_ = *low;
+    high_ = *high;
+    middleFirst_ = static_cast<std::int32_t>(rows.middleFirst_);
+    middleLast_ = static_cast<std::int32_t>(rows.middleLast_);
+}
+
 StrokeRows::StrokeRows(Point from, Point to, int penWidth) {
     penWidth = std::clamp(penWidth, 1, widestPen);
     const std::int64_t dx = std::int64_t{to.x} - from.x;

@@ -133,6 +133,7 @@ public:
     // The rows the stroke may set, inclusive; none when firstRow() > lastRow().
     std::int64_t firstRow() const { return firstRow_; }
     friend class ThinStroke;
+    friend class WideMiddle;
     std::int64_t lastRow() const { return lastRow_; }
 
     // Calls visit(y, run) for each row y from `first` to `last`, both within [firstRow(),
@@ -205,6 +206,40 @@ private:
     std::int32_t startX_ = 0, lastStep_ = 0;
     Shape shape_ = Shape::none;
     std::int8_t signX_ = 1, signY_ = 1;
+};
+
+// A wide stroke's middle rows, those its two long edges alone bound, set up once to be drawn
+// band after band in fixed point: each band starts them with a multiplication, and each row
+// costs two additions. The same runs as StrokeRows there; its rows near the ends are left to
+// StrokeRows.
+class WideMiddle {
+public:
+    WideMiddle() = default;
+    explicit WideMiddle(const StrokeRows& rows);
+
+    // The stroke's rows, as StrokeRows's, and whether its middle rows are held here: not when it
+    // has none, nor when they are too many, or their edges too far out, for the fixed point.
+    std::int64_t firstRow() const { return firstRow_; }
+    std::int64_t lastRow() const { return lastRow_; }
+    bool empty() const { return middleFirst_ > middleLast_; }
+    std::int64_t middleFirst() const { return middleFirst_; }
+    std::int64_t middleLast() const { return middleLast_; }
+
+    // As StrokeRows::forEachRun, for rows within [middleFirst(), middleLast()].
+    template <class Visit>
+    void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const {
+        FixedPointStepper low(low_, first), high(high_, first);
+        for (std::int64_t y = first; y <= last; ++y) {
+            visit(y, RowRun{low.value(), high.value()});
+            low.next();
+            high.next();
+        }
+    }
+
+private:
+    FixedPointLine low_, high_;
+    std::int32_t firstRow_ = 0, lastRow_ = -1;
+    std::int32_t middleFirst_ = 0, middleLast_ = -1;
 };
 
 template <class Visit>

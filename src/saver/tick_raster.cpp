@@ -80,13 +80,14 @@ private:
 };
 
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
-// by tileRows rows) how many of its rows are covered all along it, so that a stroke crossing
-// only covered tiles is passed over without looking at its rows. The bits are kept a column of
+// by tileRows rows) which of its rows are covered all along it, so that a stroke crossing only
+// covered tiles is passed over without looking at its rows, and one crossing tiles with few open
+// rows left looks at those rows only. The bits are kept a column of
 // words at a time, each column's words row after row: a stroke goes down the rows, so the words
 // it looks at next lie next to each other.
 class BandCoverage {
 public:
-    static constexpr int tileRows = 16;
+    static constexpr int tileRows = 16; // a bit a row in 32-bit words
 
     explicit BandCoverage(int width)
         : width_(width), wordsPerRow_((width + bitsPerWord - 1) / bitsPerWord) {}
@@ -133,6 +134,25 @@ public:
                 return Cover::some;
         }
         return Cover::none;
+    }
+
+    // The rows of a tile row, a bit each (the band's last tile row may be short).
+    std::uint32_t rowsOfTile(int tileRow) const {
+        const int rows = std::min(tileRows, rows_ - tileRow * tileRows);
+        return (std::uint32_t{1} << rows) - 1;
+    }
+
+    // The rows of the tile row holding band row y (a bit each, from the tile row's first) on
+    // which some pixel from the column of `left` to that of `right` is not covered yet.
+    std::uint32_t openRows(int y, std::int64_t left, std::int64_t right) const {
+        const auto [first, last] = tileColumns(left, right);
+        const int tileRow = y / tileRows;
+        const std::uint32_t* full =
+            fullRows_.data() + static_cast<std::size_t>(tileRow) * wordsPerRow_;
+        std::uint32_t covered = rowsOfTile(tileRow);
+        for (int column = first; column <= last; ++column)
+            covered &= full[column];
+        return ~covered & rowsOfTile(tileRow);
     }
 
     // Whether every tile of the band is covered.
@@ -215,7 +235,7 @@ private:
     int rows_ = 0;
     int tileRowCount_ = 0;
     std::vector<std::uint64_t> mask_;
-    std::vector<int> fullRows_;               // a tile's rows covered all along it
+    std::vector<std::uint32_t> fullRows_;     // a tile's rows covered all along it, a bit a row
     std::vector<int> fullTiles_;              // a column's covered tiles
     std::vector<std::uint64_t> withFullTile_; // a bit a column: has a covered tile
     std::vector<OpenColumns> openTiles_;      // a tile row's tiles not yet covered
@@ -224,8 +244,9 @@ private:
 
 void BandCoverage::rowFilled(int y, unsigned column) {
     const int tileRow = y / tileRows;
-    int& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
-    if (++full < std::min(tileRows, rows_ - tileRow * tileRows))
+    std::uint32_t& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
+    full |= std::uint32_t{1} << (y % tileRows);
+    if (full != rowsOfTile(tileRow))
         return;
     withFullTile_[column / bitsPerWord] |= std::uint64_t{1} << (column % bitsPerWord);
     openTiles_[static_cast<std::size_t>(tileRow)].fill(static_cast<int>(column));
@@ -313,7 +334,7 @@ struct StrokeSetUp {
 // took: every thread draws from all of them.
 void setUpStrokes(const std::vector<TickStroke>& strokes, int penWidth, int height,
                   std::vector<StrokeReach>& reaches, std::vector<ThinStroke>& thinStrokes,
-                  StrokeSetUp& setUp) {
+                  std::vector<WideMiddle>& wideMiddles, StrokeSetUp& setUp) {
     for (std::size_t chunk = setUp.next++; chunk < setUp.chunks; chunk = setUp.next++) {
         const std::size_t first = chunk * StrokeSetUp::strokesPerChunk;
         const std::size_t end = std::min(first + StrokeSetUp::strokesPerChunk, strokes.size());
@@ -321,6 +342,8 @@ void setUpStrokes(const std::vector<TickStroke>& strokes, int penWidth, int heig
             reaches[i] = reachOf(strokes[i], penWidth, height);
             if (!thinStrokes.empty())
                 thinStrokes[i] = ThinStroke(strokes[i].from, strokes[i].to);
+            if (!wideMiddles.empty())
+                wideMiddles[i] = WideMiddle(StrokeRows(strokes[i].from, strokes[i].to, penWidth));
         }
         const std::lock_guard lock(setUp.mutex);
         if (++setUp.done == setUp.chunks)
@@ -345,8 +368,8 @@ struct BandQueue {
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes.
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
                const std::vector<StrokeReach>& reaches, const std::vector<ThinStroke>& thinStrokes,
-               int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
-               const StopRequest* shouldStop, int firstBand) {
+               const std::vector<WideMiddle>& wideMiddles, int rowsPerBand, bool thinPenInOrder,
+               BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
     BandCoverage coverage(picture.width);
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
@@ -381,70 +404,95 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 break;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
-            // A thin stroke set up beforehand starts in each band at once; others are set up
-            // in each band they are drawn in.
-            const ThinStroke* thin =
-                thinStrokes.empty() || thinStrokes[index].empty() ? nullptr : &thinStrokes[index];
             std::optional<StrokeRows> rows;
-            const auto forEachRun = [&](std::int64_t first, std::int64_t last, auto visit) {
-                if (thin)
-                    thin->forEachRun(first, last, visit);
-                else
-                    rows->forEachRun(first, last, visit);
-            };
-            // The stroke's rows in this band, a tile row at a time: those crossing only covered
-            // tiles are passed over, the others drawn in runs of consecutive rows.
-            const auto draw = [&](std::int64_t first, std::int64_t last) {
-                if (!thin && !rows)
+            const auto strokeRows = [&]() -> const StrokeRows& {
+                if (!rows)
                     rows.emplace(stroke.from, stroke.to, penWidth);
-                first = std::max(first, thin ? thin->firstRow() : rows->firstRow());
-                last = std::min(last, thin ? thin->lastRow() : rows->lastRow());
-                if (first > last)
-                    return;
-                // Rows come one after another: pointers step along with them.
-                std::uint32_t* pictureRow = picture.row(static_cast<int>(first));
-                const std::uint32_t pixel = stroke.pixel;
-                if (inOrder) {
-                    // What the visitor needs is copied into it: behind a reference, the pen's
-                    // pixel value would be read again after every store (the stores could alias
-                    // it).
-                    forEachRun(
-                        first, last,
-                        [pictureRow, stride, lastColumn, pixel](std::int64_t, RowRun run) mutable {
-                            // No way of its own for one-pixel runs: a shallow stroke's runs are
-                            // one pixel or two as good as at random, and the branch cost more
-                            // than it saved (measured 12 % on shallow strokes at 4K).
-                            const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                            const std::int64_t right = std::min(run.right, lastColumn);
-                            if (left <= right)
-                                fillRun(pictureRow + left, right - left + 1, pixel);
-                            pictureRow += stride;
-                        });
+                return *rows;
+            };
+            const std::uint32_t pixel = stroke.pixel;
+            // Rows come one after another: pointers step along with them from the first.
+            // What a visitor needs is copied into it: behind a reference, the pen's pixel value
+            // would be read again after every store (the stores could alias it).
+            const auto inOrderFrom = [&](std::int64_t first) {
+                return [pictureRow = picture.row(static_cast<int>(first)), stride, lastColumn,
+                        pixel](std::int64_t, RowRun run) mutable {
+                    // No way of its own for one-pixel runs: a shallow stroke's runs are one pixel
+                    // or two as good as at random, and the branch cost more than it saved
+                    // (measured 12 % on shallow strokes at 4K).
+                    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                    const std::int64_t right = std::min(run.right, lastColumn);
+                    if (left <= right)
+                        fillRun(pictureRow + left, right - left + 1, pixel);
+                    pictureRow += stride;
+                };
+            };
+            const auto newestFirstFrom = [&](std::int64_t first) {
+                const int firstBandRow = static_cast<int>(first) - top;
+                return [&coverage, pictureRow = picture.row(static_cast<int>(first)),
+                        maskRow = coverage.maskRow(firstBandRow), bandRow = firstBandRow, stride,
+                        columnStride = coverage.columnStride(), lastColumn,
+                        pixel](std::int64_t, RowRun run) mutable {
+                    if (run.left == run.right) {
+                        if (static_cast<std::uint64_t>(run.left) <=
+                            static_cast<std::uint64_t>(lastColumn))
+                            coverage.fillOne(maskRow, columnStride, pictureRow, bandRow,
+                                             static_cast<unsigned>(run.left), pixel);
+                    } else {
+                        const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                        const std::int64_t right = std::min(run.right, lastColumn);
+                        if (left <= right)
+                            coverage.fill(maskRow, columnStride, pictureRow, bandRow,
+                                          static_cast<unsigned>(left), static_cast<unsigned>(right),
+                                          pixel);
+                    }
+                    pictureRow += stride;
+                    ++maskRow;
+                    ++bandRow;
+                };
+            };
+            // Rows first to last of the stroke (clamped to its own), the way the band draws.
+            const auto draw = [&](std::int64_t first, std::int64_t last) {
+                // A thin stroke, and a wide stroke's middle rows, set up beforehand start in each
+                // band at once; a wide stroke's rows near the ends, and strokes not set up
+                // beforehand, are set up in each band they are drawn in. Looked up only here:
+                // most strokes a band takes up are passed over.
+                const ThinStroke* thin = thinStrokes.empty() || thinStrokes[index].empty()
+                                             ? nullptr
+                                             : &thinStrokes[index];
+                const WideMiddle* middle = wideMiddles.empty() || wideMiddles[index].empty()
+                                               ? nullptr
+                                               : &wideMiddles[index];
+                if (middle) {
+                    first = std::max(first, middle->firstRow());
+                    last = std::min(last, middle->lastRow());
+                    const std::int64_t middleFirst = std::max(first, middle->middleFirst());
+                    const std::int64_t middleLast = std::min(last, middle->middleLast());
+                    if (middleFirst > middleLast) {
+                        if (first <= last)
+                            strokeRows().forEachRun(first, last, newestFirstFrom(first));
+                        return;
+                    }
+                    if (first < middleFirst)
+                        strokeRows().forEachRun(first, middleFirst - 1, newestFirstFrom(first));
+                    middle->forEachRun(middleFirst, middleLast, newestFirstFrom(middleFirst));
+                    if (middleLast < last)
+                        strokeRows().forEachRun(middleLast + 1, last,
+                                                newestFirstFrom(middleLast + 1));
                     return;
                 }
-                std::uint64_t* maskRow = coverage.maskRow(static_cast<int>(first) - top);
-                const std::ptrdiff_t columnStride = coverage.columnStride();
-                int bandRow = static_cast<int>(first) - top;
-                forEachRun(first, last,
-                           [&coverage, pictureRow, maskRow, bandRow, stride, columnStride,
-                            lastColumn, pixel](std::int64_t, RowRun run) mutable {
-                               if (run.left == run.right) {
-                                   if (static_cast<std::uint64_t>(run.left) <=
-                                       static_cast<std::uint64_t>(lastColumn))
-                                       coverage.fillOne(maskRow, columnStride, pictureRow, bandRow,
-                                                        static_cast<unsigned>(run.left), pixel);
-                               } else {
-                                   const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                                   const std::int64_t right = std::min(run.right, lastColumn);
-                                   if (left <= right)
-                                       coverage.fill(maskRow, columnStride, pictureRow, bandRow,
-                                                     static_cast<unsigned>(left),
-                                                     static_cast<unsigned>(right), pixel);
-                               }
-                               pictureRow += stride;
-                               ++maskRow;
-                               ++bandRow;
-                           });
+                first = std::max(first, thin ? thin->firstRow() : strokeRows().firstRow());
+                last = std::min(last, thin ? thin->lastRow() : strokeRows().lastRow());
+                if (first > last)
+                    return;
+                if (thin && inOrder)
+                    thin->forEachRun(first, last, inOrderFrom(first));
+                else if (thin)
+                    thin->forEachRun(first, last, newestFirstFrom(first));
+                else if (inOrder)
+                    strokeRows().forEachRun(first, last, inOrderFrom(first));
+                else
+                    strokeRows().forEachRun(first, last, newestFirstFrom(first));
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
@@ -471,18 +519,27 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 const int first = std::max(tileTop, reachFirst);
                 const int last = std::min(tileTop + BandCoverage::tileRows - 1, reachLast);
                 columnsNear(stroke, reach, penWidth, first, last, left, right);
-                const bool passedOver =
-                    right < 0 || left > lastColumn || coverage.covered(first - top, left, right);
-                if (!passedOver) {
-                    if (pendingFirst > pendingLast)
-                        pendingFirst = first;
-                    pendingLast = last;
+                if (right < 0 || left > lastColumn || coverage.covered(first - top, left, right))
                     continue;
+                // The rows with a pixel open in those columns, a bit each from `first`: runs of
+                // them are drawn, each with the rows pending when it follows on from them.
+                std::uint32_t open =
+                    coverage.openRows(first - top, left, right) >> (first - tileTop) &
+                    ((std::uint32_t{2} << (last - first)) - 1);
+                for (int row = first; open != 0;) {
+                    const int skipped = std::countr_zero(open);
+                    const int length = std::countr_one(open >> skipped);
+                    const int runFirst = row + skipped;
+                    if (pendingFirst <= pendingLast && runFirst != pendingLast + 1) {
+                        draw(pendingFirst, pendingLast);
+                        pendingLast = -1;
+                    }
+                    if (pendingFirst > pendingLast)
+                        pendingFirst = runFirst;
+                    pendingLast = runFirst + length - 1;
+                    open >>= skipped + length; // at most tileRows, fewer than the bits
+                    row = pendingLast + 1;
                 }
-                if (pendingFirst <= pendingLast)
-                    draw(pendingFirst, pendingLast);
-                pendingFirst = 0;
-                pendingLast = -1;
             }
             if (pendingFirst <= pendingLast)
                 draw(pendingFirst, pendingLast);
@@ -510,22 +567,24 @@ bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<Ti
     const int callersBand = queue.next++;
     std::vector<StrokeReach> reaches(strokes.size());
     std::vector<ThinStroke> thinStrokes(penWidth == 1 ? strokes.size() : 0);
+    std::vector<WideMiddle> wideMiddles(penWidth > 1 ? strokes.size() : 0);
     StrokeSetUp setUp(strokes.size());
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < helpers; ++i) {
             try {
                 threads.emplace_back([&] {
-                    setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes, setUp);
-                    drawBands(picture, penWidth, strokes, reaches, thinStrokes, rowsPerBand,
-                              split.thinPenInOrder, queue, nullptr, queue.next++);
+                    setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes,
+                                 wideMiddles, setUp);
+                    drawBands(picture, penWidth, strokes, reaches, thinStrokes, wideMiddles,
+                              rowsPerBand, split.thinPenInOrder, queue, nullptr, queue.next++);
                 });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: the ones there are share the bands
             }
         }
-        setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes, setUp);
-        drawBands(picture, penWidth, strokes, reaches, thinStrokes, rowsPerBand,
+        setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes, wideMiddles, setUp);
+        drawBands(picture, penWidth, strokes, reaches, thinStrokes, wideMiddles, rowsPerBand,
                   split.thinPenInOrder, queue, ask, callersBand);
         // The other threads may still be drawing: keep asking while waiting for them.
         std::unique_lock lock(queue.mutex);

@@ -55,7 +55,8 @@ using StopRequest = std::function<bool()>;
 // would, a band of rows at a time so that each band's pixels stay in a core's cache while its
 // strokes are drawn. Wide pens go newest first, each band setting only pixels no newer stroke
 // covered (a bit a pixel), so each pixel is written at most once, and a stroke is passed over at
-// once where it crosses only tiles of the band that are covered already; a thin pen's strokes
+// once where it crosses only tiles of the band that are covered already, and row by row where
+// the tiles it crosses are covered all along those rows; a thin pen's strokes
 // may be drawn in order (see BandSplit). Bands are shared out over threads; only the calling thread
 // asks shouldStop, and when it says yes every thread stops after its current stroke and the picture
 // is left part drawn. Returns false then.

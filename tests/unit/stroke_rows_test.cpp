@@ -349,3 +349,60 @@ TEST(ThinStroke, EveryEndPointNearAStartGivesTheRunsOfStrokeRows) {
                     << to.x << "," << to.y << " from row " << start;
         }
 }
+
+namespace {
+Runs middleRunsOf(const WideMiddle& middle, std::int64_t first, std::int64_t last) {
+    Runs runs;
+    middle.forEachRun(first, last, [&](std::int64_t, RowRun run) {
+        runs.push_back(run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
+                                   : std::pair{run.left, run.right});
+    });
+    return runs;
+}
+} // namespace
+
+TEST(WideMiddle, SetUpOnceItGivesTheMiddleRunsOfStrokeRowsFromAnyRow) {
+    // Every pen width, short and long strokes of every direction, every small slope near a
+    // start (where a centre on the pen's edge shows a wrong rounding at once), each walked from
+    // its first middle row and from rows further on, as bands start them.
+    std::mt19937 random(12);
+    std::vector<std::pair<Point, Point>> strokes;
+    for (const int reach : {40, 3000, 9000}) {
+        std::uniform_int_distribution<int> coordinate(-reach, reach);
+        for (int i = 0; i < 200; ++i)
+            strokes.push_back({{coordinate(random), coordinate(random)},
+                               {coordinate(random), coordinate(random)}});
+    }
+    for (int dx = -30; dx <= 30; ++dx)
+        for (int dy = -30; dy <= 30; ++dy)
+            strokes.push_back({{3, -5}, {3 + dx, -5 + dy}});
+    for (int penWidth = 2; penWidth <= 10; ++penWidth)
+        for (const auto& [from, to] : strokes) {
+            const StrokeRows rows(from, to, penWidth);
+            const WideMiddle middle(rows);
+            if (middle.empty())
+                continue;
+            ASSERT_EQ(middle.firstRow(), rows.firstRow());
+            ASSERT_EQ(middle.lastRow(), rows.lastRow());
+            for (const std::int64_t start : {middle.middleFirst(), middle.middleFirst() + 1,
+                                             (middle.middleFirst() + middle.middleLast()) / 2}) {
+                if (start > middle.middleLast())
+                    continue;
+                ASSERT_EQ(middleRunsOf(middle, start, middle.middleLast()),
+                          runsOf(rows, start, middle.middleLast()))
+                    << "pen " << penWidth << ", " << from.x << "," << from.y << " - " << to.x << ","
+                    << to.y << " from row " << start;
+            }
+        }
+}
+
+TEST(WideMiddle, HoldsNothingWhereTheFixedPointWouldNotBeExact) {
+    // No middle rows (a stroke shorter than its pen), or too many rows for 32 fraction bits, or
+    // ends far out: StrokeRows draws those.
+    EXPECT_TRUE(WideMiddle(StrokeRows({0, 0}, {3, 4}, 10)).empty());
+    EXPECT_TRUE(WideMiddle(StrokeRows({0, 0}, {3, 100000}, 3)).empty());
+    EXPECT_TRUE(WideMiddle(StrokeRows({std::numeric_limits<std::int32_t>::min(), 0},
+                                      {std::numeric_limits<std::int32_t>::max(), 5}, 3))
+                    .empty());
+    EXPECT_FALSE(WideMiddle(StrokeRows({-20, -20}, {7700, 4340}, 10)).empty());
+}
