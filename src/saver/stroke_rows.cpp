@@ -132,12 +132,8 @@ ThinStroke::ThinStroke(Point from, Point to) {
 
 WideMiddle::WideMiddle(const StrokeRows& rows) {
     constexpr std::int64_t rowLimit = std::int64_t{1} << 30;
-    if (rows.shape_ != StrokeRows::Shape::wide || rows.firstRow_ <= -rowLimit ||
-        rows.lastRow_ >= rowLimit)
-        return;
-    firstRow_ = static_cast<std::int32_t>(rows.firstRow_);
-    lastRow_ = static_cast<std::int32_t>(rows.lastRow_);
-    if (rows.middleFirst_ > rows.middleLast_)
+    if (rows.shape_ != StrokeRows::Shape::wide || rows.middleFirst_ > rows.middleLast_ ||
+        rows.middleFirst_ <= -rowLimit || rows.middleLast_ >= rowLimit)
         return;
     const auto low = rows.low_.fixedPoint(rows.middleFirst_, rows.middleLast_);
     const auto high = rows.high_.fixedPoint(rows.middleFirst_, rows.middleLast_);

@@ -217,10 +217,8 @@ public:
     WideMiddle() = default;
     explicit WideMiddle(const StrokeRows& rows);
 
-    // The stroke's rows, as StrokeRows's, and whether its middle rows are held here: not when it
-    // has none, nor when they are too many, or their edges too far out, for the fixed point.
-    std::int64_t firstRow() const { return firstRow_; }
-    std::int64_t lastRow() const { return lastRow_; }
+    // Whether the middle rows are held here: not when the stroke has none, nor when they are too
+    // many, or their edges too far out, for the fixed point.
     bool empty() const { return middleFirst_ > middleLast_; }
     std::int64_t middleFirst() const { return middleFirst_; }
     std::int64_t middleLast() const { return middleLast_; }
@@ -238,7 +236,6 @@ public:
 
 private:
     FixedPointLine low_, high_;
-    std::int32_t firstRow_ = 0, lastRow_ = -1;
     std::int32_t middleFirst_ = 0, middleLast_ = -1;
 };
 

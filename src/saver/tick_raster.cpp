@@ -464,21 +464,24 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                                                ? nullptr
                                                : &wideMiddles[index];
                 if (middle) {
-                    first = std::max(first, middle->firstRow());
-                    last = std::min(last, middle->lastRow());
+                    // Rows before and after the middle are the stroke's ends, or none of its.
                     const std::int64_t middleFirst = std::max(first, middle->middleFirst());
                     const std::int64_t middleLast = std::min(last, middle->middleLast());
+                    const auto ends = [&](std::int64_t from, std::int64_t to) {
+                        from = std::max(from, strokeRows().firstRow());
+                        to = std::min(to, strokeRows().lastRow());
+                        if (from <= to)
+                            strokeRows().forEachRun(from, to, newestFirstFrom(from));
+                    };
                     if (middleFirst > middleLast) {
-                        if (first <= last)
-                            strokeRows().forEachRun(first, last, newestFirstFrom(first));
+                        ends(first, last);
                         return;
                     }
                     if (first < middleFirst)
-                        strokeRows().forEachRun(first, middleFirst - 1, newestFirstFrom(first));
+                        ends(first, middleFirst - 1);
                     middle->forEachRun(middleFirst, middleLast, newestFirstFrom(middleFirst));
                     if (middleLast < last)
-                        strokeRows().forEachRun(middleLast + 1, last,
-                                                newestFirstFrom(middleLast + 1));
+                        ends(middleLast + 1, last);
                     return;
                 }
                 first = std::max(first, thin ? thin->firstRow() : strokeRows().firstRow());
