@@ -223,6 +223,10 @@ public:
     std::int64_t middleFirst() const { return middleFirst_; }
     std::int64_t middleLast() const { return middleLast_; }
 
+    // The fixed-point lines of the runs' left and right ends.
+    const FixedPointLine& leftEnds() const { return low_; }
+    const FixedPointLine& rightEnds() const { return high_; }
+
     // As StrokeRows::forEachRun, for rows within [middleFirst(), middleLast()].
     template <class Visit>
     void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const {

@@ -220,6 +220,15 @@ public:
         }
     }
 
+    // Sets the pixels no newer stroke set on `count` rows from band row y: on each, the run
+    // from the whole part of `left` to that of `right` (fixed point, stepping by leftStep and
+    // rightStep a row) clamped to [0, lastColumn]; `row` is the picture's row for y, the next
+    // `stride` on. Everything the loop steps is a local: a store to the coverage or the picture
+    // could otherwise alias it and make the compiler read it again after every store.
+    void fillRows(int y, int count, std::int64_t left, std::int64_t leftStep, std::int64_t right,
+                  std::int64_t rightStep, std::uint32_t* row, std::ptrdiff_t stride,
+                  std::int64_t lastColumn, std::uint32_t pixel);
+
 private:
     // Row y's word in this column has just been covered all along. Seldom called: kept out of
     // the drawing's loops.
@@ -252,6 +261,49 @@ void BandCoverage::rowFilled(int y, unsigned column) {
     openTiles_[static_cast<std::size_t>(tileRow)].fill(static_cast<int>(column));
     if (++fullTiles_[static_cast<std::size_t>(column)] == tileRowCount_)
         openColumns_.fill(static_cast<int>(column));
+}
+
+void BandCoverage::fillRows(int y, int count, std::int64_t left, std::int64_t leftStep,
+                            std::int64_t right, std::int64_t rightStep, std::uint32_t* row,
+                            std::ptrdiff_t stride, std::int64_t lastColumn, std::uint32_t pixel) {
+    std::uint64_t* words = mask_.data() + y;
+    const auto columnStride = static_cast<std::size_t>(rows_);
+    for (int i = 0; i < count;
+         ++i, ++y, ++words, row += stride, left += leftStep, right += rightStep) {
+        const std::int64_t from = std::max<std::int64_t>(FixedPointLine::wholePart(left), 0);
+        const std::int64_t to = std::min(FixedPointLine::wholePart(right), lastColumn);
+        if (from > to)
+            continue;
+        const auto firstWord = static_cast<std::size_t>(from) / bitsPerWord;
+        const auto lastWord = static_cast<std::size_t>(to) / bitsPerWord;
+        if (lastWord != firstWord) {
+            fill(words, static_cast<std::ptrdiff_t>(columnStride), row, y,
+                 static_cast<unsigned>(from), static_cast<unsigned>(to), pixel);
+            continue;
+        }
+        // Most runs of a wide pen lie in one coverage word.
+        std::uint64_t& word = words[firstWord * columnStride];
+        const std::uint64_t covered = word;
+        const std::uint64_t run =
+            (allBits << (from % bitsPerWord)) & (allBits >> (bitsPerWord - 1 - to % bitsPerWord));
+        std::uint64_t open = run & ~covered;
+        if (open == 0)
+            continue;
+        word = covered | run;
+        if ((covered | run) == allBits) [[unlikely]]
+            rowFilled(y, static_cast<unsigned>(firstWord));
+        if (open == run) {
+            fillPixels(row + from, to - from + 1, pixel);
+            continue;
+        }
+        std::uint32_t* base = row + firstWord * bitsPerWord;
+        while (open != 0) {
+            const int start = std::countr_zero(open);
+            const int length = std::countr_one(open >> start);
+            fillPixels(base + start, length, pixel);
+            open &= length == bitsPerWord ? 0 : ~((allBits >> (bitsPerWord - length)) << start);
+        }
+    }
 }
 
 // Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
@@ -479,7 +531,12 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     }
                     if (first < middleFirst)
                         ends(first, middleFirst - 1);
-                    middle->forEachRun(middleFirst, middleLast, newestFirstFrom(middleFirst));
+                    coverage.fillRows(
+                        static_cast<int>(middleFirst) - top,
+                        static_cast<int>(middleLast - middleFirst + 1),
+                        middle->leftEnds().scaledAt(middleFirst), middle->leftEnds().step(),
+                        middle->rightEnds().scaledAt(middleFirst), middle->rightEnds().step(),
+                        picture.row(static_cast<int>(middleFirst)), stride, lastColumn, pixel);
                     if (middleLast < last)
                         ends(middleLast + 1, last);
                     return;
