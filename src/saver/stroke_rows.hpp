@@ -179,6 +179,49 @@ private:
     std::int64_t middleFirst_ = 0, middleLast_ = -1;
 };
 
+// Sources of a stroke's runs row after row for drawing loops of their own: next() gives the
+// next row's run. Plain values, which such a loop keeps in registers: through a visitor held by
+// reference, stores of pixels and coverage words may alias what it steps, and the compiler reads
+// it again after every store.
+struct SteepRuns { // a thin steep stroke's: a pixel a row
+    static constexpr bool onePixel = true;
+    std::int64_t scaled, step, startX, signX;
+    RowRun next() {
+        const std::int64_t offset = FixedPointLine::wholePart(scaled);
+        scaled += step;
+        const std::int64_t x = signX > 0 ? startX + offset : startX - offset;
+        return {x, x};
+    }
+};
+struct ShallowRuns { // a thin shallow stroke's: a row's steps
+    std::int64_t scaled, step, previous, lastStep, startX, signX;
+    RowRun next() {
+        // As StrokeRows's shallow rows: the smaller of two steps in a row is the row's first step
+        // less one, the larger its last.
+        scaled += step;
+        const std::int64_t current = FixedPointLine::wholePart(scaled);
+        const std::int64_t before = previous < current ? previous : current;
+        const std::int64_t end = previous < current ? current : previous;
+        previous = current;
+        const std::int64_t from = before + 1 > 0 ? before + 1 : 0;
+        const std::int64_t to = end < lastStep ? end : lastStep;
+        return signX > 0 ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
+    }
+};
+struct LevelRun { // a thin level stroke's one row
+    RowRun run;
+    RowRun next() const { return run; }
+};
+struct MiddleRuns { // a wide stroke's middle rows: between its two long edges
+    std::int64_t left, leftStep, right, rightStep;
+    RowRun next() {
+        const RowRun run{FixedPointLine::wholePart(left), FixedPointLine::wholePart(right)};
+        left += leftStep;
+        right += rightStep;
+        return run;
+    }
+};
+
 // A thin stroke's rows set up once to be drawn band after band: each band starts it with a
 // multiplication instead of setting it up again. The same pixels as StrokeRows at width 1.
 class ThinStroke {
@@ -196,6 +239,28 @@ public:
     // As StrokeRows::forEachRun.
     template <class Visit>
     void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const;
+
+    // Calls use(runs) with a source of the runs from row `first` on (SteepRuns, ShallowRuns or
+    // LevelRun), `first` within [firstRow(), lastRow()]; not at all when empty().
+    template <class Use> void useRunsFrom(std::int64_t first, Use use) const {
+        switch (shape_) {
+        case Shape::none:
+            return;
+        case Shape::level:
+            use(LevelRun{{startX_, lastStep_}});
+            return;
+        case Shape::steep:
+            use(SteepRuns{line_.scaledAt(first), line_.step(), startX_, signX_});
+            return;
+        case Shape::shallow: {
+            // As StrokeRows's shallow rows: the stepper starts a row before the first going up.
+            const std::int64_t scaled = line_.scaledAt(signY_ > 0 ? first : first - 1);
+            use(ShallowRuns{scaled, line_.step(), FixedPointLine::wholePart(scaled), lastStep_,
+                            startX_, signX_});
+            return;
+        }
+        }
+    }
 
 private:
     enum class Shape : std::int8_t { none, level, steep, shallow };
@@ -223,9 +288,10 @@ public:
     std::int64_t middleFirst() const { return middleFirst_; }
     std::int64_t middleLast() const { return middleLast_; }
 
-    // The fixed-point lines of the runs' left and right ends.
-    const FixedPointLine& leftEnds() const { return low_; }
-    const FixedPointLine& rightEnds() const { return high_; }
+    // The middle rows' runs from row y on, within [middleFirst(), middleLast()].
+    MiddleRuns runsFrom(std::int64_t y) const {
+        return {low_.scaledAt(y), low_.step(), high_.scaledAt(y), high_.step()};
+    }
 
     // As StrokeRows::forEachRun, for rows within [middleFirst(), middleLast()].
     template <class Visit>

@@ -220,13 +220,12 @@ public:
         }
     }
 
-    // Sets the pixels no newer stroke set on `count` rows from band row y: on each, the run
-    // from the whole part of `left` to that of `right` (fixed point, stepping by leftStep and
-    // rightStep a row) clamped to [0, lastColumn]; `row` is the picture's row for y, the next
-    // `stride` on. Everything the loop steps is a local: a store to the coverage or the picture
-    // could otherwise alias it and make the compiler read it again after every store.
-    void fillRows(int y, int count, std::int64_t left, std::int64_t leftStep, std::int64_t right,
-                  std::int64_t rightStep, std::uint32_t* row, std::ptrdiff_t stride,
+    // Sets the pixels no newer stroke set on `count` rows from band row y, each the run
+    // runs.next() gives (one of the sources of runs in stroke_rows.hpp) clamped to
+    // [0, lastColumn]; `row` is the picture's row for y, the next `stride` on. What the loop
+    // steps is all its own: see the sources.
+    template <class Runs>
+    void fillRuns(int y, int count, Runs runs, std::uint32_t* row, std::ptrdiff_t stride,
                   std::int64_t lastColumn, std::uint32_t pixel);
 
 private:
@@ -263,15 +262,33 @@ void BandCoverage::rowFilled(int y, unsigned column) {
         openColumns_.fill(static_cast<int>(column));
 }
 
-void BandCoverage::fillRows(int y, int count, std::int64_t left, std::int64_t leftStep,
-                            std::int64_t right, std::int64_t rightStep, std::uint32_t* row,
-                            std::ptrdiff_t stride, std::int64_t lastColumn, std::uint32_t pixel) {
+template <class Runs>
+void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std::ptrdiff_t stride,
+                            std::int64_t lastColumn, std::uint32_t pixel) {
     std::uint64_t* words = mask_.data() + y;
     const auto columnStride = static_cast<std::size_t>(rows_);
-    for (int i = 0; i < count;
-         ++i, ++y, ++words, row += stride, left += leftStep, right += rightStep) {
-        const std::int64_t from = std::max<std::int64_t>(FixedPointLine::wholePart(left), 0);
-        const std::int64_t to = std::min(FixedPointLine::wholePart(right), lastColumn);
+    if constexpr (requires { Runs::onePixel; }) {
+        // A pixel a row: one bit to look at.
+        for (int i = 0; i < count; ++i, ++y, ++words, row += stride) {
+            const std::int64_t x = runs.next().left;
+            if (static_cast<std::uint64_t>(x) > static_cast<std::uint64_t>(lastColumn))
+                continue;
+            const auto column = static_cast<std::size_t>(x);
+            std::uint64_t& word = words[column / bitsPerWord * columnStride];
+            const std::uint64_t bit = std::uint64_t{1} << (column % bitsPerWord);
+            if ((word & bit) != 0)
+                continue;
+            word |= bit;
+            row[column] = pixel;
+            if (word == allBits) [[unlikely]]
+                rowFilled(y, static_cast<unsigned>(column / bitsPerWord));
+        }
+        return;
+    }
+    for (int i = 0; i < count; ++i, ++y, ++words, row += stride) {
+        const RowRun next = runs.next();
+        const std::int64_t from = std::max<std::int64_t>(next.left, 0);
+        const std::int64_t to = std::min(next.right, lastColumn);
         if (from > to)
             continue;
         const auto firstWord = static_cast<std::size_t>(from) / bitsPerWord;
@@ -281,7 +298,7 @@ void BandCoverage::fillRows(int y, int count, std::int64_t left, std::int64_t le
                  static_cast<unsigned>(from), static_cast<unsigned>(to), pixel);
             continue;
         }
-        // Most runs of a wide pen lie in one coverage word.
+        // Most runs lie in one coverage word.
         std::uint64_t& word = words[firstWord * columnStride];
         const std::uint64_t covered = word;
         const std::uint64_t run =
@@ -531,12 +548,11 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     }
                     if (first < middleFirst)
                         ends(first, middleFirst - 1);
-                    coverage.fillRows(
-                        static_cast<int>(middleFirst) - top,
-                        static_cast<int>(middleLast - middleFirst + 1),
-                        middle->leftEnds().scaledAt(middleFirst), middle->leftEnds().step(),
-                        middle->rightEnds().scaledAt(middleFirst), middle->rightEnds().step(),
-                        picture.row(static_cast<int>(middleFirst)), stride, lastColumn, pixel);
+                    coverage.fillRuns(static_cast<int>(middleFirst) - top,
+                                      static_cast<int>(middleLast - middleFirst + 1),
+                                      middle->runsFrom(middleFirst),
+                                      picture.row(static_cast<int>(middleFirst)), stride,
+                                      lastColumn, pixel);
                     if (middleLast < last)
                         ends(middleLast + 1, last);
                     return;
@@ -548,7 +564,11 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 if (thin && inOrder)
                     thin->forEachRun(first, last, inOrderFrom(first));
                 else if (thin)
-                    thin->forEachRun(first, last, newestFirstFrom(first));
+                    thin->useRunsFrom(first, [&](auto runs) {
+                        coverage.fillRuns(
+                            static_cast<int>(first) - top, static_cast<int>(last - first + 1), runs,
+                            picture.row(static_cast<int>(first)), stride, lastColumn, pixel);
+                    });
                 else if (inOrder)
                     strokeRows().forEachRun(first, last, inOrderFrom(first));
                 else
