@@ -293,17 +293,6 @@ public:
         return {low_.scaledAt(y), low_.step(), high_.scaledAt(y), high_.step()};
     }
 
-    // As StrokeRows::forEachRun, for rows within [middleFirst(), middleLast()].
-    template <class Visit>
-    void forEachRun(std::int64_t first, std::int64_t last, Visit visit) const {
-        FixedPointStepper low(low_, first), high(high_, first);
-        for (std::int64_t y = first; y <= last; ++y) {
-            visit(y, RowRun{low.value(), high.value()});
-            low.next();
-            high.next();
-        }
-    }
-
 private:
     FixedPointLine low_, high_;
     std::int32_t middleFirst_ = 0, middleLast_ = -1;

@@ -263,13 +263,23 @@ TEST(FloorLine, SeekingAgreesWithExactDivisionOnBothSidesOfTheSixtyFourBitWay) {
 }
 
 namespace {
+std::pair<std::int64_t, std::int64_t> asPair(RowRun run) {
+    return run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
+                       : std::pair{run.left, run.right};
+}
+
+// The runs row by row both ways a thin stroke gives them: by forEachRun (drawing in order) and
+// from the source of runs useRunsFrom makes (drawing newest first), which must agree.
 Runs thinRunsOf(const ThinStroke& stroke, std::int64_t first, std::int64_t last) {
-    Runs runs;
-    stroke.forEachRun(first, last, [&](std::int64_t, RowRun run) {
-        runs.push_back(run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
-                                   : std::pair{run.left, run.right});
+    Runs visited, sourced;
+    stroke.forEachRun(first, last,
+                      [&](std::int64_t, RowRun run) { visited.push_back(asPair(run)); });
+    stroke.useRunsFrom(first, [&](auto runs) {
+        for (std::int64_t y = first; y <= last; ++y)
+            sourced.push_back(asPair(runs.next()));
     });
-    return runs;
+    EXPECT_EQ(visited, sourced) << "rows " << first << " to " << last;
+    return visited;
 }
 } // namespace
 
@@ -353,10 +363,9 @@ TEST(ThinStroke, EveryEndPointNearAStartGivesTheRunsOfStrokeRows) {
 namespace {
 Runs middleRunsOf(const WideMiddle& middle, std::int64_t first, std::int64_t last) {
     Runs runs;
-    middle.forEachRun(first, last, [&](std::int64_t, RowRun run) {
-        runs.push_back(run.empty() ? std::pair<std::int64_t, std::int64_t>{1, 0}
-                                   : std::pair{run.left, run.right});
-    });
+    MiddleRuns source = middle.runsFrom(first);
+    for (std::int64_t y = first; y <= last; ++y)
+        runs.push_back(asPair(source.next()));
     return runs;
 }
 } // namespace
