@@ -341,31 +341,45 @@ inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) 
     }
 }
 
-// Where a stroke lies: the rows it may reach (from its end points and the pen) and its slope,
-// kept apart from the strokes so that passing over strokes a band does not reach reads little
-// memory.
+// The rows a stroke may reach, from its end points and the pen.
 struct StrokeReach {
     std::int32_t top;
     std::int32_t bottom;
-    double columnsPerRow; // 0 for a level stroke
 };
 
 StrokeReach reachOf(const TickStroke& stroke, int penWidth, int height) {
     const auto row = [&](std::int64_t y) {
         return static_cast<std::int32_t>(std::clamp<std::int64_t>(y, -1, height));
     };
-    const std::int64_t dy = std::int64_t{stroke.to.y} - stroke.from.y;
     return {row(std::int64_t{std::min(stroke.from.y, stroke.to.y)} - penWidth),
-            row(std::int64_t{std::max(stroke.from.y, stroke.to.y)} + penWidth),
-            dy == 0 ? 0.0
-                    : static_cast<double>(std::int64_t{stroke.to.x} - stroke.from.x) /
-                          static_cast<double>(dy)};
+            row(std::int64_t{std::max(stroke.from.y, stroke.to.y)} + penWidth)};
 }
+
+// A stroke's columns a row, 0 for a level one.
+double columnsPerRowOf(const TickStroke& stroke) {
+    const std::int64_t dy = std::int64_t{stroke.to.y} - stroke.from.y;
+    return dy == 0 ? 0.0
+                   : static_cast<double>(std::int64_t{stroke.to.x} - stroke.from.x) /
+                         static_cast<double>(dy);
+}
+
+// What each stroke of a tick is set up with once, index for index. Where they reach is kept
+// apart from the rest: every band reads it for every stroke, so it is kept small (at 8K, 2.6 MB
+// of a third of a million strokes).
+struct StrokeSetUps {
+    StrokeSetUps(std::size_t strokes, int penWidth)
+        : reaches(strokes), columnsPerRow(strokes), thin(penWidth == 1 ? strokes : 0),
+          wideMiddles(penWidth > 1 ? strokes : 0) {}
+    std::vector<StrokeReach> reaches;
+    std::vector<double> columnsPerRow;
+    std::vector<ThinStroke> thin;        // the thin pen's
+    std::vector<WideMiddle> wideMiddles; // wide pens'
+};
 
 // The columns where a stroke may set pixels on rows top to bottom: a segment widened by its pen
 // sets no pixel further than the pen's width from it, so this range (padded for rounding) holds
 // them all.
-void columnsNear(const TickStroke& stroke, const StrokeReach& reach, int penWidth, std::int64_t top,
+void columnsNear(const TickStroke& stroke, double columnsPerRow, int penWidth, std::int64_t top,
                  std::int64_t bottom, std::int64_t& left, std::int64_t& right) {
     const double x1 = stroke.from.x, y1 = stroke.from.y, x2 = stroke.to.x, y2 = stroke.to.y;
     double low = std::min(x1, x2), high = std::max(x1, x2);
@@ -374,8 +388,8 @@ void columnsNear(const TickStroke& stroke, const StrokeReach& reach, int penWidt
             std::clamp(static_cast<double>(top - penWidth), std::min(y1, y2), std::max(y1, y2));
         const double yB =
             std::clamp(static_cast<double>(bottom + penWidth), std::min(y1, y2), std::max(y1, y2));
-        const double xA = x1 + (yA - y1) * reach.columnsPerRow;
-        const double xB = x1 + (yB - y1) * reach.columnsPerRow;
+        const double xA = x1 + (yA - y1) * columnsPerRow;
+        const double xB = x1 + (yB - y1) * columnsPerRow;
         low = std::min(xA, xB);
         high = std::max(xA, xB);
     }
@@ -402,17 +416,18 @@ struct StrokeSetUp {
 // Sets up chunks of strokes until none is left to take, then waits for the ones other threads
 // took: every thread draws from all of them.
 void setUpStrokes(const std::vector<TickStroke>& strokes, int penWidth, int height,
-                  std::vector<StrokeReach>& reaches, std::vector<ThinStroke>& thinStrokes,
-                  std::vector<WideMiddle>& wideMiddles, StrokeSetUp& setUp) {
+                  StrokeSetUps& setUps, StrokeSetUp& setUp) {
     for (std::size_t chunk = setUp.next++; chunk < setUp.chunks; chunk = setUp.next++) {
         const std::size_t first = chunk * StrokeSetUp::strokesPerChunk;
         const std::size_t end = std::min(first + StrokeSetUp::strokesPerChunk, strokes.size());
         for (std::size_t i = first; i < end; ++i) {
-            reaches[i] = reachOf(strokes[i], penWidth, height);
-            if (!thinStrokes.empty())
-                thinStrokes[i] = ThinStroke(strokes[i].from, strokes[i].to);
-            if (!wideMiddles.empty())
-                wideMiddles[i] = WideMiddle(StrokeRows(strokes[i].from, strokes[i].to, penWidth));
+            setUps.reaches[i] = reachOf(strokes[i], penWidth, height);
+            setUps.columnsPerRow[i] = columnsPerRowOf(strokes[i]);
+            if (!setUps.thin.empty())
+                setUps.thin[i] = ThinStroke(strokes[i].from, strokes[i].to);
+            if (!setUps.wideMiddles.empty())
+                setUps.wideMiddles[i] =
+                    WideMiddle(StrokeRows(strokes[i].from, strokes[i].to, penWidth));
         }
         const std::lock_guard lock(setUp.mutex);
         if (++setUp.done == setUp.chunks)
@@ -436,9 +451,9 @@ struct BandQueue {
 // Draws the strokes into firstBand and then each band it takes until none is left or the
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes.
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-               const std::vector<StrokeReach>& reaches, const std::vector<ThinStroke>& thinStrokes,
-               const std::vector<WideMiddle>& wideMiddles, int rowsPerBand, bool thinPenInOrder,
-               BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
+               const StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
+               const StopRequest* shouldStop, int firstBand) {
+    const std::vector<StrokeReach>& reaches = setUps.reaches;
     BandCoverage coverage(picture.width);
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
@@ -473,6 +488,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 break;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
+            const double columnsPerRow = setUps.columnsPerRow[index];
             std::optional<StrokeRows> rows;
             const auto strokeRows = [&]() -> const StrokeRows& {
                 if (!rows)
@@ -526,12 +542,13 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 // band at once; a wide stroke's rows near the ends, and strokes not set up
                 // beforehand, are set up in each band they are drawn in. Looked up only here:
                 // most strokes a band takes up are passed over.
-                const ThinStroke* thin = thinStrokes.empty() || thinStrokes[index].empty()
+                const ThinStroke* thin = setUps.thin.empty() || setUps.thin[index].empty()
                                              ? nullptr
-                                             : &thinStrokes[index];
-                const WideMiddle* middle = wideMiddles.empty() || wideMiddles[index].empty()
-                                               ? nullptr
-                                               : &wideMiddles[index];
+                                             : &setUps.thin[index];
+                const WideMiddle* middle =
+                    setUps.wideMiddles.empty() || setUps.wideMiddles[index].empty()
+                        ? nullptr
+                        : &setUps.wideMiddles[index];
                 if (middle) {
                     // Rows before and after the middle are the stroke's ends, or none of its.
                     const std::int64_t middleFirst = std::max(first, middle->middleFirst());
@@ -581,7 +598,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 continue;
             }
             std::int64_t left = 0, right = 0;
-            columnsNear(stroke, reach, penWidth, reachFirst, reachLast, left, right);
+            columnsNear(stroke, columnsPerRow, penWidth, reachFirst, reachLast, left, right);
             if (right < 0 || left > lastColumn)
                 continue;
             const BandCoverage::Cover cover = coverage.bandCover(left, right);
@@ -598,7 +615,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                  tileTop <= reachLast; tileTop += BandCoverage::tileRows) {
                 const int first = std::max(tileTop, reachFirst);
                 const int last = std::min(tileTop + BandCoverage::tileRows - 1, reachLast);
-                columnsNear(stroke, reach, penWidth, first, last, left, right);
+                columnsNear(stroke, columnsPerRow, penWidth, first, last, left, right);
                 if (right < 0 || left > lastColumn || coverage.covered(first - top, left, right))
                     continue;
                 // The rows with a pixel open in those columns, a bit each from `first`: runs of
@@ -645,27 +662,24 @@ bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<Ti
     // The calling thread takes the first band before any other thread starts, so it asks
     // shouldStop however quickly the others draw.
     const int callersBand = queue.next++;
-    std::vector<StrokeReach> reaches(strokes.size());
-    std::vector<ThinStroke> thinStrokes(penWidth == 1 ? strokes.size() : 0);
-    std::vector<WideMiddle> wideMiddles(penWidth > 1 ? strokes.size() : 0);
+    StrokeSetUps setUps(strokes.size(), penWidth);
     StrokeSetUp setUp(strokes.size());
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < helpers; ++i) {
             try {
                 threads.emplace_back([&] {
-                    setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes,
-                                 wideMiddles, setUp);
-                    drawBands(picture, penWidth, strokes, reaches, thinStrokes, wideMiddles,
-                              rowsPerBand, split.thinPenInOrder, queue, nullptr, queue.next++);
+                    setUpStrokes(strokes, penWidth, picture.height, setUps, setUp);
+                    drawBands(picture, penWidth, strokes, setUps, rowsPerBand, split.thinPenInOrder,
+                              queue, nullptr, queue.next++);
                 });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: the ones there are share the bands
             }
         }
-        setUpStrokes(strokes, penWidth, picture.height, reaches, thinStrokes, wideMiddles, setUp);
-        drawBands(picture, penWidth, strokes, reaches, thinStrokes, wideMiddles, rowsPerBand,
-                  split.thinPenInOrder, queue, ask, callersBand);
+        setUpStrokes(strokes, penWidth, picture.height, setUps, setUp);
+        drawBands(picture, penWidth, strokes, setUps, rowsPerBand, split.thinPenInOrder, queue, ask,
+                  callersBand);
         // The other threads may still be drawing: keep asking while waiting for them.
         std::unique_lock lock(queue.mutex);
         while (queue.done < queue.bands && !queue.stop) {
