@@ -79,6 +79,24 @@ private:
     std::vector<int> next_;
 };
 
+// Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
+// lengths varying from row to row in no pattern the processor can predict: up to eight are set
+// with no branch on the exact length, by overlapping stores that each stay within the run (three
+// pixels: the first, the middle and the last; four to eight: the first four and the last four).
+inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
+    if (count > 8) {
+        fillPixels(at, count, pixel);
+    } else if (count >= 4) {
+        const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+        std::memcpy(at, quad, sizeof quad);
+        std::memcpy(at + count - 4, quad, sizeof quad);
+    } else {
+        at[0] = pixel;
+        at[count / 2] = pixel;
+        at[count - 1] = pixel;
+    }
+}
+
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
 // by tileRows rows) which of its rows are covered all along it, so that a stroke crossing only
 // covered tiles is passed over without looking at its rows, and one crossing tiles with few open
@@ -310,7 +328,7 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
         if ((covered | run) == allBits) [[unlikely]]
             rowFilled(y, static_cast<unsigned>(firstWord));
         if (open == run) {
-            fillPixels(row + from, to - from + 1, pixel);
+            fillRun(row + from, to - from + 1, pixel);
             continue;
         }
         std::uint32_t* base = row + firstWord * bitsPerWord;
@@ -320,24 +338,6 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
             fillPixels(base + start, length, pixel);
             open &= length == bitsPerWord ? 0 : ~((allBits >> (bitsPerWord - length)) << start);
         }
-    }
-}
-
-// Sets count pixels from `at`. A shallow thin stroke's runs are a few pixels long, their
-// lengths varying from row to row in no pattern the processor can predict: up to eight are set
-// with no branch on the exact length, by overlapping stores that each stay within the run (three
-// pixels: the first, the middle and the last; four to eight: the first four and the last four).
-inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) {
-    if (count > 8) {
-        fillPixels(at, count, pixel);
-    } else if (count >= 4) {
-        const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
-        std::memcpy(at, quad, sizeof quad);
-        std::memcpy(at + count - 4, quad, sizeof quad);
-    } else {
-        at[0] = pixel;
-        at[count / 2] = pixel;
-        at[count - 1] = pixel;
     }
 }
 
