@@ -100,9 +100,9 @@ inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) 
 // One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
 // by tileRows rows) which of its rows are covered all along it, so that a stroke crossing only
 // covered tiles is passed over without looking at its rows, and one crossing tiles with few open
-// rows left looks at those rows only. The bits are kept a column of
-// words at a time, each column's words row after row: a stroke goes down the rows, so the words
-// it looks at next lie next to each other.
+// rows left looks at those rows only. The bits are kept a column of words at a time, each
+// column's words row after row: a stroke goes down the rows, so the words it looks at next lie
+// next to each other.
 class BandCoverage {
 public:
     static constexpr int tileRows = 16; // a bit a row in 32-bit words
@@ -229,12 +229,7 @@ public:
                 fillPixels(base + from, to - from + 1, pixel);
                 continue;
             }
-            while (open != 0) {
-                const int start = std::countr_zero(open);
-                const int length = std::countr_one(open >> start);
-                fillPixels(base + start, length, pixel);
-                open &= length == bitsPerWord ? 0 : ~((allBits >> (bitsPerWord - length)) << start);
-            }
+            setOpen(base, open, pixel);
         }
     }
 
@@ -247,6 +242,17 @@ public:
                   std::int64_t lastColumn, std::uint32_t pixel);
 
 private:
+    // Sets the pixels from `base` whose bits are set in `open`, a stretch of consecutive ones at
+    // a time.
+    static void setOpen(std::uint32_t* base, std::uint64_t open, std::uint32_t pixel) {
+        while (open != 0) {
+            const int start = std::countr_zero(open);
+            const int length = std::countr_one(open >> start);
+            fillPixels(base + start, length, pixel);
+            open &= length == bitsPerWord ? 0 : ~((allBits >> (bitsPerWord - length)) << start);
+        }
+    }
+
     // Row y's word in this column has just been covered all along. Seldom called: kept out of
     // the drawing's loops.
     void rowFilled(int y, unsigned column);
@@ -289,17 +295,9 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
         // A pixel a row: one bit to look at.
         for (int i = 0; i < count; ++i, ++y, ++words, row += stride) {
             const std::int64_t x = runs.next().left;
-            if (static_cast<std::uint64_t>(x) > static_cast<std::uint64_t>(lastColumn))
-                continue;
-            const auto column = static_cast<std::size_t>(x);
-            std::uint64_t& word = words[column / bitsPerWord * columnStride];
-            const std::uint64_t bit = std::uint64_t{1} << (column % bitsPerWord);
-            if ((word & bit) != 0)
-                continue;
-            word |= bit;
-            row[column] = pixel;
-            if (word == allBits) [[unlikely]]
-                rowFilled(y, static_cast<unsigned>(column / bitsPerWord));
+            if (static_cast<std::uint64_t>(x) <= static_cast<std::uint64_t>(lastColumn))
+                fillOne(words, static_cast<std::ptrdiff_t>(columnStride), row, y,
+                        static_cast<unsigned>(x), pixel);
         }
         return;
     }
@@ -331,13 +329,7 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
             fillRun(row + from, to - from + 1, pixel);
             continue;
         }
-        std::uint32_t* base = row + firstWord * bitsPerWord;
-        while (open != 0) {
-            const int start = std::countr_zero(open);
-            const int length = std::countr_one(open >> start);
-            fillPixels(base + start, length, pixel);
-            open &= length == bitsPerWord ? 0 : ~((allBits >> (bitsPerWord - length)) << start);
-        }
+        setOpen(row + firstWord * bitsPerWord, open, pixel);
     }
 }
 
