@@ -3,6 +3,7 @@
 #include "saver/canvas.hpp"
 #include "saver/wide_int.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -183,29 +184,31 @@ private:
 // next row's run. Plain values, which such a loop keeps in registers: through a visitor held by
 // reference, stores of pixels and coverage words may alias what it steps, and the compiler reads
 // it again after every store.
-struct SteepRuns { // a thin steep stroke's: a pixel a row
+template <bool rightward> struct SteepRuns { // a thin steep stroke's: a pixel a row
     static constexpr bool onePixel = true;
-    std::int64_t scaled, step, startX, signX;
+    std::int64_t scaled, step, startX;
     RowRun next() {
         const std::int64_t offset = FixedPointLine::wholePart(scaled);
         scaled += step;
-        const std::int64_t x = signX > 0 ? startX + offset : startX - offset;
+        const std::int64_t x = rightward ? startX + offset : startX - offset;
         return {x, x};
     }
 };
-struct ShallowRuns { // a thin shallow stroke's: a row's steps
-    std::int64_t scaled, step, previous, lastStep, startX, signX;
+// A thin shallow stroke's: a row's steps. Which way it goes is part of the type: each row then
+// takes a few additions, with no choice to make.
+template <bool down, bool rightward> struct ShallowRuns {
+    std::int64_t scaled, step, previous, lastStep, startX;
     RowRun next() {
-        // As StrokeRows's shallow rows: the smaller of two steps in a row is the row's first step
-        // less one, the larger its last.
+        // As StrokeRows's shallow rows: the stepper rises going down and falls going up, so the
+        // row's first step less one is the previous value going down and the current going up.
         scaled += step;
         const std::int64_t current = FixedPointLine::wholePart(scaled);
-        const std::int64_t before = previous < current ? previous : current;
-        const std::int64_t end = previous < current ? current : previous;
+        const std::int64_t before = down ? previous : current;
+        const std::int64_t end = down ? current : previous;
         previous = current;
         const std::int64_t from = before + 1 > 0 ? before + 1 : 0;
         const std::int64_t to = end < lastStep ? end : lastStep;
-        return signX > 0 ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
+        return rightward ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
     }
 };
 struct LevelRun { // a thin level stroke's one row
@@ -250,16 +253,41 @@ public:
             use(LevelRun{{startX_, lastStep_}});
             return;
         case Shape::steep:
-            use(SteepRuns{line_.scaledAt(first), line_.step(), startX_, signX_});
+            if (signX_ > 0)
+                use(SteepRuns<true>{line_.scaledAt(first), line_.step(), startX_});
+            else
+                use(SteepRuns<false>{line_.scaledAt(first), line_.step(), startX_});
             return;
         case Shape::shallow: {
             // As StrokeRows's shallow rows: the stepper starts a row before the first going up.
             const std::int64_t scaled = line_.scaledAt(signY_ > 0 ? first : first - 1);
-            use(ShallowRuns{scaled, line_.step(), FixedPointLine::wholePart(scaled), lastStep_,
-                            startX_, signX_});
+            const std::int64_t previous = FixedPointLine::wholePart(scaled);
+            const std::int64_t step = line_.step();
+            if (signY_ > 0 && signX_ > 0)
+                use(ShallowRuns<true, true>{scaled, step, previous, lastStep_, startX_});
+            else if (signY_ > 0)
+                use(ShallowRuns<true, false>{scaled, step, previous, lastStep_, startX_});
+            else if (signX_ > 0)
+                use(ShallowRuns<false, true>{scaled, step, previous, lastStep_, startX_});
+            else
+                use(ShallowRuns<false, false>{scaled, step, previous, lastStep_, startX_});
             return;
         }
         }
+    }
+
+    // The leftmost and rightmost columns the stroke sets on rows first to last, within
+    // [firstRow(), lastRow()]: its runs only move one way, so the runs of the two outer rows
+    // bound all between. Two multiplications, for a look at the coverage before any row is walked.
+    RowRun columnsOver(std::int64_t first, std::int64_t last) const {
+        RowRun firstRun{0, -1}, lastRun{0, -1};
+        useRunsFrom(first, [&](auto runs) { firstRun = runs.next(); });
+        useRunsFrom(last, [&](auto runs) { lastRun = runs.next(); });
+        if (firstRun.empty())
+            return lastRun;
+        if (lastRun.empty())
+            return firstRun;
+        return {std::min(firstRun.left, lastRun.left), std::max(firstRun.right, lastRun.right)};
     }
 
 private:

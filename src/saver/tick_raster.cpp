@@ -441,7 +441,9 @@ struct BandQueue {
 };
 
 // Draws the strokes into firstBand and then each band it takes until none is left or the
-// drawing stops. The calling thread passes shouldStop and asks it every few strokes.
+// drawing stops. The calling thread passes shouldStop and asks it every few strokes. A thin pen
+// drawn newest first has a way of its own, kept out of the other pens' code.
+template <bool thinNewestFirst>
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
                const StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
                const StopRequest* shouldStop, int firstBand) {
@@ -583,11 +585,80 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 else
                     strokeRows().forEachRun(first, last, newestFirstFrom(first));
             };
+            // A thin stroke newest first: its exact columns on a stretch of rows cost two
+            // multiplications, so it is held against the coverage tile row by tile row with
+            // those, and only its rows still open there are walked. Open stretches a few rows
+            // apart are walked as one: starting a stretch costs more than walking a covered row.
+            const auto drawThinNewestFirst = [&](const ThinStroke& thin, std::int64_t first,
+                                                 std::int64_t last) {
+                first = std::max(first, thin.firstRow());
+                last = std::min(last, thin.lastRow());
+                if (first > last)
+                    return;
+                const auto drawRows = [&](std::int64_t from, std::int64_t to) {
+                    thin.useRunsFrom(from, [&](auto runs) {
+                        coverage.fillRuns(
+                            static_cast<int>(from) - top, static_cast<int>(to - from + 1), runs,
+                            picture.row(static_cast<int>(from)), stride, lastColumn, pixel);
+                    });
+                };
+                const auto offPicture = [&](RowRun columns) {
+                    return columns.empty() || columns.right < 0 || columns.left > lastColumn;
+                };
+                const RowRun all = thin.columnsOver(first, last);
+                if (offPicture(all))
+                    return;
+                const BandCoverage::Cover cover = coverage.bandCover(all.left, all.right);
+                if (cover == BandCoverage::Cover::all)
+                    return;
+                if (cover == BandCoverage::Cover::none) {
+                    drawRows(first, last);
+                    return;
+                }
+                constexpr int tileRows = BandCoverage::tileRows;
+                constexpr int rowsWalkedOver = 4;
+                std::int64_t pendingFirst = 0, pendingLast = -1;
+                for (std::int64_t tileTop = top + (first - top) / tileRows * tileRows;
+                     tileTop <= last; tileTop += tileRows) {
+                    const std::int64_t from = std::max(tileTop, first);
+                    const std::int64_t to = std::min(tileTop + tileRows - 1, last);
+                    const RowRun columns = thin.columnsOver(from, to);
+                    if (offPicture(columns))
+                        continue;
+                    std::uint32_t open = coverage.openRows(static_cast<int>(from) - top,
+                                                           columns.left, columns.right) >>
+                                             (from - tileTop) &
+                                         ((std::uint32_t{2} << (to - from)) - 1);
+                    for (std::int64_t row = from; open != 0;) {
+                        const int skipped = std::countr_zero(open);
+                        const int length = std::countr_one(open >> skipped);
+                        const std::int64_t runFirst = row + skipped;
+                        if (pendingFirst <= pendingLast &&
+                            runFirst > pendingLast + 1 + rowsWalkedOver) {
+                            drawRows(pendingFirst, pendingLast);
+                            pendingLast = -1;
+                        }
+                        if (pendingFirst > pendingLast)
+                            pendingFirst = runFirst;
+                        pendingLast = runFirst + length - 1;
+                        open >>= skipped + length; // at most tileRows, fewer than the bits
+                        row = pendingLast + 1;
+                    }
+                }
+                if (pendingFirst <= pendingLast)
+                    drawRows(pendingFirst, pendingLast);
+            };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
             if (inOrder) {
                 draw(reachFirst, reachLast);
                 continue;
+            }
+            if constexpr (thinNewestFirst) {
+                if (!setUps.thin[index].empty()) {
+                    drawThinNewestFirst(setUps.thin[index], reachFirst, reachLast);
+                    continue;
+                }
             }
             std::int64_t left = 0, right = 0;
             columnsNear(stroke, columnsPerRow, penWidth, reachFirst, reachLast, left, right);
@@ -637,6 +708,17 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
         if (++queue.done == queue.bands)
             queue.finished.notify_all();
     }
+}
+
+void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
+               const StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
+               const StopRequest* shouldStop, int firstBand) {
+    if (penWidth == 1 && !thinPenInOrder)
+        drawBands<true>(picture, penWidth, strokes, setUps, rowsPerBand, thinPenInOrder, queue,
+                        shouldStop, firstBand);
+    else
+        drawBands<false>(picture, penWidth, strokes, setUps, rowsPerBand, thinPenInOrder, queue,
+                         shouldStop, firstBand);
 }
 
 } // namespace

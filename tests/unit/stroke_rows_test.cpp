@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -268,8 +269,36 @@ std::pair<std::int64_t, std::int64_t> asPair(RowRun run) {
                        : std::pair{run.left, run.right};
 }
 
+// The columns a stretch of a thin stroke's rows reaches, as the drawing looks them up before
+// walking them: exactly from the leftmost to the rightmost pixel of the stretch's runs (runs
+// holds the stroke's rows from `first`), or none where they set no pixel.
+void expectColumnsOverStretches(const ThinStroke& stroke, std::int64_t first, const Runs& runs) {
+    const auto stretch = [&](std::size_t from, std::size_t count) {
+        std::pair<std::int64_t, std::int64_t> bounds{1, 0};
+        for (std::size_t i = from; i < from + count; ++i) {
+            const auto [left, right] = runs[i];
+            if (left > right)
+                continue;
+            bounds = bounds.first > bounds.second
+                         ? runs[i]
+                         : std::pair{std::min(bounds.first, left), std::max(bounds.second, right)};
+        }
+        const auto firstRow = first + static_cast<std::int64_t>(from);
+        EXPECT_EQ(
+            asPair(stroke.columnsOver(firstRow, firstRow + static_cast<std::int64_t>(count) - 1)),
+            bounds)
+            << "rows " << firstRow << " and " << count - 1 << " more";
+    };
+    for (std::size_t from = 0; from < runs.size(); from += 16)
+        for (const std::size_t count : {std::size_t{1}, std::size_t{7}, std::size_t{16}})
+            stretch(from, std::min(count, runs.size() - from));
+    if (!runs.empty())
+        stretch(0, runs.size());
+}
+
 // The runs row by row both ways a thin stroke gives them: by forEachRun (drawing in order) and
-// from the source of runs useRunsFrom makes (drawing newest first), which must agree.
+// from the source of runs useRunsFrom makes (drawing newest first), which must agree; and the
+// columns each stretch of them reaches.
 Runs thinRunsOf(const ThinStroke& stroke, std::int64_t first, std::int64_t last) {
     Runs visited, sourced;
     stroke.forEachRun(first, last,
@@ -279,6 +308,7 @@ Runs thinRunsOf(const ThinStroke& stroke, std::int64_t first, std::int64_t last)
             sourced.push_back(asPair(runs.next()));
     });
     EXPECT_EQ(visited, sourced) << "rows " << first << " to " << last;
+    expectColumnsOverStretches(stroke, first, visited);
     return visited;
 }
 } // namespace

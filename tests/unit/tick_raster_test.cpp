@@ -159,6 +159,42 @@ TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
     }
 }
 
+TEST(TickRaster, ABusyPictureIsPassedOverTileByTileAndKeepsEveryOpenPixel) {
+    // As at 4K: each pixel covered many times, so that most tiles fill while older strokes
+    // still come, and strokes cross covered and open tiles of one band, their open rows apart.
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random(seed);
+        const auto strokes = randomStrokes(random, 300, 120, 2000);
+        for (int penWidth : {1, 2, 3})
+            for (BandSplit split :
+                 {BandSplit{48, 1, false}, BandSplit{32, 2, false}, BandSplit{120, 2, false}}) {
+                Picture expected(300, 120, 3), actual(300, 120, 3);
+                drawInOrder(expected.surface, penWidth, strokes);
+                ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
+                EXPECT_EQ(actual.pixels, expected.pixels) << "width " << penWidth << ", bands of "
+                                                          << split.rowsPerBand << ", seed " << seed;
+            }
+    }
+}
+
+TEST(TickRaster, AThinStrokeIsHeldAgainstEveryTileItReachesOnATileRow) {
+    // Two thin strokes that each reach one column into a tile not yet covered, from a covered
+    // one next to it: the first pixel of one and the last of the other must still be drawn.
+    std::vector<TickStroke> strokes;
+    strokes.push_back({{63, 0}, {70, 16}, 0x111111});  // from x = 63 rightwards, rows 0 to 15
+    strokes.push_back({{64, 16}, {57, 32}, 0x222222}); // from x = 64 leftwards, rows 16 to 31
+    for (int y = 0; y < 16; ++y)
+        strokes.push_back({{64, y}, {131, y}, 0x333333}); // covers the second tile's rows 0-15
+    for (int y = 16; y < 32; ++y)
+        strokes.push_back({{-1, y}, {64, y}, 0x444444}); // covers the first tile's rows 16-31
+    Picture expected(130, 32, 0), actual(130, 32, 0);
+    drawInOrder(expected.surface, 1, strokes);
+    drawInBands(actual.surface, 1, strokes, BandSplit{32, 1, false});
+    EXPECT_EQ(actual.surface.at(63, 0), 0x111111u);
+    EXPECT_EQ(actual.surface.at(64, 16), 0x222222u);
+    EXPECT_EQ(actual.pixels, expected.pixels);
+}
+
 TEST(TickRaster, TheFastTickDrawsTheTickOfDrawingInOrder) {
     // Same seed, same clock: the same draws, so the same picture, at the busiest level.
     for (int penWidth : {1, 2, 5, 10}) {
