@@ -321,6 +321,13 @@ public:
         return {low_.scaledAt(y), low_.step(), high_.scaledAt(y), high_.step()};
     }
 
+    // The leftmost and rightmost columns of middle rows first to last: each edge is a straight
+    // line, so its ends bound it.
+    RowRun columnsOver(std::int64_t first, std::int64_t last) const {
+        const RowRun top = runsFrom(first).next(), bottom = runsFrom(last).next();
+        return {std::min(top.left, bottom.left), std::max(top.right, bottom.right)};
+    }
+
 private:
     FixedPointLine low_, high_;
     std::int32_t middleFirst_ = 0, middleLast_ = -1;

@@ -269,10 +269,12 @@ std::pair<std::int64_t, std::int64_t> asPair(RowRun run) {
                        : std::pair{run.left, run.right};
 }
 
-// The columns a stretch of a thin stroke's rows reaches, as the drawing looks them up before
-// walking them: exactly from the leftmost to the rightmost pixel of the stretch's runs (runs
-// holds the stroke's rows from `first`), or none where they set no pixel.
-void expectColumnsOverStretches(const ThinStroke& stroke, std::int64_t first, const Runs& runs) {
+// The columns a stretch of a stroke's rows reaches (a thin stroke's, or a wide one's middle),
+// as the drawing looks them up before walking them: exactly from the leftmost to the rightmost
+// pixel of the stretch's runs (runs holds the stroke's rows from `first`), or none where they
+// set no pixel.
+template <class Stroke>
+void expectColumnsOverStretches(const Stroke& stroke, std::int64_t first, const Runs& runs) {
     const auto stretch = [&](std::size_t from, std::size_t count) {
         std::pair<std::int64_t, std::int64_t> bounds{1, 0};
         for (std::size_t i = from; i < from + count; ++i) {
@@ -396,6 +398,7 @@ Runs middleRunsOf(const WideMiddle& middle, std::int64_t first, std::int64_t las
     MiddleRuns source = middle.runsFrom(first);
     for (std::int64_t y = first; y <= last; ++y)
         runs.push_back(asPair(source.next()));
+    expectColumnsOverStretches(middle, first, runs);
     return runs;
 }
 } // namespace
