@@ -147,10 +147,18 @@ class WineSession(XvfbSession):
             self._change_dpi("delete")
 
     def _change_dpi(self, verb, *value):
-        status, output = self.run_wine(
-            ["reg", verb, r"HKCU\Control Panel\Desktop", "/v", "LogPixels", *value, "/f"])
-        if status != 0:
-            raise AssertionError(f"reg {verb} LogPixels ended with {status}:\n{output}")
+        # Now and then Wine fails to start reg at all ("ShellExecuteEx failed: internal error",
+        # seen once in a full test run); that says nothing of the registry, so reg is
+        # started again a few times before the test fails.
+        failures = []
+        for _ in range(3):
+            status, output = self.run_wine(
+                ["reg", verb, r"HKCU\Control Panel\Desktop", "/v", "LogPixels", *value, "/f"])
+            if status == 0:
+                return
+            failures.append(f"ended with {status}:\n{output}")
+            time.sleep(0.5)
+        raise AssertionError(f"reg {verb} LogPixels " + "\nthen ".join(failures))
 
     # --- the pointer and the test pattern --------------------------------------------------
 
