@@ -571,6 +571,12 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     ++bandRow;
                 };
             };
+            // A wide stroke's middle rows set up beforehand, if it has them.
+            const auto wideMiddle = [&]() -> const WideMiddle* {
+                return setUps.wideMiddles.empty() || setUps.wideMiddles[index].empty()
+                           ? nullptr
+                           : &setUps.wideMiddles[index];
+            };
             // Rows first to last of the stroke (clamped to its own), the way the band draws.
             const auto draw = [&](std::int64_t first, std::int64_t last) {
                 // A thin stroke, and a wide stroke's middle rows, set up beforehand start in each
@@ -580,10 +586,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 const ThinStroke* thin = setUps.thin.empty() || setUps.thin[index].empty()
                                              ? nullptr
                                              : &setUps.thin[index];
-                const WideMiddle* middle =
-                    setUps.wideMiddles.empty() || setUps.wideMiddles[index].empty()
-                        ? nullptr
-                        : &setUps.wideMiddles[index];
+                const WideMiddle* middle = wideMiddle();
                 if (middle) {
                     // Rows before and after the middle are the stroke's ends, or none of its.
                     const std::int64_t middleFirst = std::max(first, middle->middleFirst());
@@ -685,10 +688,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             }
             // Where the rows lie within a wide stroke's middle, its exact columns there; else
             // the columns near it.
-            const WideMiddle* middle =
-                setUps.wideMiddles.empty() || setUps.wideMiddles[index].empty()
-                    ? nullptr
-                    : &setUps.wideMiddles[index];
+            const WideMiddle* middle = wideMiddle();
             const auto columnsOf = [&](std::int64_t first, std::int64_t last, std::int64_t& left,
                                        std::int64_t& right) {
                 if (middle && first >= middle->middleFirst() && last <= middle->middleLast()) {
