@@ -499,6 +499,10 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
     // The strokes reaching the band, in drawing order: listed without a branch a stroke (whether
     // a random stroke reaches a band is a coin toss the processor cannot predict), then walked.
     std::vector<std::uint32_t> inBand(strokes.size());
+    // A stroke's rows set up where a band needs them, at most once a stroke. Kept out here and
+    // emptied for each stroke: made anew for each, its storage was cleared each time (a third of
+    // a kilobyte), though most strokes never set it up.
+    std::optional<StrokeRows> rows;
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
@@ -524,7 +528,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
             const double columnsPerRow = setUps.columnsPerRow[index];
-            std::optional<StrokeRows> rows;
+            rows.reset();
             const auto strokeRows = [&]() -> const StrokeRows& {
                 if (!rows)
                     rows.emplace(stroke.from, stroke.to, penWidth);
