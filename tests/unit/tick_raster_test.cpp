@@ -107,12 +107,13 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
 }
 
 TEST(TickRaster, StrokesSetUpByEveryThreadAreAllDrawn) {
-    // Thousands of strokes: their set-up is shared out in chunks over the threads, and each
-    // thread draws from all of them, whichever thread set them up. On a picture this large few
-    // strokes are hidden entirely by newer ones, so one left out would show.
+    // Thousands of strokes: their set-up is shared out in chunks over the threads, or (wide
+    // pens from 5) made by whichever thread first needs it, and each thread draws from all of
+    // them, whichever thread set them up. On a picture this large few strokes are hidden
+    // entirely by newer ones, so one left out would show.
     std::mt19937 random(2024);
     const auto strokes = randomStrokes(random, 600, 300, 2500);
-    for (int penWidth : {1, 2})
+    for (int penWidth : {1, 2, 6})
         for (BandSplit split : {BandSplit{16, 2}, BandSplit{8, 3, false}, BandSplit{40, 1}}) {
             Picture expected(600, 300, 0), actual(600, 300, 0);
             drawInOrder(expected.surface, penWidth, strokes);
@@ -161,11 +162,12 @@ TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
 
 TEST(TickRaster, ABusyPictureIsPassedOverTileByTileAndKeepsEveryOpenPixel) {
     // As at 4K: each pixel covered many times, so that most tiles fill while older strokes
-    // still come, and strokes cross covered and open tiles of one band, their open rows apart.
+    // still come, and strokes cross covered and open tiles of one band, their open rows apart;
+    // wide pens from 5 pass strokes over first by the columns near them.
     for (unsigned seed = 1; seed <= 6; ++seed) {
         std::mt19937 random(seed);
         const auto strokes = randomStrokes(random, 300, 120, 2000);
-        for (int penWidth : {1, 2, 3})
+        for (int penWidth : {1, 2, 3, 5, 10})
             for (BandSplit split :
                  {BandSplit{48, 1, false}, BandSplit{32, 2, false}, BandSplit{120, 2, false}}) {
                 Picture expected(300, 120, 3), actual(300, 120, 3);
