@@ -395,7 +395,7 @@ struct StrokeSetUps {
     // When needed: the first thread to claim a stroke keeps its middle for the others; one that
     // finds it claimed but not yet ready sets up its own copy in `own` rather than wait, and
     // gets that back.
-    const WideMiddle& setUpMiddle(std::size_t index, const StrokeRows& rows, WideMiddle& own) {
+    const WideMiddle& setUpMiddleOnce(std::size_t index, const StrokeRows& rows, WideMiddle& own) {
         own = WideMiddle(rows);
         std::uint8_t unclaimed = unset;
         if (!middleStates_[index].compare_exchange_strong(unclaimed, claimed,
@@ -625,7 +625,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                     return nullptr;
                 const WideMiddle* middle = setUps.middleSetUp(index);
                 if (!middle)
-                    middle = &setUps.setUpMiddle(index, strokeRows(), ownMiddle);
+                    middle = &setUps.setUpMiddleOnce(index, strokeRows(), ownMiddle);
                 return middle->empty() ? nullptr : middle;
             };
             // Rows first to last of the stroke (clamped to its own), the way the band draws.
