@@ -26,8 +26,9 @@ enum class SaverOutcome {
 };
 
 // When ticks fall due: on a fixed grid of tickPeriod steps from the start, so that a tick
-// drawn a little late does not push every later one back. A tick that runs past one or more
-// steps delays the next to the first step after it ends; missed steps are not made up.
+// drawn a little late does not push every later one back. A tick that runs past the next step
+// delays that tick, which then falls due as soon as it ends (a window timer's tick waits the
+// same way while the one before is drawn); any further steps it ran past are not made up.
 class TickSchedule {
 public:
     using Clock = std::chrono::steady_clock;
@@ -40,7 +41,8 @@ public:
     Clock::duration untilNext(Clock::time_point now) const {
         return due(now) ? Clock::duration::zero() : next_ - now;
     }
-    // A tick was drawn and the clock now reads `now`: the next one is the first step after it.
+    // A tick was drawn and the clock now reads `now`: the next one is the step after the one
+    // it was due at, or, where the tick ran past that, the last step it ran past (due at once).
     void ticked(Clock::time_point now);
 
 private:

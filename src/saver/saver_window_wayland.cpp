@@ -768,6 +768,10 @@ void runEventLoop(SaverWindow& window) {
                 break;
             present(window);
             schedule.ticked(Clock::now());
+            // A tick that ran late is followed at once by the next: what the compositor sent
+            // meanwhile (a buffer back, input) is taken first.
+            if (schedule.due(Clock::now()))
+                waitForEvents(window, 0);
             continue;
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(schedule.untilNext(now));

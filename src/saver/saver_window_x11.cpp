@@ -223,6 +223,12 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
                 countTickDrawn(saver);
             schedule.ticked(Clock::now());
             saver.upload->changedAll();
+            // A tick that ran late is followed at once by the next: this one's picture starts
+            // going out first, as soon as the server has taken the one before. (Sending more of
+            // it early in the next tick, as in the late part of a long one, showed fewer
+            // pictures: measured at 4K, pen 1, 12 a second against 18.)
+            if (schedule.due(Clock::now()))
+                saver.upload->keepSending(*saver.frame, saver.gc->get());
             continue; // input that came during the tick first: it may end the saver
         }
         saver.upload->send(*saver.frame, saver.gc->get());

@@ -55,7 +55,8 @@ private:
 // The thread's message loop while the saver runs: input held back during a tick is handled
 // first, then every waiting message, and a tick is drawn whenever the schedule says so; between
 // them the thread sleeps until a message or the timer wakes it. A tick that runs past steps of
-// the schedule is followed by the next step after it, so missed ticks are not made up. Ends as
+// the schedule is followed at once by one more, after the messages that came meanwhile; the
+// other steps it ran past are not made up (see TickSchedule). Ends as
 // soon as `finished` says so after a message, a tick or a wake-up; returns false when the
 // window system failed (a wait or the timer).
 class TickLoop {

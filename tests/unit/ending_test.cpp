@@ -66,8 +66,13 @@ TEST(TickSchedule, TicksFallOnFiftyMillisecondStepsFromTheStart) {
     EXPECT_TRUE(schedule.due(start + 52ms));
     schedule.ticked(start + 58ms);
     EXPECT_EQ(schedule.next(), start + 100ms);
-    // A tick that ran past two steps: they are skipped, not made up.
+    // The tick due at 100 ms ran past the steps at 150 and 200 ms: the next tick is delayed,
+    // not dropped, and falls due at once; the one step before it is not made up.
     schedule.ticked(start + 213ms);
+    EXPECT_EQ(schedule.next(), start + 200ms);
+    EXPECT_TRUE(schedule.due(start + 213ms));
+    // That late tick, ended before the step after it: back on the grid.
+    schedule.ticked(start + 240ms);
     EXPECT_EQ(schedule.next(), start + 250ms);
     // Exactly on a step: the next is one period later.
     schedule.ticked(start + 250ms);
@@ -76,6 +81,16 @@ TEST(TickSchedule, TicksFallOnFiftyMillisecondStepsFromTheStart) {
     schedule.ticked(start + 280ms);
     EXPECT_EQ(schedule.next(), start + 300ms);
     EXPECT_EQ(schedule.untilNext(start + 400ms), 0ms);
+    // Ticks that each take a little over a period follow one another at once, every one of
+    // them drawn: a tick of 56 ms gives nearly eighteen a second, not ten.
+    auto now = start + 400ms;
+    for (int tick = 0; tick < 5; ++tick) {
+        ASSERT_TRUE(schedule.due(now)) << "tick " << tick;
+        now += 56ms;
+        schedule.ticked(now);
+    }
+    EXPECT_EQ(schedule.next(), start + 650ms);
+    EXPECT_EQ(schedule.untilNext(now), 0ms);
 }
 
 TEST(SaverSession, WithoutAKnownStartTheFirstMoveIsTheStart) {
