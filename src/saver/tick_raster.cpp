@@ -333,6 +333,33 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
     }
 }
 
+// Sets `count` rows' runs from row `row` on (the next `stride` on), each the run runs.next()
+// gives (one of the sources of runs in stroke_rows.hpp) clamped to [0, lastColumn]: a thin
+// stroke in order. The source carries the stroke's direction in its type, so a row costs a few
+// additions with no choice to make.
+template <class Runs>
+void fillRunsInOrder(int count, Runs runs, std::uint32_t* row, std::ptrdiff_t stride,
+                     std::int64_t lastColumn, std::uint32_t pixel) {
+    if constexpr (requires { Runs::onePixel; }) {
+        for (int i = 0; i < count; ++i, row += stride) {
+            const std::int64_t x = runs.next().left;
+            if (static_cast<std::uint64_t>(x) <= static_cast<std::uint64_t>(lastColumn))
+                row[x] = pixel;
+        }
+        return;
+    }
+    for (int i = 0; i < count; ++i, row += stride) {
+        // No way of its own for one-pixel runs: a shallow stroke's runs are one pixel or two as
+        // good as at random, and the branch cost more than it saved (measured 12 % on shallow
+        // strokes at 4K).
+        const RowRun next = runs.next();
+        const std::int64_t left = std::max<std::int64_t>(next.left, 0);
+        const std::int64_t right = std::min(next.right, lastColumn);
+        if (left <= right)
+            fillRun(row + left, right - left + 1, pixel);
+    }
+}
+
 // The rows a stroke may reach, from its end points and the pen.
 struct StrokeReach {
     std::int32_t top;
@@ -524,17 +551,76 @@ struct BandQueue {
     int done = 0;
 };
 
+// A band's thin strokes in order (see BandSplit), rows top to bottom of the picture: each
+// straight from its set-up, with nothing else to look up. Returns false when the drawing stops
+// (`stopped` says so, asked before each stroke).
+template <class Stopped>
+bool drawThinBandInOrder(const PixelSurface& picture, const std::vector<TickStroke>& strokes,
+                         const std::vector<ThinStroke>& thin, const std::uint32_t* inBand,
+                         std::size_t reaching, int top, int bottom, Stopped stopped) {
+    const std::int64_t lastColumn = picture.width - 1;
+    // Kept in a local: stores of pixels may alias the surface's fields, which would otherwise be
+    // read again after every store.
+    const std::ptrdiff_t stride = picture.stride;
+    for (std::size_t i = 0; i < reaching; ++i) {
+        if (stopped())
+            return false;
+        const std::size_t index = inBand[i];
+        const std::uint32_t pixel = strokes[index].pixel;
+        if (thin[index].empty()) {
+            // Too long, or ends too far out, for the fixed point: stepped exactly instead.
+            const StrokeRows far(strokes[index].from, strokes[index].to, 1);
+            const std::int64_t first = std::max<std::int64_t>(top, far.firstRow());
+            const std::int64_t last = std::min<std::int64_t>(bottom, far.lastRow());
+            if (first <= last)
+                far.forEachRun(first, last,
+                               [row = picture.row(static_cast<int>(first)), stride, lastColumn,
+                                pixel](std::int64_t, RowRun run) mutable {
+                                   const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                                   const std::int64_t right = std::min(run.right, lastColumn);
+                                   if (left <= right)
+                                       fillRun(row + left, right - left + 1, pixel);
+                                   row += stride;
+                               });
+            continue;
+        }
+        const std::int64_t first = std::max<std::int64_t>(top, thin[index].firstRow());
+        const std::int64_t last = std::min<std::int64_t>(bottom, thin[index].lastRow());
+        if (first > last)
+            continue;
+        thin[index].useRunsFrom(first, [&](auto runs) {
+            fillRunsInOrder(static_cast<int>(last - first + 1), runs,
+                            picture.row(static_cast<int>(first)), stride, lastColumn, pixel);
+        });
+    }
+    return true;
+}
+
 // Draws the strokes into firstBand and then each band it takes until none is left or the
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes. A thin pen
-// drawn newest first has a way of its own, kept out of the other pens' code.
+// drawn in order, or newest first, has a way of its own, kept out of the other pens' code.
 template <bool thinNewestFirst>
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
                StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
                const StopRequest* shouldStop, int firstBand) {
     const std::vector<StrokeReach>& reaches = setUps.reaches;
     BandCoverage coverage(picture.width);
+    // Every thin stroke has its set-up (an empty one where StrokeRows must draw it).
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
+    const auto stopped = [&] {
+        if (shouldStop && ++sinceAsked == 32) {
+            sinceAsked = 0;
+            if ((*shouldStop)())
+                queue.stop = true;
+        }
+        return queue.stop.load();
+    };
+    const auto bandDone = [&queue] {
+        const std::lock_guard lock(queue.mutex);
+        if (++queue.done == queue.bands)
+            queue.finished.notify_all();
+    };
     const std::int64_t lastColumn = picture.width - 1;
     // Kept in a local: stores of pixels may alias the surface's fields, which would otherwise be
     // read again after every store.
@@ -550,24 +636,25 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
-        if (!inOrder)
-            coverage.start(bottom - top + 1);
         std::size_t reaching = 0;
         for (std::size_t i = 0; i < strokes.size(); ++i) {
             inBand[reaching] = static_cast<std::uint32_t>(i);
             reaching += reaches[i].bottom >= top && reaches[i].top <= bottom ? 1 : 0;
         }
-        for (std::size_t i = 0; i < reaching; ++i) {
-            const std::size_t index = inBand[inOrder ? i : reaching - 1 - i];
-            if (shouldStop && ++sinceAsked == 32) {
-                sinceAsked = 0;
-                if ((*shouldStop)())
-                    queue.stop = true;
-            }
-            if (queue.stop)
+        if (inOrder) {
+            if (!drawThinBandInOrder(picture, strokes, setUps.thin, inBand.data(), reaching, top,
+                                     bottom, stopped))
                 return;
-            // Newest first, a band covered all over takes nothing more from older strokes.
-            if (!inOrder && coverage.allCovered())
+            bandDone();
+            continue;
+        }
+        coverage.start(bottom - top + 1);
+        for (std::size_t i = 0; i < reaching; ++i) {
+            const std::size_t index = inBand[reaching - 1 - i];
+            if (stopped())
+                return;
+            // A band covered all over takes nothing more from older strokes.
+            if (coverage.allCovered())
                 break;
             const TickStroke& stroke = strokes[index];
             const StrokeReach& reach = reaches[index];
@@ -582,19 +669,6 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             // Rows come one after another: pointers step along with them from the first.
             // What a visitor needs is copied into it: behind a reference, the pen's pixel value
             // would be read again after every store (the stores could alias it).
-            const auto inOrderFrom = [&](std::int64_t first) {
-                return [pictureRow = picture.row(static_cast<int>(first)), stride, lastColumn,
-                        pixel](std::int64_t, RowRun run) mutable {
-                    // No way of its own for one-pixel runs: a shallow stroke's runs are one pixel
-                    // or two as good as at random, and the branch cost more than it saved
-                    // (measured 12 % on shallow strokes at 4K).
-                    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                    const std::int64_t right = std::min(run.right, lastColumn);
-                    if (left <= right)
-                        fillRun(pictureRow + left, right - left + 1, pixel);
-                    pictureRow += stride;
-                };
-            };
             const auto newestFirstFrom = [&](std::int64_t first) {
                 const int firstBandRow = static_cast<int>(first) - top;
                 return [&coverage, pictureRow = picture.row(static_cast<int>(first)),
@@ -667,16 +741,12 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
                 last = std::min(last, thin ? thin->lastRow() : strokeRows().lastRow());
                 if (first > last)
                     return;
-                if (thin && inOrder)
-                    thin->forEachRun(first, last, inOrderFrom(first));
-                else if (thin)
+                if (thin)
                     thin->useRunsFrom(first, [&](auto runs) {
                         coverage.fillRuns(
                             static_cast<int>(first) - top, static_cast<int>(last - first + 1), runs,
                             picture.row(static_cast<int>(first)), stride, lastColumn, pixel);
                     });
-                else if (inOrder)
-                    strokeRows().forEachRun(first, last, inOrderFrom(first));
                 else
                     strokeRows().forEachRun(first, last, newestFirstFrom(first));
             };
@@ -727,10 +797,6 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             };
             const int reachFirst = std::max(reach.top, top);
             const int reachLast = std::min(reach.bottom, bottom);
-            if (inOrder) {
-                draw(reachFirst, reachLast);
-                continue;
-            }
             if constexpr (thinNewestFirst) {
                 if (!setUps.thin[index].empty()) {
                     drawThinNewestFirst(setUps.thin[index], reachFirst, reachLast);
@@ -787,9 +853,7 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
             }
             stretches.finish();
         }
-        const std::lock_guard lock(queue.mutex);
-        if (++queue.done == queue.bands)
-            queue.finished.notify_all();
+        bandDone();
     }
 }
 
