@@ -210,6 +210,17 @@ template <bool down, bool rightward> struct ShallowRuns {
         const std::int64_t to = end < lastStep ? end : lastStep;
         return rightward ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
     }
+    // The same on a row other than the stroke's first and last: only those two are cut at its
+    // ends, so the rows between need no cutting.
+    RowRun nextBetweenEnds() {
+        scaled += step;
+        const std::int64_t current = FixedPointLine::wholePart(scaled);
+        const std::int64_t before = down ? previous : current;
+        const std::int64_t end = down ? current : previous;
+        previous = current;
+        return rightward ? RowRun{startX + before + 1, startX + end}
+                         : RowRun{startX - end, startX - before - 1};
+    }
 };
 struct LevelRun { // a thin level stroke's one row
     RowRun run;

@@ -588,9 +588,40 @@ bool drawThinBandInOrder(const PixelSurface& picture, const std::vector<TickStro
         const std::int64_t last = std::min<std::int64_t>(bottom, thin[index].lastRow());
         if (first > last)
             continue;
+        // A stroke whose ends lie within the picture's columns lies within them on every row.
+        const TickStroke& stroke = strokes[index];
+        const bool withinColumns = std::min(stroke.from.x, stroke.to.x) >= 0 &&
+                                   std::max(stroke.from.x, stroke.to.x) <= lastColumn;
         thin[index].useRunsFrom(first, [&](auto runs) {
-            fillRunsInOrder(static_cast<int>(last - first + 1), runs,
-                            picture.row(static_cast<int>(first)), stride, lastColumn, pixel);
+            std::uint32_t* row = picture.row(static_cast<int>(first));
+            if constexpr (requires { runs.nextBetweenEnds(); }) {
+                if (withinColumns) {
+                    // Nothing to cut but the stroke's own first and last rows, at its ends
+                    // (measured at 4K: 10 % faster than cutting every row twice). Written out
+                    // here: through a function of its own the gain was gone.
+                    std::int64_t y = first;
+                    if (y == thin[index].firstRow()) {
+                        const RowRun run = runs.next();
+                        if (!run.empty())
+                            fillRun(row + run.left, run.right - run.left + 1, pixel);
+                        row += stride;
+                        ++y;
+                    }
+                    const std::int64_t between = std::min(last, thin[index].lastRow() - 1);
+                    for (; y <= between; ++y, row += stride) {
+                        const RowRun run = runs.nextBetweenEnds();
+                        fillRun(row + run.left, run.right - run.left + 1, pixel);
+                    }
+                    if (y <= last) {
+                        const RowRun run = runs.next();
+                        if (!run.empty())
+                            fillRun(row + run.left, run.right - run.left + 1, pixel);
+                    }
+                    return;
+                }
+            }
+            fillRunsInOrder(static_cast<int>(last - first + 1), runs, row, stride, lastColumn,
+                            pixel);
         });
     }
     return true;
