@@ -199,27 +199,33 @@ template <bool rightward> struct SteepRuns { // a thin steep stroke's: a pixel a
 template <bool down, bool rightward> struct ShallowRuns {
     std::int64_t scaled, step, previous, lastStep, startX;
     RowRun next() {
-        // As StrokeRows's shallow rows: the stepper rises going down and falls going up, so the
-        // row's first step less one is the previous value going down and the current going up.
-        scaled += step;
-        const std::int64_t current = FixedPointLine::wholePart(scaled);
-        const std::int64_t before = down ? previous : current;
-        const std::int64_t end = down ? current : previous;
-        previous = current;
-        const std::int64_t from = before + 1 > 0 ? before + 1 : 0;
-        const std::int64_t to = end < lastStep ? end : lastStep;
-        return rightward ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
+        // Rows above the start (or below it, going up) begin before step 0; the last row ends
+        // before the end point.
+        const Steps row = nextSteps();
+        return run(row.first > 0 ? row.first : 0, row.last < lastStep ? row.last : lastStep);
     }
     // The same on a row other than the stroke's first and last: only those two are cut at its
     // ends, so the rows between need no cutting.
     RowRun nextBetweenEnds() {
+        const Steps row = nextSteps();
+        return run(row.first, row.last);
+    }
+
+private:
+    struct Steps {
+        std::int64_t first, last;
+    };
+    Steps nextSteps() {
+        // As StrokeRows's shallow rows: the stepper rises going down and falls going up, so the
+        // row's first step less one is the previous value going down and the current going up.
         scaled += step;
         const std::int64_t current = FixedPointLine::wholePart(scaled);
-        const std::int64_t before = down ? previous : current;
-        const std::int64_t end = down ? current : previous;
+        const Steps row{(down ? previous : current) + 1, down ? current : previous};
         previous = current;
-        return rightward ? RowRun{startX + before + 1, startX + end}
-                         : RowRun{startX - end, startX - before - 1};
+        return row;
+    }
+    RowRun run(std::int64_t from, std::int64_t to) const {
+        return rightward ? RowRun{startX + from, startX + to} : RowRun{startX - to, startX - from};
     }
 };
 struct LevelRun { // a thin level stroke's one row
