@@ -333,6 +333,15 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
     }
 }
 
+// Sets the pixels of `run` on a row that lie within [0, lastColumn].
+inline void fillClamped(std::uint32_t* row, RowRun run, std::int64_t lastColumn,
+                        std::uint32_t pixel) {
+    const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+    const std::int64_t right = std::min(run.right, lastColumn);
+    if (left <= right)
+        fillRun(row + left, right - left + 1, pixel);
+}
+
 // Sets `count` rows' runs from row `row` on (the next `stride` on), each the run runs.next()
 // gives (one of the sources of runs in stroke_rows.hpp) clamped to [0, lastColumn]: a thin
 // stroke in order. The source carries the stroke's direction in its type, so a row costs a few
@@ -352,11 +361,7 @@ void fillRunsInOrder(int count, Runs runs, std::uint32_t* row, std::ptrdiff_t st
         // No way of its own for one-pixel runs: a shallow stroke's runs are one pixel or two as
         // good as at random, and the branch cost more than it saved (measured 12 % on shallow
         // strokes at 4K).
-        const RowRun next = runs.next();
-        const std::int64_t left = std::max<std::int64_t>(next.left, 0);
-        const std::int64_t right = std::min(next.right, lastColumn);
-        if (left <= right)
-            fillRun(row + left, right - left + 1, pixel);
+        fillClamped(row, runs.next(), lastColumn, pixel);
     }
 }
 
@@ -576,10 +581,7 @@ bool drawThinBandInOrder(const PixelSurface& picture, const std::vector<TickStro
                 far.forEachRun(first, last,
                                [row = picture.row(static_cast<int>(first)), stride, lastColumn,
                                 pixel](std::int64_t, RowRun run) mutable {
-                                   const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                                   const std::int64_t right = std::min(run.right, lastColumn);
-                                   if (left <= right)
-                                       fillRun(row + left, right - left + 1, pixel);
+                                   fillClamped(row, run, lastColumn, pixel);
                                    row += stride;
                                });
             continue;
