@@ -210,6 +210,10 @@ template <bool down, bool rightward> struct ShallowRuns {
         const Steps row = nextSteps();
         return run(row.first, row.last);
     }
+    // The whole steps a row, q: runs between the ends are q or q + 1 pixels long.
+    std::int64_t wholeColumnsPerRow() const {
+        return FixedPointLine::wholePart(step < 0 ? -step : step);
+    }
 
 private:
     struct Steps {
