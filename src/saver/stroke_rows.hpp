@@ -210,7 +210,9 @@ template <bool down, bool rightward> struct ShallowRuns {
         const Steps row = nextSteps();
         return run(row.first, row.last);
     }
-    // The whole steps a row, q: runs between the ends are q or q + 1 pixels long.
+    // The whole steps a row, q: runs between the ends are q or q + 1 pixels long. Exact: the
+    // step is the stroke's columns a row rounded by less than 2^-32, and a ratio that is not
+    // whole lies further than that from the next whole number (by at least 1 / its rows).
     std::int64_t wholeColumnsPerRow() const {
         return FixedPointLine::wholePart(step < 0 ? -step : step);
     }

@@ -106,6 +106,32 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
             }
 }
 
+TEST(TickRaster, ThinShallowStrokesAtEveryRunLengthKeepTheirPixels) {
+    // Columns a row just below, at and just above each whole number up to 9, where a run's
+    // length flips between two values, in the four shallow directions; every stroke within the
+    // picture's columns, over several bands. Separate strokes, so an extra pixel or a missing
+    // one shows even where no other stroke crosses.
+    for (int whole = 1; whole <= 9; ++whole)
+        for (int rows : {2, 3, 7, 11})
+            for (int extra : {-1, 0, 1}) {
+                const int columns = whole * rows + extra;
+                std::vector<TickStroke> strokes;
+                std::uint32_t pixel = 0x101010;
+                for (int sx : {1, -1})
+                    for (int sy : {1, -1}) {
+                        const int left = 5 + static_cast<int>(strokes.size()) * 100;
+                        const Point from{sx > 0 ? left : left + columns, sy > 0 ? 3 : 3 + rows};
+                        strokes.push_back(
+                            {from, {from.x + sx * columns, from.y + sy * rows}, pixel += 0x0F0F0F});
+                    }
+                Picture expected(410, 20, 2), actual(410, 20, 2);
+                drawInOrder(expected.surface, 1, strokes);
+                ASSERT_TRUE(drawInBands(actual.surface, 1, strokes, {4, 1, true}));
+                ASSERT_EQ(actual.pixels, expected.pixels)
+                    << columns << " columns over " << rows << " rows";
+            }
+}
+
 TEST(TickRaster, StrokesSetUpByEveryThreadAreAllDrawn) {
     // Thousands of strokes: their set-up is shared out in chunks over the threads, or (wide
     // pens from 5) made by whichever thread first needs it, and each thread draws from all of
