@@ -31,8 +31,18 @@ public:
         return static_cast<float>(mix(advance()) >> 40) * (1.0f / 16777216.0f);
     }
 
+    // The source as it stands `draws` draws on, reading the same clock, which may then be read
+    // from two threads at once: a tick's draws taken in stretches on several threads are each
+    // the draw taking them one after another gives (the clock apart, which is read when drawn).
+    RandomSource ahead(std::uint64_t draws) const {
+        RandomSource later = *this;
+        later.state_ += draws * step;
+        return later;
+    }
+
 private:
-    std::uint64_t advance() { return state_ += 0x9E3779B97F4A7C15ull; }
+    static constexpr std::uint64_t step = 0x9E3779B97F4A7C15ull;
+    std::uint64_t advance() { return state_ += step; }
 
     std::uint32_t next24Bits() {
         return static_cast<std::uint32_t>(mix(advance() ^ (clock_() * 0xD1B54A32D192ED03ull)) >>

@@ -50,7 +50,8 @@ private:
 };
 
 // What lives across the events of one saver run, whatever the window system: where the pointer
-// was at start-up, the settings in force, the random source, and whether the saver is ending.
+// was at start-up, the settings in force, the random source, the drawing's working storage, and
+// whether the saver is ending.
 // A front end turns its events into InputEvents, hands them to take(), calls tick() when the
 // schedule says so and shows the surface's pixels.
 //
@@ -90,7 +91,7 @@ public:
     // the tick draws; it must say yes only for input that ends the saver, and the tick then
     // stops at once, since nobody will see the rest. Returns false when it stopped early.
     bool tick(const PixelSurface& picture, const InputWaiting& endingInputWaits = {}) {
-        return drawTick(picture, settings_.lineWidth, random_, settings_.lineAmount,
+        return drawTick(picture, settings_.lineWidth, random_, settings_.lineAmount, workspace_,
                         endingInputWaits);
     }
 
@@ -98,6 +99,7 @@ private:
     std::optional<Point> startCursor_;
     SaverSettings settings_;
     RandomSource random_;
+    TickWorkspace workspace_;
     bool ended_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace zorblinth::win32 {
 
@@ -34,7 +35,7 @@ std::uint64_t tickCountClock() {
 
 // What lives across the events of Form1.
 struct SaverWindow {
-    explicit SaverWindow(SaverSession session) : session(session) {}
+    explicit SaverWindow(SaverSession session) : session(std::move(session)) {}
 
     SaverSession session;
     // Held until the end, like the snapshot it was taken from.

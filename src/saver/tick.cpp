@@ -34,6 +34,21 @@ Point randomPoint(int width, int height, RandomSource& random) {
     const std::int32_t x = randomCoordinate(width, random.draw());
     return {x, randomCoordinate(height, random.draw())};
 }
+
+// A line's draws: x1, y1, x2, y2, colour.
+constexpr std::uint64_t drawsPerLine = 5;
+
+struct RandomLine {
+    Point from;
+    Point to;
+    Colour colour;
+};
+
+RandomLine randomLine(int width, int height, RandomSource& random) {
+    const Point from = randomPoint(width, height, random);
+    const Point to = randomPoint(width, height, random);
+    return {from, to, randomColour(random.draw())};
+}
 } // namespace
 
 namespace {
@@ -82,9 +97,8 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
                 return false;
             schedule.asked();
         }
-        const Point from = randomPoint(width, height, random);
-        const Point to = randomPoint(width, height, random);
-        canvas.line(from, to, randomColour(random.draw()));
+        const RandomLine line = randomLine(width, height, random);
+        canvas.line(line.from, line.to, line.colour);
     }
     const Point corner = randomPoint(width, height, random);
     canvas.box(corner, randomPoint(width, height, random), black);
@@ -93,13 +107,35 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
 
 bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
               std::uint8_t lineAmount, const InputWaiting& inputWaiting) {
-    // The strokes first, with the same draws in the same order as drawing them one by one;
-    // then the pixels, band by band over every core, as the last stroke over each leaves it.
-    StrokeList strokes(picture.width, picture.height, picture.format);
-    strokes.strokes.reserve(
-        static_cast<std::size_t>(linesPerTick(picture.width, picture.height, lineAmount)) + 4);
-    if (!drawTick(strokes, random, lineAmount, inputWaiting))
-        return false;
+    TickWorkspace workspace;
+    return drawTick(picture, penWidth, random, lineAmount, workspace, inputWaiting);
+}
+
+bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
+              std::uint8_t lineAmount, TickWorkspace& workspace, const InputWaiting& inputWaiting) {
+    // The strokes first, with the same draws as drawing them one by one; then the pixels, band by
+    // band over every core, as the last stroke over each leaves it. The box's draws follow all
+    // the lines', so its strokes are made first, and the lines' then in stretches on every core,
+    // each stretch from its own place in the draws (the draws of a tick are the same whichever
+    // thread takes them; only the clock is read at other moments within the tick).
+    const int width = picture.width;
+    const int height = picture.height;
+    const std::int32_t lines = linesPerTick(width, height, lineAmount);
+    const auto lineCount = static_cast<std::size_t>(lines);
+    RandomSource afterLines = random.ahead(drawsPerLine * lineCount);
+    StrokeList box(width, height, picture.format);
+    const Point corner = randomPoint(width, height, afterLines);
+    box.box(corner, randomPoint(width, height, afterLines), black);
+    std::vector<TickStroke>& strokes = workspace.strokes;
+    strokes.resize(lineCount);
+    strokes.insert(strokes.end(), box.strokes.begin(), box.strokes.end());
+    const auto makeLines = [&](std::vector<TickStroke>& made, std::size_t first, std::size_t end) {
+        RandomSource draws = random.ahead(drawsPerLine * first);
+        for (std::size_t i = first; i < std::min(end, lineCount); ++i) {
+            const RandomLine line = randomLine(width, height, draws);
+            made[i] = {line.from, line.to, pixelFromColour(line.colour, picture.format)};
+        }
+    };
     StopRequest stop;
     InputCheckSchedule schedule;
     std::int32_t requests = 0;
@@ -112,8 +148,10 @@ bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
             schedule.asked();
             return false;
         };
-    return drawInBands(picture, penWidth, strokes.strokes,
-                       bandSplitFor(picture.width, picture.height, penWidth), stop);
+    const bool drawn = drawInBands(picture, penWidth, workspace, makeLines,
+                                   bandSplitFor(width, height, penWidth), stop);
+    random = afterLines;
+    return drawn;
 }
 
 } // namespace zorblinth

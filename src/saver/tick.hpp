@@ -3,6 +3,7 @@
 #include "saver/canvas.hpp"
 #include "saver/pixel_surface.hpp"
 #include "saver/random_source.hpp"
+#include "saver/tick_raster.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -48,5 +49,10 @@ bool drawTick(Canvas& canvas, RandomSource& random, std::uint8_t lineAmount,
 // only, as often as the canvas version asks.
 bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
               std::uint8_t lineAmount, const InputWaiting& inputWaiting = {});
+
+// The same, keeping its working storage in `workspace` for the next tick.
+bool drawTick(const PixelSurface& picture, int penWidth, RandomSource& random,
+              std::uint8_t lineAmount, TickWorkspace& workspace,
+              const InputWaiting& inputWaiting = {});
 
 } // namespace zorblinth

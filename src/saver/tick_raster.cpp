@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -117,6 +118,8 @@ public:
 
     explicit BandCoverage(int width)
         : width_(width), wordsPerRow_((width + bitsPerWord - 1) / bitsPerWord) {}
+
+    int width() const { return width_; }
 
     void start(int rows) {
         rows_ = rows;
@@ -399,11 +402,21 @@ double columnsPerRowOf(const TickStroke& stroke) {
 // apart from the rest: every band reads it for every stroke, so it is kept small (at 8K, 2.6 MB
 // of a third of a million strokes).
 struct StrokeSetUps {
-    StrokeSetUps(std::size_t strokes, int penWidth)
-        : reaches(strokes), columnsPerRow(strokes), thin(penWidth == 1 ? strokes : 0),
-          middlesWhenNeeded(penWidth >= middlesWhenNeededFrom),
-          wideMiddles_(penWidth > 1 ? strokes : 0),
-          middleStates_(penWidth > 1 && middlesWhenNeeded ? strokes : 0) {}
+    // Room for this many strokes of this pen, each to be set up before it is drawn; kept from
+    // one tick to the next (see TickWorkspace).
+    void prepare(std::size_t strokes, int penWidth) {
+        reaches.resize(strokes);
+        columnsPerRow.resize(strokes);
+        thin.resize(penWidth == 1 ? strokes : 0);
+        middlesWhenNeeded = penWidth >= middlesWhenNeededFrom;
+        wideMiddles_.resize(penWidth > 1 ? strokes : 0);
+        const std::size_t states = penWidth > 1 && middlesWhenNeeded ? strokes : 0;
+        if (states > middleStatesRoom_) {
+            middleStates_ = std::make_unique<std::atomic<std::uint8_t>[]>(states);
+            middleStatesRoom_ = states;
+        }
+        middleStateCount_ = states;
+    }
     std::vector<StrokeReach> reaches;
     std::vector<double> columnsPerRow;
     std::vector<ThinStroke> thin; // the thin pen's
@@ -416,9 +429,15 @@ struct StrokeSetUps {
     // pen 10 8 %, pen 20 15 %; but pens 2 and 3 1 to 3 % slower, as the columns near a stroke
     // are then seldom all covered.
     static constexpr int middlesWhenNeededFrom = 5;
-    bool middlesWhenNeeded;
+    bool middlesWhenNeeded = false;
 
     bool wide() const { return !wideMiddles_.empty(); }
+
+    // Forgets the stroke's middle of the tick before, if one was set up when needed.
+    void forgetMiddle(std::size_t index) {
+        if (index < middleStateCount_)
+            middleStates_[index].store(unset, std::memory_order_relaxed);
+    }
 
     // The stroke's middle if it is set up, else null.
     const WideMiddle* middleSetUp(std::size_t index) const {
@@ -449,7 +468,9 @@ struct StrokeSetUps {
 private:
     static constexpr std::uint8_t unset = 0, claimed = 1, ready = 2;
     std::vector<WideMiddle> wideMiddles_;
-    std::vector<std::atomic<std::uint8_t>> middleStates_;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> middleStates_;
+    std::size_t middleStatesRoom_ = 0;
+    std::size_t middleStateCount_ = 0;
 };
 
 // The columns where a stroke may set pixels on rows top to bottom: a segment widened by its pen
@@ -530,28 +551,8 @@ struct StrokeSetUp {
     std::size_t done = 0;
 };
 
-// Sets up chunks of strokes until none is left to take, then waits for the ones other threads
-// took: every thread draws from all of them.
-void setUpStrokes(const std::vector<TickStroke>& strokes, int penWidth, int height,
-                  StrokeSetUps& setUps, StrokeSetUp& setUp) {
-    for (std::size_t chunk = setUp.next++; chunk < setUp.chunks; chunk = setUp.next++) {
-        const std::size_t first = chunk * StrokeSetUp::strokesPerChunk;
-        const std::size_t end = std::min(first + StrokeSetUp::strokesPerChunk, strokes.size());
-        for (std::size_t i = first; i < end; ++i) {
-            setUps.reaches[i] = reachOf(strokes[i], penWidth, height);
-            setUps.columnsPerRow[i] = columnsPerRowOf(strokes[i]);
-            if (!setUps.thin.empty())
-                setUps.thin[i] = ThinStroke(strokes[i].from, strokes[i].to);
-            if (setUps.wide() && !setUps.middlesWhenNeeded)
-                setUps.setUpMiddle(i, StrokeRows(strokes[i].from, strokes[i].to, penWidth));
-        }
-        const std::lock_guard lock(setUp.mutex);
-        if (++setUp.done == setUp.chunks)
-            setUp.allDone.notify_all();
-    }
-    std::unique_lock lock(setUp.mutex);
-    setUp.allDone.wait(lock, [&] { return setUp.done == setUp.chunks; });
-}
+// Makes strokes[first] to strokes[end - 1], when the drawing makes its strokes.
+using MakeStrokes = std::function<void(std::size_t first, std::size_t end)>;
 
 // The shared state of one drawing: the next band to take, how many are done, and whether to
 // stop.
@@ -562,6 +563,45 @@ struct BandQueue {
     std::mutex mutex;
     std::condition_variable finished;
     int done = 0;
+};
+
+// Makes (where `make` is given) and sets up chunks of strokes until none is left to take, then
+// waits for the ones other threads took: every thread draws from all of them. The calling thread
+// passes shouldStop and asks it before each chunk; once the drawing stops, the chunks left are
+// counted done untouched.
+void setUpStrokes(const std::vector<TickStroke>& strokes, const MakeStrokes& make, int penWidth,
+                  int height, StrokeSetUps& setUps, StrokeSetUp& setUp, BandQueue& queue,
+                  const StopRequest* shouldStop) {
+    for (std::size_t chunk = setUp.next++; chunk < setUp.chunks; chunk = setUp.next++) {
+        if (shouldStop && !queue.stop && (*shouldStop)())
+            queue.stop = true;
+        if (!queue.stop) {
+            const std::size_t first = chunk * StrokeSetUp::strokesPerChunk;
+            const std::size_t end = std::min(first + StrokeSetUp::strokesPerChunk, strokes.size());
+            if (make)
+                make(first, end);
+            for (std::size_t i = first; i < end; ++i) {
+                setUps.reaches[i] = reachOf(strokes[i], penWidth, height);
+                setUps.columnsPerRow[i] = columnsPerRowOf(strokes[i]);
+                if (!setUps.thin.empty())
+                    setUps.thin[i] = ThinStroke(strokes[i].from, strokes[i].to);
+                if (setUps.wide() && !setUps.middlesWhenNeeded)
+                    setUps.setUpMiddle(i, StrokeRows(strokes[i].from, strokes[i].to, penWidth));
+                setUps.forgetMiddle(i);
+            }
+        }
+        const std::lock_guard lock(setUp.mutex);
+        if (++setUp.done == setUp.chunks)
+            setUp.allDone.notify_all();
+    }
+    std::unique_lock lock(setUp.mutex);
+    setUp.allDone.wait(lock, [&] { return setUp.done == setUp.chunks; });
+}
+
+// What one drawing thread keeps from band to band and, in a workspace, from tick to tick.
+struct ThreadScratch {
+    std::vector<std::uint32_t> inBand; // the strokes reaching the band, by index
+    std::optional<BandCoverage> coverage;
 };
 
 // A band's thin strokes in order (see BandSplit), rows top to bottom of the picture: each
@@ -675,10 +715,12 @@ bool drawThinBandInOrder(const PixelSurface& picture, const std::vector<TickStro
 // drawn in order, or newest first, has a way of its own, kept out of the other pens' code.
 template <bool thinNewestFirst>
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-               StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
-               const StopRequest* shouldStop, int firstBand) {
+               StrokeSetUps& setUps, ThreadScratch& scratch, int rowsPerBand, bool thinPenInOrder,
+               BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
     const std::vector<StrokeReach>& reaches = setUps.reaches;
-    BandCoverage coverage(picture.width);
+    if (!scratch.coverage || scratch.coverage->width() != picture.width)
+        scratch.coverage.emplace(picture.width);
+    BandCoverage& coverage = *scratch.coverage;
     // Every thin stroke has its set-up (an empty one where StrokeRows must draw it).
     const bool inOrder = penWidth == 1 && thinPenInOrder;
     int sinceAsked = 0;
@@ -701,7 +743,8 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
     const std::ptrdiff_t stride = picture.stride;
     // The strokes reaching the band, in drawing order: listed without a branch a stroke (whether
     // a random stroke reaches a band is a coin toss the processor cannot predict), then walked.
-    std::vector<std::uint32_t> inBand(strokes.size());
+    std::vector<std::uint32_t>& inBand = scratch.inBand;
+    inBand.resize(strokes.size());
     // A stroke's rows set up where a band needs them, at most once a stroke. Kept out here and
     // emptied for each stroke: made anew for each, its storage was cleared each time (a third of
     // a kilobyte), though most strokes never set it up.
@@ -932,20 +975,40 @@ void drawBands(const PixelSurface& picture, int penWidth, const std::vector<Tick
 }
 
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-               StrokeSetUps& setUps, int rowsPerBand, bool thinPenInOrder, BandQueue& queue,
-               const StopRequest* shouldStop, int firstBand) {
+               StrokeSetUps& setUps, ThreadScratch& scratch, int rowsPerBand, bool thinPenInOrder,
+               BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
     if (penWidth == 1 && !thinPenInOrder)
-        drawBands<true>(picture, penWidth, strokes, setUps, rowsPerBand, thinPenInOrder, queue,
-                        shouldStop, firstBand);
+        drawBands<true>(picture, penWidth, strokes, setUps, scratch, rowsPerBand, thinPenInOrder,
+                        queue, shouldStop, firstBand);
     else
-        drawBands<false>(picture, penWidth, strokes, setUps, rowsPerBand, thinPenInOrder, queue,
-                         shouldStop, firstBand);
+        drawBands<false>(picture, penWidth, strokes, setUps, scratch, rowsPerBand, thinPenInOrder,
+                         queue, shouldStop, firstBand);
 }
 
 } // namespace
 
-bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
-                 BandSplit split, const StopRequest& shouldStop) {
+struct TickWorkspace::Drawing {
+    StrokeSetUps setUps;
+    std::vector<ThreadScratch> threads; // the calling thread's first
+};
+
+TickWorkspace::TickWorkspace() : drawing_(std::make_unique<Drawing>()) {}
+TickWorkspace::~TickWorkspace() = default;
+TickWorkspace::TickWorkspace(TickWorkspace&&) noexcept = default;
+TickWorkspace& TickWorkspace::operator=(TickWorkspace&&) noexcept = default;
+
+TickWorkspace::Drawing& TickWorkspace::drawing() {
+    if (!drawing_) // moved from
+        drawing_ = std::make_unique<Drawing>();
+    return *drawing_;
+}
+
+namespace {
+
+bool drawStrokesInBands(const PixelSurface& picture, int penWidth,
+                        const std::vector<TickStroke>& strokes, const MakeStrokes& make,
+                        BandSplit split, const StopRequest& shouldStop,
+                        TickWorkspace::Drawing& workspace) {
     if (picture.width <= 0 || picture.height <= 0)
         return true;
     penWidth = std::clamp(penWidth, 1, widestPen);
@@ -957,24 +1020,29 @@ bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<Ti
     // The calling thread takes the first band before any other thread starts, so it asks
     // shouldStop however quickly the others draw.
     const int callersBand = queue.next++;
-    StrokeSetUps setUps(strokes.size(), penWidth);
+    StrokeSetUps& setUps = workspace.setUps;
+    setUps.prepare(strokes.size(), penWidth);
+    if (workspace.threads.size() < static_cast<std::size_t>(helpers) + 1)
+        workspace.threads.resize(static_cast<std::size_t>(helpers) + 1);
     StrokeSetUp setUp(strokes.size());
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < helpers; ++i) {
             try {
-                threads.emplace_back([&] {
-                    setUpStrokes(strokes, penWidth, picture.height, setUps, setUp);
-                    drawBands(picture, penWidth, strokes, setUps, rowsPerBand, split.thinPenInOrder,
-                              queue, nullptr, queue.next++);
-                });
+                threads.emplace_back(
+                    [&, &scratch = workspace.threads[static_cast<std::size_t>(i) + 1]] {
+                        setUpStrokes(strokes, make, penWidth, picture.height, setUps, setUp, queue,
+                                     nullptr);
+                        drawBands(picture, penWidth, strokes, setUps, scratch, rowsPerBand,
+                                  split.thinPenInOrder, queue, nullptr, queue.next++);
+                    });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: the ones there are share the bands
             }
         }
-        setUpStrokes(strokes, penWidth, picture.height, setUps, setUp);
-        drawBands(picture, penWidth, strokes, setUps, rowsPerBand, split.thinPenInOrder, queue, ask,
-                  callersBand);
+        setUpStrokes(strokes, make, penWidth, picture.height, setUps, setUp, queue, ask);
+        drawBands(picture, penWidth, strokes, setUps, workspace.threads[0], rowsPerBand,
+                  split.thinPenInOrder, queue, ask, callersBand);
         // The other threads may still be drawing: keep asking while waiting for them.
         std::unique_lock lock(queue.mutex);
         while (queue.done < queue.bands && !queue.stop) {
@@ -990,6 +1058,23 @@ bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<Ti
         }
     }
     return !queue.stop;
+}
+
+} // namespace
+
+bool drawInBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
+                 BandSplit split, const StopRequest& shouldStop) {
+    TickWorkspace workspace;
+    return drawStrokesInBands(picture, penWidth, strokes, {}, split, shouldStop,
+                              workspace.drawing());
+}
+
+bool drawInBands(const PixelSurface& picture, int penWidth, TickWorkspace& workspace,
+                 const StrokeMaker& makeStrokes, BandSplit split, const StopRequest& shouldStop) {
+    return drawStrokesInBands(
+        picture, penWidth, workspace.strokes,
+        [&](std::size_t first, std::size_t end) { makeStrokes(workspace.strokes, first, end); },
+        split, shouldStop, workspace.drawing());
 }
 
 } // namespace zorblinth

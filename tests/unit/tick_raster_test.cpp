@@ -236,6 +236,28 @@ TEST(TickRaster, TheFastTickDrawsTheTickOfDrawingInOrder) {
     }
 }
 
+TEST(TickRaster, TicksWithOneWorkspaceDrawWhatTicksInOrderDraw) {
+    // Thousands of lines, made in stretches on every thread from their own places in the draws;
+    // a workspace kept from tick to tick while the pen and the picture change under it, as
+    // settings and screens do between saver runs (a wide pen twice: its middles of the tick
+    // before must not be taken for this one's).
+    struct Step {
+        int width, height, penWidth;
+    };
+    RandomSource inOrder(frozenClock, 31), fast(frozenClock, 31);
+    TickWorkspace workspace;
+    for (const Step step : {Step{640, 480, 10}, Step{640, 480, 10}, Step{640, 480, 3},
+                            Step{700, 420, 1}, Step{640, 480, 1}, Step{520, 530, 7}}) {
+        Picture expected(step.width, step.height, 5), actual(step.width, step.height, 5);
+        PixelCanvas canvas(expected.surface, step.penWidth);
+        ASSERT_TRUE(drawTick(canvas, inOrder, 20));
+        ASSERT_TRUE(drawTick(actual.surface, step.penWidth, fast, 20, workspace));
+        EXPECT_EQ(actual.pixels, expected.pixels)
+            << step.width << " x " << step.height << ", pen " << step.penWidth;
+    }
+    EXPECT_EQ(inOrder.draw(), fast.draw()) << "both took the same number of draws";
+}
+
 TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
     Picture picture(300, 200, 0);
     std::mt19937 random(3);
