@@ -3,7 +3,7 @@
 // newest first a band at a time on every core) next to drawing the same tick in order through
 // PixelCanvas, and next to a floor measured in the same run: as many pixels as the in-order
 // tick writes on 1920 x 1080, stored plainly one row after another (what memory bandwidth alone
-// would cost).
+// would cost), and next to the thin pen's tick in order cut down to its stores.
 #include "saver/pixel_canvas.hpp"
 #include "saver/tick.hpp"
 #include "saver/tick_raster.hpp"
@@ -112,6 +112,73 @@ void BM_FloorForTheSamePixelCount(benchmark::State& state) {
     state.counters["Mpixels_per_tick"] = static_cast<double>(count) / 1e6;
 }
 BENCHMARK(BM_FloorForTheSamePixelCount)->Arg(1)->Arg(3)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// What the thin pen's tick in order costs in stores alone: the same strokes in the same bands of
+// rows, on one thread, but each row only its one pixel where the stroke crosses it, found by one
+// addition. Every row of a wide picture's band lies in another cache line, so the stores, not
+// the stepping, set this time; compare BM_BandsOnOneThread at pen 1. The argument is the band's
+// rows; 0 takes the saver's own.
+void BM_OneStoreARowInOrder(benchmark::State& state) {
+    Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    RandomSource random(frozenClock, seed);
+    StrokeList list(screen.width, screen.height, xrgbPixels);
+    drawTick(list, random, busiestLevel);
+    struct Rows {
+        std::int64_t column; // 32.32 fixed point, at row `first`
+        std::int64_t step;
+        int first, last;
+        std::uint32_t pixel;
+    };
+    std::vector<Rows> strokes;
+    std::int64_t rowsPerTick = 0;
+    for (const TickStroke& stroke : list.strokes) {
+        const bool down = stroke.from.y <= stroke.to.y;
+        const Point top = down ? stroke.from : stroke.to;
+        const Point bottom = down ? stroke.to : stroke.from;
+        const std::int64_t rows = std::int64_t{bottom.y} - top.y;
+        const std::int64_t step =
+            rows == 0 ? 0 : (std::int64_t{bottom.x} - top.x) * (std::int64_t{1} << 32) / rows;
+        const int first = std::max(top.y, 0);
+        const int last = std::min(bottom.y, screen.height - 1);
+        if (first > last)
+            continue;
+        const std::int64_t column = std::int64_t{top.x} * (std::int64_t{1} << 32) +
+                                    (std::int64_t{1} << 31) + (first - top.y) * step;
+        strokes.push_back({column, step, first, last, stroke.pixel});
+        rowsPerTick += last - first + 1;
+    }
+    const int bandRows = state.range(2) != 0
+                             ? static_cast<int>(state.range(2))
+                             : bandSplitFor(screen.width, screen.height, 1).rowsPerBand;
+    const auto width = static_cast<std::uint64_t>(screen.width);
+    for (auto _ : state) {
+        for (int top = 0; top < screen.height; top += bandRows) {
+            const int bottom = std::min(top + bandRows, screen.height) - 1;
+            for (const Rows& stroke : strokes) {
+                const int first = std::max(stroke.first, top);
+                const int last = std::min(stroke.last, bottom);
+                std::int64_t column = stroke.column + (first - stroke.first) * stroke.step;
+                std::uint32_t* row = screen.pixels.data() + static_cast<std::size_t>(first) * width;
+                for (int y = first; y <= last; ++y, row += width, column += stroke.step) {
+                    const auto x = static_cast<std::uint64_t>(column >> 32);
+                    if (x < width)
+                        row[x] = stroke.pixel;
+                }
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    state.counters["Mrows_per_tick"] = static_cast<double>(rowsPerTick) / 1e6;
+    state.counters["rows_per_second"] = benchmark::Counter(
+        static_cast<double>(rowsPerTick), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_OneStoreARowInOrder)
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 16})
+    ->Args({3840, 2160, 256})
+    ->Args({7680, 4320, 16})
+    ->ArgNames({"w", "h", "band"})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
