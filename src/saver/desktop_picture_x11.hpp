@@ -14,10 +14,6 @@ struct Area {
     bool operator==(const Area&) const = default;
 };
 
-// The primary monitor's part of the root window, as RandR tells it; the first lit monitor when
-// none is marked primary, and the whole screen without RandR.
-Area primaryMonitor(Display* display);
-
 // The desktop picture a host leaves on its window in the _SCREENSAVER_SCREENSHOT property (one
 // Pixmap); none when there is none.
 std::optional<Pixmap> hostScreenshot(Display* display, Window window);

@@ -18,6 +18,10 @@ struct InputEvent {
     Point position{};       // screen pixels; read for mouse moves only
     char32_t character = 0; // keys: the character the keymap gives, 0 for none
     bool altHeld = false;   // keys: Alt (Meta) was down
+    // Mouse moves: which of the saver's surfaces the position is on, where positions on two
+    // surfaces cannot be compared (Wayland: one surface an output, each in its own pixels).
+    // 0 where positions are the whole screen's.
+    unsigned surface = 0;
 };
 
 // A key types a character the way Windows delivers one to a window: letters, digits,

@@ -7,6 +7,7 @@
 #include "settings/settings.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +18,12 @@ inline constexpr std::chrono::milliseconds tickPeriod{50};
 
 // The saver window's title on every window system (never shown: the window has no frame).
 inline constexpr std::string_view saverWindowTitle = "Form1";
+
+// Which monitors the standalone saver covers.
+enum class MonitorChoice {
+    every,       // each with its own picture and its own lines
+    primaryOnly, // the primary monitor alone (the first output where none is marked primary)
+};
 
 // How a saver run ended; start-up turns it into the program's exit status.
 enum class SaverOutcome {
@@ -49,43 +56,15 @@ private:
     Clock::time_point next_;
 };
 
-// What lives across the events of one saver run, whatever the window system: where the pointer
-// was at start-up, the settings in force, the random source, the drawing's working storage, and
-// whether the saver is ending.
-// A front end turns its events into InputEvents, hands them to take(), calls tick() when the
-// schedule says so and shows the surface's pixels.
-//
-// Where the window system cannot tell the pointer's position before the saver's surface has it
-// (Wayland), the session starts without a start cursor: the first move it takes is the start.
-class SaverSession {
+// One picture's growth: the settings in force, its own random source and the drawing's
+// working storage. A saver over several monitors keeps one for each, so that each draws the
+// batch its own area earns and lines of its own.
+class PictureDrawing {
 public:
-    SaverSession(std::optional<Point> startCursor, SaverSettings settings,
-                 RandomSource random = RandomSource{})
-        : startCursor_(startCursor), settings_(usableSettings(settings)), random_(random) {}
+    PictureDrawing(SaverSettings settings, RandomSource random)
+        : settings_(usableSettings(settings)), random_(random) {}
 
-    std::optional<Point> startCursor() const { return startCursor_; }
     const SaverSettings& settings() const { return settings_; }
-
-    // Whether this input would end the saver.
-    bool endsSaver(const InputEvent& event) const {
-        if (!startCursor_ && event.kind == InputKind::mouseMove)
-            return false;
-        return zorblinth::endsSaver(event, startCursor_.value_or(Point{}));
-    }
-
-    // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
-    bool take(const InputEvent& event) {
-        if (!startCursor_ && event.kind == InputKind::mouseMove)
-            startCursor_ = event.position;
-        else if (endsSaver(event))
-            ended_ = true;
-        return ended_;
-    }
-
-    // Ends the saver for a reason of the window system's (a signal, another program taking the
-    // screen, the window going away).
-    void end() { ended_ = true; }
-    bool ended() const { return ended_; }
 
     // Draws one tick onto the picture. endingInputWaits, when given, is asked now and then while
     // the tick draws; it must say yes only for input that ends the saver, and the tick then
@@ -96,10 +75,77 @@ public:
     }
 
 private:
-    std::optional<Point> startCursor_;
     SaverSettings settings_;
     RandomSource random_;
     TickWorkspace workspace_;
+};
+
+// What lives across the events of one saver run, whatever the window system: where the pointer
+// was at start-up, the settings in force, the drawing of its first picture, and whether the
+// saver is ending.
+// A front end turns its events into InputEvents, hands them to take(), calls tick() when the
+// schedule says so and shows the surface's pixels. A front end that covers several monitors
+// draws each with a drawing of its own (drawingForAnotherMonitor) and lets the session judge the
+// input alone.
+//
+// Where the window system cannot tell the pointer's position before the saver's surface has it
+// (Wayland), the session starts without a start cursor: the first move it takes is the start.
+// Moves are compared only on the start's own surface: a move reported on another surface is
+// the pointer gone over to another monitor.
+class SaverSession {
+public:
+    SaverSession(std::optional<Point> startCursor, SaverSettings settings,
+                 RandomSource random = RandomSource{})
+        : startCursor_(startCursor), drawing_(settings, random), random_(random) {}
+
+    std::optional<Point> startCursor() const { return startCursor_; }
+    const SaverSettings& settings() const { return drawing_.settings(); }
+
+    // Whether this input would end the saver.
+    bool endsSaver(const InputEvent& event) const {
+        if (event.kind == InputKind::mouseMove) {
+            if (!startCursor_)
+                return false;
+            if (event.surface != startSurface_)
+                return true;
+        }
+        return zorblinth::endsSaver(event, startCursor_.value_or(Point{}));
+    }
+
+    // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
+    bool take(const InputEvent& event) {
+        if (!startCursor_ && event.kind == InputKind::mouseMove) {
+            startCursor_ = event.position;
+            startSurface_ = event.surface;
+        } else if (endsSaver(event)) {
+            ended_ = true;
+        }
+        return ended_;
+    }
+
+    // Ends the saver for a reason of the window system's (a signal, another program taking the
+    // screen, the window going away).
+    void end() { ended_ = true; }
+    bool ended() const { return ended_; }
+
+    // Draws one tick onto the picture (see PictureDrawing::tick).
+    bool tick(const PixelSurface& picture, const InputWaiting& endingInputWaits = {}) {
+        return drawing_.tick(picture, endingInputWaits);
+    }
+
+    // A drawing for one more monitor, with the session's settings and a random source of its
+    // own: the n-th is set 2^40 draws on from the session's (centuries of ticks apart), so no
+    // two monitors ever draw the same lines, even where they were made in the same microsecond.
+    PictureDrawing drawingForAnotherMonitor() {
+        return PictureDrawing(settings(), random_.ahead(++monitorsDrawn_ << 40));
+    }
+
+private:
+    std::optional<Point> startCursor_;
+    unsigned startSurface_ = 0;
+    PictureDrawing drawing_;
+    RandomSource random_; // where every monitor's source is counted from
+    std::uint64_t monitorsDrawn_ = 0;
     bool ended_ = false;
 };
 

@@ -793,7 +793,8 @@ SaverOutcome connectionLost(wl_display* display) {
 
 } // namespace
 
-SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings) {
+SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings,
+                                MonitorChoice /*outputs*/) {
     posix::TerminationSignals signals;
 
     SaverWindow window;

@@ -24,6 +24,7 @@ DisplayConnection connectToCompositor();
 // scribbles every 50 ms with these settings until the first key that types a character, any
 // button, or a move away from where the pointer first entered. The caller has claimed the one
 // running copy.
-SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings);
+SaverOutcome runStandaloneSaver(DisplayConnection compositor, const SaverSettings& settings,
+                                MonitorChoice outputs);
 
 } // namespace zorblinth::wayland

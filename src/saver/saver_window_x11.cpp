@@ -3,13 +3,13 @@
 #include "saver/termination_signals_posix.hpp"
 
 #include "saver/desktop_picture_x11.hpp"
-#include "saver/frame_image_x11.hpp"
-#include "saver/paced_upload_x11.hpp"
+#include "saver/monitor_window_x11.hpp"
+#include "saver/monitors_x11.hpp"
 #include "saver/x11_handles_x11.hpp"
 
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <poll.h>
 
@@ -66,26 +67,24 @@ void readKeysAsTheUserTypes() {
     std::setlocale(LC_CTYPE, "");
 }
 
-// What the saver holds of the window system while it runs, in our window or a host's.
-struct SaverWindow {
+// What the saver holds of the window system while it runs: its windows, one a monitor (ours),
+// or the one host's window.
+struct SaverWindows {
     Display* display = nullptr;
-    Window window = None;
     bool hosted = false; // input belongs to the host
-    std::unique_ptr<FrameImage> frame;
-    std::unique_ptr<GraphicsContext> gc;
-    std::unique_ptr<PacedUpload> upload;
-    Atom ticksDrawnAtom = None;
-    unsigned long ticksDrawn = 0;
-};
+    std::vector<std::unique_ptr<MonitorWindow>> monitors;
+    // Standalone over every monitor: where RandR's events start (none: monitors are not
+    // followed), and the cursor our windows show.
+    std::optional<int> rrEventBase;
+    Cursor hiddenCursor = None;
+    bool layoutChanged = false;
 
-void countTickDrawn(SaverWindow& saver) {
-    if (saver.ticksDrawnAtom == None)
-        saver.ticksDrawnAtom = XInternAtom(saver.display, ticksDrawnProperty, False);
-    // Format 32 takes longs, of which the server keeps 32 bits.
-    const long count = static_cast<long>(++saver.ticksDrawn & 0xFFFFFFFFu);
-    XChangeProperty(saver.display, saver.window, saver.ticksDrawnAtom, XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&count), 1);
-}
+    MonitorWindow* showing(Window window) const {
+        const auto found = std::find_if(monitors.begin(), monitors.end(),
+                                        [window](const auto& m) { return m->window() == window; });
+        return found == monitors.end() ? nullptr : found->get();
+    }
+};
 
 // A key as the saver sees it: the first character it types, and whether Alt was held.
 // XLookupString writes it in the C library's character set, the user's (readKeysAsTheUserTypes).
@@ -123,8 +122,8 @@ std::optional<InputEvent> userInput(const XEvent& event) {
 
 // Whether input that ends the saver waits in the queue, without taking anything out: a held
 // Shift or a move back to the start must not cut ticks short.
-bool endingInputWaits(const SaverWindow& saver, const SaverSession& session) {
-    if (XEventsQueued(saver.display, QueuedAfterReading) == 0)
+bool endingInputWaits(Display* display, const SaverSession& session) {
+    if (XEventsQueued(display, QueuedAfterReading) == 0)
         return false;
     struct Search {
         const SaverSession& session;
@@ -137,41 +136,37 @@ bool endingInputWaits(const SaverWindow& saver, const SaverSession& session) {
         return False; // take nothing
     };
     XEvent event;
-    XCheckIfEvent(saver.display, &event, look, reinterpret_cast<XPointer>(&search));
+    XCheckIfEvent(display, &event, look, reinterpret_cast<XPointer>(&search));
     return search.found;
 }
 
-// The host's window changed size: what is drawn stays where it was, new area is black.
-void resize(SaverWindow& saver, int width, int height) {
-    if (width == saver.frame->width() && height == saver.frame->height())
-        return;
-    XWindowAttributes attributes{};
-    ErrorTrap trap(saver.display); // the host may be taking its window away
-    if (!XGetWindowAttributes(saver.display, saver.window, &attributes) || trap.failed())
-        return;
-    auto resized = std::make_unique<FrameImage>(saver.display, attributes.visual, attributes.depth,
-                                                width, height);
-    if (!*resized)
-        return;
-    const PixelSurface& from = saver.frame->surface();
-    const PixelSurface& to = resized->surface();
-    for (int y = 0; y < to.height; ++y) {
-        const int kept = y < from.height ? std::min(from.width, to.width) : 0;
-        if (kept > 0)
-            std::memcpy(to.row(y), from.row(y), sizeof(std::uint32_t) * kept);
-        std::fill(to.row(y) + kept, to.row(y) + to.width, pixelFromColour(black, to.format));
+// Word that monitors came, went or changed.
+bool isLayoutChange(const SaverWindows& saver, XEvent& event) {
+    if (!saver.rrEventBase)
+        return false;
+    if (event.type == ConfigureNotify &&
+        event.xconfigure.window == DefaultRootWindow(saver.display))
+        return true;
+    if (event.type == *saver.rrEventBase + RRScreenChangeNotify) {
+        XRRUpdateConfiguration(&event); // Xlib's idea of the screen's size follows
+        return true;
     }
-    saver.frame = std::move(resized);
-    saver.upload->resize(width, height);
+    return event.type == *saver.rrEventBase + RRNotify;
 }
 
-void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
-    if (saver.upload->take(event))
+void handle(SaverWindows& saver, SaverSession& session, XEvent& event) {
+    for (const auto& monitor : saver.monitors)
+        if (monitor->upload().take(event))
+            return;
+    if (isLayoutChange(saver, event)) {
+        saver.layoutChanged = true; // one look once the burst of notifications is read
         return;
+    }
     switch (event.type) {
     case Expose: // repaint from the picture: nothing drawn is ever lost
-        saver.upload->changed(
-            {event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height});
+        if (MonitorWindow* const monitor = saver.showing(event.xexpose.window))
+            monitor->upload().changed(
+                {event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height});
         break;
     case KeyPress:
     case ButtonPress:
@@ -180,11 +175,12 @@ void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
             session.take(*input);
         break;
     case ConfigureNotify: // a host's window follows its host's size
-        if (saver.hosted && event.xconfigure.window == saver.window)
-            resize(saver, event.xconfigure.width, event.xconfigure.height);
+        if (MonitorWindow* const monitor = saver.showing(event.xconfigure.window);
+            monitor && saver.hosted)
+            monitor->resize(event.xconfigure.width, event.xconfigure.height);
         break;
-    case DestroyNotify: // the host took its window away: nothing left to draw on
-        if (event.xdestroywindow.window == saver.window)
+    case DestroyNotify: // a window taken away: nothing left to draw on
+        if (saver.showing(event.xdestroywindow.window) != nullptr)
             session.end();
         break;
     default:
@@ -192,19 +188,44 @@ void handle(SaverWindow& saver, SaverSession& session, const XEvent& event) {
     }
 }
 
+// Monitors came or went: a new one is covered with a picture of its own, one gone is no longer
+// drawn. A change of layout alone never ends the saver.
+void followLayout(SaverWindows& saver, SaverSession& session) {
+    saver.layoutChanged = false;
+    std::vector<Area> covered;
+    for (const auto& monitor : saver.monitors)
+        covered.push_back(monitor->area());
+    const LayoutChange change = layoutChange(covered, everyMonitor(saver.display));
+    for (auto gone = change.gone.rbegin(); gone != change.gone.rend(); ++gone)
+        saver.monitors.erase(saver.monitors.begin() + static_cast<std::ptrdiff_t>(*gone));
+    for (const Area& area : change.added)
+        if (auto picture = frozenPicture(saver.display, area))
+            saver.monitors.push_back(std::make_unique<MonitorWindow>(
+                saver.display, area, saver.hiddenCursor, std::move(picture),
+                session.drawingForAnotherMonitor()));
+}
+
+// Every monitor's tick, in turn, each over every core. A long one stops for the user's return
+// (standalone) or a termination signal; one that outlasts its period (a huge screen) keeps the
+// pictures going out meanwhile.
+void tickEveryMonitor(SaverWindows& saver, const SaverSession& session) {
+    const auto tickStarted = Clock::now();
+    const InputWaiting tickMustStop = [&saver, &session, tickStarted] {
+        if (Clock::now() - tickStarted >= tickPeriod)
+            for (const auto& monitor : saver.monitors)
+                monitor->keepSending();
+        return terminationRequested() ||
+               (!saver.hosted && endingInputWaits(saver.display, session));
+    };
+    for (const auto& monitor : saver.monitors)
+        if (!monitor->tick(tickMustStop))
+            return;
+}
+
 // Draws the session's ticks on their schedule and hands events over between them, until the
 // saver ends; a picture goes to the server whenever it has taken the one before.
-void runEventLoop(SaverWindow& saver, SaverSession& session) {
+void runEventLoop(SaverWindows& saver, SaverSession& session) {
     TickSchedule schedule(Clock::now());
-    Clock::time_point tickStarted;
-    // A long tick stops for the user's return (standalone) or a termination signal. One that
-    // outlasts its period (a huge screen) keeps the picture going out meanwhile; a shorter one
-    // is shown whole once it is drawn, never half-way.
-    const InputWaiting tickMustStop = [&saver, &session, &tickStarted] {
-        if (Clock::now() - tickStarted >= tickPeriod)
-            saver.upload->keepSending(*saver.frame, saver.gc->get());
-        return terminationRequested() || (!saver.hosted && endingInputWaits(saver, session));
-    };
     for (;;) {
         while (!session.ended() && XPending(saver.display) > 0) {
             XEvent event;
@@ -215,23 +236,24 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
             session.end();
         if (session.ended())
             return;
+        if (saver.layoutChanged) {
+            followLayout(saver, session);
+            continue; // covering a monitor took a while: input first
+        }
         if (schedule.due(Clock::now())) {
-            // Bands sent while a long tick draws show some of it; the rest goes out afterwards.
-            saver.upload->changedAll();
-            tickStarted = Clock::now();
-            if (session.tick(saver.frame->surface(), tickMustStop))
-                countTickDrawn(saver);
+            tickEveryMonitor(saver, session);
             schedule.ticked(Clock::now());
-            saver.upload->changedAll();
             // A tick that ran late is followed at once by the next: this one's picture starts
             // going out first, as soon as the server has taken the one before. (Sending more of
             // it early in the next tick, as in the late part of a long one, showed fewer
             // pictures: measured at 4K, pen 1, 12 a second against 18.)
             if (schedule.due(Clock::now()))
-                saver.upload->keepSending(*saver.frame, saver.gc->get());
+                for (const auto& monitor : saver.monitors)
+                    monitor->keepSending();
             continue; // input that came during the tick first: it may end the saver
         }
-        saver.upload->send(*saver.frame, saver.gc->get());
+        for (const auto& monitor : saver.monitors)
+            monitor->send();
         XFlush(saver.display);
         // Xlib may have read events while writing; poll() would not see those.
         if (XEventsQueued(saver.display, QueuedAlready) > 0)
@@ -246,7 +268,7 @@ void runEventLoop(SaverWindow& saver, SaverSession& session) {
     }
 }
 
-// An invisible cursor for our own window: the saver shows no pointer even where XFixes is
+// An invisible cursor for our own windows: the saver shows no pointer even where XFixes is
 // missing.
 Cursor invisibleCursor(Display* display, Window window) {
     const char nothing[1] = {0};
@@ -296,43 +318,6 @@ DisplayConnection openDisplay() {
     return display;
 }
 
-bool makeFrame(SaverWindow& saver, Visual* visual, int depth, int width, int height) {
-    saver.frame = std::make_unique<FrameImage>(saver.display, visual, depth, width, height);
-    if (!*saver.frame) {
-        std::cerr << "zorblinth: this display's visual (depth " << depth
-                  << ") keeps no 8-bit red, green and blue in 32-bit pixels\n";
-        return false;
-    }
-    return true;
-}
-
-// The saver's own window over the monitor: above everything and untouched by the window
-// manager, showing no cursor, mapped once this returns.
-Window showSaverWindow(Display* display, const Area& monitor, Cursor hidden) {
-    const int screen = DefaultScreen(display);
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixmap = None; // no flash of background before the first repaint
-    attributes.event_mask =
-        KeyPressMask | ButtonPressMask | PointerMotionMask | ExposureMask | StructureNotifyMask;
-    attributes.cursor = hidden;
-    const Window window =
-        XCreateWindow(display, DefaultRootWindow(display), monitor.x, monitor.y,
-                      static_cast<unsigned>(monitor.width), static_cast<unsigned>(monitor.height),
-                      0, DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
-                      CWOverrideRedirect | CWBackPixmap | CWEventMask | CWCursor, &attributes);
-    const std::string title(saverWindowTitle);
-    XStoreName(display, window, title.c_str());
-    XClassHint windowClass{const_cast<char*>("zorblinth"), const_cast<char*>("Zorblinth")};
-    XSetClassHint(display, window, &windowClass);
-    XMapRaised(display, window);
-    XEvent mapped;
-    do
-        XWindowEvent(display, window, StructureNotifyMask, &mapped);
-    while (mapped.type != MapNotify);
-    return window;
-}
-
 // An invisible cursor, given back when the saver ends.
 class HiddenCursor {
 public:
@@ -348,10 +333,45 @@ private:
     Cursor cursor_;
 };
 
+// Every monitor's picture, each taken before any of our windows exists so that none contains
+// them, then a window over each.
+bool coverMonitors(SaverWindows& saver, SaverSession& session, const std::vector<Area>& areas) {
+    std::vector<std::unique_ptr<FrameImage>> pictures;
+    for (const Area& area : areas) {
+        pictures.push_back(frozenPicture(saver.display, area));
+        if (!pictures.back())
+            return false;
+    }
+    for (std::size_t i = 0; i < areas.size(); ++i)
+        saver.monitors.push_back(std::make_unique<MonitorWindow>(
+            saver.display, areas[i], saver.hiddenCursor, std::move(pictures[i]),
+            session.drawingForAnotherMonitor()));
+    return true;
+}
+
+// The keyboard and the pointer, once for every monitor: grabbed on the root window, which
+// stays whatever monitors come and go, and reported there wherever they happen. A saver that
+// cannot see the keyboard must not blank the screen; without the pointer grabbed, moves still
+// reach our windows, which cover the monitors.
+bool grabInput(Display* display, Cursor hidden) {
+    const Window root = DefaultRootWindow(display);
+    const bool keyboardGrabbed = keepTrying([&] {
+        return XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+               GrabSuccess;
+    });
+    if (!keyboardGrabbed)
+        return false;
+    keepTrying([&] {
+        return XGrabPointer(display, root, False, ButtonPressMask | PointerMotionMask,
+                            GrabModeAsync, GrabModeAsync, None, hidden, CurrentTime) == GrabSuccess;
+    });
+    return true;
+}
+
 } // namespace
 
 SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
-                                const SettingsOverrides& overrides,
+                                const SettingsOverrides& overrides, MonitorChoice monitors,
                                 const ClaimRunningCopy& claimRunningCopy,
                                 EndProcess endOnLostConnection) {
     prepareForEnding(endOnLostConnection);
@@ -371,29 +391,23 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
     if (terminationRequested())
         return SaverOutcome::ended;
 
-    SaverWindow saver;
-    saver.display = x;
-    // The picture is taken before our window exists, so it cannot contain it.
-    const Area monitor = primaryMonitor(x);
-    const int screen = DefaultScreen(x);
-    if (!makeFrame(saver, DefaultVisual(x, screen), DefaultDepth(x, screen), monitor.width,
-                   monitor.height))
-        return SaverOutcome::windowSystemFailed;
-    saver.frame->capture(root, monitor.x, monitor.y, monitor.width, monitor.height, 0, 0);
-
     const HiddenCursor hidden(x);
-    saver.window = showSaverWindow(x, monitor, hidden.get());
-    saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
-    saver.upload = std::make_unique<PacedUpload>(x, saver.window, monitor.width, monitor.height);
-    saver.upload->send(*saver.frame, saver.gc->get());
+    SaverWindows saver;
+    saver.display = x;
+    saver.hiddenCursor = hidden.get();
+    if (monitors == MonitorChoice::every) {
+        // Asked before the monitors are read, so that no change after the reading is missed.
+        int rrEventBase = 0;
+        if (watchMonitorChanges(x, rrEventBase))
+            saver.rrEventBase = rrEventBase;
+    }
+    const std::vector<Area> areas =
+        monitors == MonitorChoice::every ? everyMonitor(x) : std::vector{primaryMonitor(x)};
+    if (!coverMonitors(saver, session, areas))
+        return SaverOutcome::windowSystemFailed;
 
-    // A saver that cannot see the keyboard must not blank the screen.
-    const bool keyboardGrabbed = keepTrying([&] {
-        return XGrabKeyboard(x, saver.window, True, GrabModeAsync, GrabModeAsync, CurrentTime) ==
-               GrabSuccess;
-    });
-    if (!keyboardGrabbed) {
-        XDestroyWindow(x, saver.window);
+    if (!grabInput(x, hidden.get())) {
+        saver.monitors.clear();
         XSync(x, False);
         if (terminationRequested())
             return SaverOutcome::ended; // asked to end while waiting: nothing failed
@@ -401,12 +415,6 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
                      "saver\n";
         return SaverOutcome::windowSystemFailed;
     }
-    // Without the pointer grabbed, moves still reach our window, which covers the monitor.
-    keepTrying([&] {
-        return XGrabPointer(x, saver.window, True, ButtonPressMask | PointerMotionMask,
-                            GrabModeAsync, GrabModeAsync, None, hidden.get(),
-                            CurrentTime) == GrabSuccess;
-    });
     const bool cursorHidden = hasXFixes(x);
     if (cursorHidden)
         XFixesHideCursor(x, root);
@@ -420,8 +428,7 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
         XFixesShowCursor(x, root);
     XUngrabPointer(x, CurrentTime);
     XUngrabKeyboard(x, CurrentTime);
-    XDestroyWindow(x, saver.window);
-    saver.frame.reset();
+    saver.monitors.clear();
     XSync(x, False);
     return SaverOutcome::ended;
 }
@@ -437,25 +444,24 @@ SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,
 
     // Input belongs to the host: no start cursor, and nothing is ever taken.
     SaverSession session(std::nullopt, settingsToUse(readSettingsOrZeros(settingsFile), overrides));
-    SaverWindow saver;
-    saver.display = x;
-    saver.hosted = true;
-    saver.window = window ? static_cast<Window>(*window) : DefaultRootWindow(x);
+    const Window target = window ? static_cast<Window>(*window) : DefaultRootWindow(x);
     XWindowAttributes attributes{};
     {
         ErrorTrap trap(x);
-        if (!XGetWindowAttributes(x, saver.window, &attributes) || trap.failed()) {
-            std::cerr << "zorblinth: there is no window 0x" << std::hex << saver.window
+        if (!XGetWindowAttributes(x, target, &attributes) || trap.failed()) {
+            std::cerr << "zorblinth: there is no window 0x" << std::hex << target
                       << " to draw in\n";
             return SaverOutcome::windowSystemFailed;
         }
     }
-    if (!makeFrame(saver, attributes.visual, attributes.depth, attributes.width, attributes.height))
+    auto frame =
+        makeFrame(x, attributes.visual, attributes.depth, attributes.width, attributes.height);
+    if (!frame)
         return SaverOutcome::windowSystemFailed;
 
     // The desktop the host left us, else black. The host's window covers the screen already,
     // so the screen itself is never read here.
-    if (const auto screenshot = hostScreenshot(x, saver.window)) {
+    if (const auto screenshot = hostScreenshot(x, target)) {
         Window pixmapRoot = None;
         int pixmapX = 0;
         int pixmapY = 0;
@@ -469,22 +475,24 @@ SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,
             !trap.failed() && static_cast<int>(depth) == attributes.depth) {
             const Placement place = centred(static_cast<int>(width), static_cast<int>(height),
                                             attributes.width, attributes.height);
-            saver.frame->capture(*screenshot, place.sourceX, place.sourceY, place.width,
-                                 place.height, place.x, place.y);
+            frame->capture(*screenshot, place.sourceX, place.sourceY, place.width, place.height,
+                           place.x, place.y);
         }
     }
 
     // Only what any number of clients may watch: input belongs to the host.
-    XSelectInput(x, saver.window, ExposureMask | StructureNotifyMask);
-    saver.gc = std::make_unique<GraphicsContext>(x, saver.window);
-    saver.upload =
-        std::make_unique<PacedUpload>(x, saver.window, attributes.width, attributes.height);
+    XSelectInput(x, target, ExposureMask | StructureNotifyMask);
+    SaverWindows saver;
+    saver.display = x;
+    saver.hosted = true;
     {
         // The host may destroy its window at any moment; drawing into a window that has just
         // gone is no reason to crash before its DestroyNotify arrives.
         ErrorTrap trap(x);
+        saver.monitors.push_back(std::make_unique<MonitorWindow>(
+            x, target, std::move(frame), session.drawingForAnotherMonitor()));
         runEventLoop(saver, session);
-        saver.frame.reset();
+        saver.monitors.clear();
     }
     return SaverOutcome::ended;
 }

@@ -25,11 +25,12 @@ using EndProcess = void (*)(SaverOutcome);
 using ClaimRunningCopy = std::function<bool()>;
 
 // The standalone saver: records where the pointer is, claims the one running copy, reads the
-// settings (the file's, overridden where asked), freezes the primary monitor's picture in a
-// window above everything, grabs the keyboard and the pointer, hides the cursor and draws a
-// tick every 50 ms until the first input that ends the saver, or SIGTERM, SIGINT or SIGHUP.
+// settings (the file's, overridden where asked), freezes each monitor's picture (or the primary
+// monitor's alone) in a window above everything, grabs the keyboard and the pointer, hides the
+// cursor and draws a tick on every monitor every 50 ms until the first input that ends the
+// saver, or SIGTERM, SIGINT or SIGHUP. Monitors that come or go meanwhile are followed.
 SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
-                                const SettingsOverrides& overrides,
+                                const SettingsOverrides& overrides, MonitorChoice monitors,
                                 const ClaimRunningCopy& claimRunningCopy,
                                 EndProcess endOnLostConnection);
 

@@ -29,6 +29,8 @@ Options for --saver:
   --wayland          run on the Wayland compositor of $WAYLAND_DISPLAY (the default
                      when it is set and can be reached)
   --x11              run on the X display of $DISPLAY
+  --one-monitor      cover the primary monitor only (on Wayland the first output);
+                     by default every monitor is covered, each with its own lines
 
 Options may also be written with one dash (-root), and values after '=' (--line-width=3).
 Settings: $XDG_CONFIG_HOME/zorblinth/Qelvanor.txt (~/.config/zorblinth/ when unset).
@@ -128,6 +130,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
             if (result.windowSystem && *result.windowSystem != asked)
                 throw UsageError("--x11 and --wayland cannot be combined");
             result.windowSystem = asked;
+        } else if (name == "one-monitor") {
+            noValue();
+            result.monitors = MonitorChoice::primaryOnly;
         } else if (name == "help") {
             noValue();
             helpAsked = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "saver/saver_session.hpp"
 #include "settings/settings.hpp"
 
 #include <cstdint>
@@ -34,6 +35,9 @@ struct CommandLine {
     SettingsOverrides overrides;
     // --x11 or --wayland: the standalone saver's window system, instead of the one found.
     std::optional<WindowSystem> windowSystem;
+    // --one-monitor: the standalone saver covers the primary monitor alone. A host's window is
+    // one already.
+    MonitorChoice monitors = MonitorChoice::every;
 };
 
 // A command line that cannot be obeyed; what() is one line for the user.

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
             return *status;
         // The saver claims its copy once it knows where the pointer was at the start.
         return exitStatusOf(x11::runStandaloneSaver(settingsFile, commandLine.overrides,
-                                                    claimRunningCopy, endWithStatusOf));
+                                                    commandLine.monitors, claimRunningCopy,
+                                                    endWithStatusOf));
     case LinuxMode::hosted:
         // A host may run several copies at once (one a screen, a preview), so no lock here.
         return exitStatusOf(x11::runHostedSaver(settingsFile, commandLine.overrides,

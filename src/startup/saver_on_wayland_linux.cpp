@@ -46,7 +46,8 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
         return alreadyRunning;
     const SaverSettings settings =
         settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
-    return exitStatusOf(wayland::runStandaloneSaver(std::move(compositor), settings));
+    return exitStatusOf(
+        wayland::runStandaloneSaver(std::move(compositor), settings, commandLine.monitors));
 }
 
 } // namespace zorblinth::posix

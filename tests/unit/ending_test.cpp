@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 using namespace zorblinth;
 
 namespace {
@@ -101,4 +104,41 @@ TEST(SaverSession, WithoutAKnownStartTheFirstMoveIsTheStart) {
     EXPECT_EQ(moved.startCursor(), (Point{300, 200}));
     EXPECT_FALSE(moved.take({InputKind::mouseMove, {300, 200}}));
     EXPECT_TRUE(moved.take({InputKind::mouseMove, {300, 201}}));
+}
+
+TEST(SaverSession, AMoveOnAnotherSurfaceEndsOnceTheStartIsKnown) {
+    // Before the start, a move anywhere is the start, on whichever surface it comes.
+    SaverSession session(std::nullopt, {1, 1});
+    EXPECT_FALSE(session.take({InputKind::mouseMove, {40, 30}, 0, false, 2}));
+    EXPECT_FALSE(session.take({InputKind::mouseMove, {40, 30}, 0, false, 2}));
+    // The pointer entering another monitor's surface, even at the very same numbers, has moved.
+    EXPECT_TRUE(session.endsSaver({InputKind::mouseMove, {40, 30}, 0, false, 1}));
+    EXPECT_TRUE(session.take({InputKind::mouseMove, {40, 30}, 0, false, 3}));
+}
+
+namespace {
+std::uint64_t stillClock() {
+    return 7;
+}
+
+std::vector<std::uint32_t> tickedPicture(PictureDrawing& drawing, int width, int height) {
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height, 0xFFFFFFu);
+    drawing.tick({pixels.data(), width, height, width, xrgbPixels});
+    return pixels;
+}
+} // namespace
+
+TEST(SaverSession, EveryMonitorDrawsLinesOfItsOwn) {
+    // A clock that never moves and one starting state: only the monitors' own sources can
+    // tell their pictures apart.
+    SaverSession session(Point{}, {4, 20}, RandomSource(stillClock, 12345));
+    PictureDrawing first = session.drawingForAnotherMonitor();
+    PictureDrawing second = session.drawingForAnotherMonitor();
+    EXPECT_EQ(first.settings(), (SaverSettings{4, 20}));
+    const auto firstPicture = tickedPicture(first, 160, 90);
+    EXPECT_NE(firstPicture, tickedPicture(second, 160, 90));
+    // Nor is either the session's own first picture.
+    std::vector<std::uint32_t> own(160 * 90, 0xFFFFFFu);
+    session.tick({own.data(), 160, 90, 160, xrgbPixels});
+    EXPECT_NE(own, firstPicture);
 }
