@@ -5,23 +5,19 @@
 #include "saver/desktop_picture_x11.hpp"
 #include "saver/monitor_window_x11.hpp"
 #include "saver/monitors_x11.hpp"
+#include "saver/saver_input_x11.hpp"
 #include "saver/x11_handles_x11.hpp"
 
-#include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <chrono>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <cuchar>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -31,9 +27,6 @@ namespace zorblinth::x11 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// How long the standalone saver keeps trying to grab the keyboard and the pointer, which
-// another program (a menu, the host that started us) may hold for a moment.
-constexpr auto grabPatience = std::chrono::seconds(1);
 
 // SIGTERM, SIGINT and SIGHUP end the saver at once, also during start-up and in the middle of a
 // tick.
@@ -61,12 +54,6 @@ void prepareForEnding(EndProcess endProcess) {
     XSetIOErrorHandler(connectionLost);
 }
 
-// Keys are read in the user's character set: in the C library's default, Latin-1, the letters of
-// a Cyrillic or Greek keymap type nothing and would not end the saver.
-void readKeysAsTheUserTypes() {
-    std::setlocale(LC_CTYPE, "");
-}
-
 // What the saver holds of the window system while it runs: its windows, one a monitor (ours),
 // or the one host's window.
 struct SaverWindows {
@@ -85,60 +72,6 @@ struct SaverWindows {
         return found == monitors.end() ? nullptr : found->get();
     }
 };
-
-// A key as the saver sees it: the first character it types, and whether Alt was held.
-// XLookupString writes it in the C library's character set, the user's (readKeysAsTheUserTypes).
-InputEvent keyInput(XKeyEvent key) {
-    char text[16];
-    KeySym symbol = NoSymbol;
-    const int length = XLookupString(&key, text, sizeof text, &symbol, nullptr);
-    char32_t character = 0;
-    std::mbstate_t state{};
-    if (length > 0 && std::mbrtoc32(&character, text, static_cast<std::size_t>(length), &state) >
-                          static_cast<std::size_t>(length))
-        character = static_cast<unsigned char>(text[0]); // not in the character set: still one
-    return {InputKind::key, {}, character, (key.state & Mod1Mask) != 0};
-}
-
-// Buttons 4 to 7 are the two wheels' turns, not buttons.
-bool isWheel(unsigned int button) {
-    return button >= Button4 && button <= 7;
-}
-
-// The user's input in the saver's words; none for any other event.
-std::optional<InputEvent> userInput(const XEvent& event) {
-    switch (event.type) {
-    case KeyPress:
-        return keyInput(event.xkey);
-    case ButtonPress:
-        return InputEvent{isWheel(event.xbutton.button) ? InputKind::wheel
-                                                        : InputKind::mouseButton};
-    case MotionNotify:
-        return InputEvent{InputKind::mouseMove, {event.xmotion.x_root, event.xmotion.y_root}};
-    default:
-        return std::nullopt;
-    }
-}
-
-// Whether input that ends the saver waits in the queue, without taking anything out: a held
-// Shift or a move back to the start must not cut ticks short.
-bool endingInputWaits(Display* display, const SaverSession& session) {
-    if (XEventsQueued(display, QueuedAfterReading) == 0)
-        return false;
-    struct Search {
-        const SaverSession& session;
-        bool found = false;
-    } search{session};
-    const auto look = [](Display*, XEvent* queued, XPointer searching) -> Bool {
-        auto& search = *reinterpret_cast<Search*>(searching);
-        const auto input = userInput(*queued);
-        search.found = search.found || (input && search.session.endsSaver(*input));
-        return False; // take nothing
-    };
-    XEvent event;
-    XCheckIfEvent(display, &event, look, reinterpret_cast<XPointer>(&search));
-    return search.found;
-}
 
 // Word that monitors came, went or changed.
 bool isLayoutChange(const SaverWindows& saver, XEvent& event) {
@@ -268,71 +201,6 @@ void runEventLoop(SaverWindows& saver, SaverSession& session) {
     }
 }
 
-// An invisible cursor for our own windows: the saver shows no pointer even where XFixes is
-// missing.
-Cursor invisibleCursor(Display* display, Window window) {
-    const char nothing[1] = {0};
-    const Pixmap blank = XCreateBitmapFromData(display, window, nothing, 1, 1);
-    XColor colour{};
-    const Cursor cursor = XCreatePixmapCursor(display, blank, blank, &colour, &colour, 0, 0);
-    XFreePixmap(display, blank);
-    return cursor;
-}
-
-template <typename Attempt> bool keepTrying(Attempt attempt) {
-    const auto deadline = Clock::now() + grabPatience;
-    while (!attempt()) {
-        if (Clock::now() >= deadline || terminationRequested())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-bool hasXFixes(Display* display) {
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 4;
-    int minor = 0;
-    return XFixesQueryExtension(display, &eventBase, &errorBase) &&
-           XFixesQueryVersion(display, &major, &minor) && major >= 4;
-}
-
-// Where the pointer is on the screen.
-Point pointerPosition(Display* display) {
-    Window root = None;
-    Window child = None;
-    Point position;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int buttons = 0;
-    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &position.x, &position.y,
-                  &windowX, &windowY, &buttons);
-    return position;
-}
-
-DisplayConnection openDisplay() {
-    DisplayConnection display(XOpenDisplay(nullptr));
-    if (!display)
-        std::cerr << "zorblinth: cannot open the X display \"" << XDisplayName(nullptr) << "\"\n";
-    return display;
-}
-
-// An invisible cursor, given back when the saver ends.
-class HiddenCursor {
-public:
-    explicit HiddenCursor(Display* display)
-        : display_(display), cursor_(invisibleCursor(display, DefaultRootWindow(display))) {}
-    ~HiddenCursor() { XFreeCursor(display_, cursor_); }
-    HiddenCursor(const HiddenCursor&) = delete;
-    HiddenCursor& operator=(const HiddenCursor&) = delete;
-    Cursor get() const { return cursor_; }
-
-private:
-    Display* display_;
-    Cursor cursor_;
-};
-
 // Every monitor's picture, each taken before any of our windows exists so that none contains
 // them, then a window over each.
 bool coverMonitors(SaverWindows& saver, SaverSession& session, const std::vector<Area>& areas) {
@@ -349,23 +217,11 @@ bool coverMonitors(SaverWindows& saver, SaverSession& session, const std::vector
     return true;
 }
 
-// The keyboard and the pointer, once for every monitor: grabbed on the root window, which
-// stays whatever monitors come and go, and reported there wherever they happen. A saver that
-// cannot see the keyboard must not blank the screen; without the pointer grabbed, moves still
-// reach our windows, which cover the monitors.
-bool grabInput(Display* display, Cursor hidden) {
-    const Window root = DefaultRootWindow(display);
-    const bool keyboardGrabbed = keepTrying([&] {
-        return XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
-               GrabSuccess;
-    });
-    if (!keyboardGrabbed)
-        return false;
-    keepTrying([&] {
-        return XGrabPointer(display, root, False, ButtonPressMask | PointerMotionMask,
-                            GrabModeAsync, GrabModeAsync, None, hidden, CurrentTime) == GrabSuccess;
-    });
-    return true;
+DisplayConnection openDisplay() {
+    DisplayConnection display(XOpenDisplay(nullptr));
+    if (!display)
+        std::cerr << "zorblinth: cannot open the X display \"" << XDisplayName(nullptr) << "\"\n";
+    return display;
 }
 
 } // namespace
