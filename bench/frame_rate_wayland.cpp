@@ -1,7 +1,8 @@
 // Counts the distinct pictures a Wayland output shows a second, from outside any program:
 // copies the output through wlr screencopy again and again (each copy waits for the output to
 // change), hashes every copy and counts the copies that differ from the one before.
-// Usage: frame_rate_wayland [SECONDS]   (on $WAYLAND_DISPLAY, its first output)
+// Usage: frame_rate_wayland [SECONDS [OUTPUT]]   (on $WAYLAND_DISPLAY; OUTPUT counts the
+// outputs in the order the compositor lists them, from 0, the default)
 #include <wayland-client.h>
 #include <wlr-screencopy-unstable-v1-client-protocol.h>
 
@@ -18,6 +19,7 @@ namespace {
 
 struct Globals {
     wl_shm* shm = nullptr;
+    int outputsToPass = 0; // the outputs listed before the one to count
     wl_output* output = nullptr;
     zwlr_screencopy_manager_v1* screencopy = nullptr;
 };
@@ -27,7 +29,8 @@ void announce(void* data, wl_registry* registry, std::uint32_t name, const char*
     auto& globals = *static_cast<Globals*>(data);
     if (std::strcmp(interface, wl_shm_interface.name) == 0)
         globals.shm = static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
-    else if (std::strcmp(interface, wl_output_interface.name) == 0 && !globals.output)
+    else if (std::strcmp(interface, wl_output_interface.name) == 0 && !globals.output &&
+             globals.outputsToPass-- == 0)
         globals.output =
             static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1));
     else if (std::strcmp(interface, zwlr_screencopy_manager_v1_interface.name) == 0 && version >= 2)
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     Globals globals;
+    globals.outputsToPass = argc > 2 ? std::atoi(argv[2]) : 0;
     wl_registry* const registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &registryListener, &globals);
     wl_display_roundtrip(display);
