@@ -1,5 +1,5 @@
-"""The Linux end-to-end tests' own machinery: zorblinth on a private Xvfb with its own settings
-and runtime folders, the pictures the test programs draw, and a screen-saver host's window. The
+"""The Linux end-to-end tests' own machinery: zorblinth on a private Xvfb (an Xorg with the
+dummy driver where monitors are wanted) with its own settings and runtime folders, the pictures the test programs draw, and a screen-saver host's window. The
 display, input, windows, screenshots and image checks come from the e2e package
 (tests/e2e_common), which the Windows tests share.
 """
@@ -20,7 +20,7 @@ from e2e.program import (ALREADY_RUNNING, DIALOG_TITLE, LINE_WIDTH_PREFIX,  # no
                          WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase
 from e2e.xlib import XClient  # noqa: F401
-from e2e.xsession import XvfbSession, start_xvfb  # noqa: F401
+from e2e.xsession import Monitor, XvfbSession, start_dummy_xorg, start_xvfb  # noqa: F401
 
 SETTINGS_FOLDER = "zorblinth"
 
@@ -48,11 +48,13 @@ def shared_memory_attachments(pid):
 class XSession(XvfbSession):
     """A private Xvfb of the given size, optionally with openbox as window manager and reached
     over TCP, with a temporary XDG_CONFIG_HOME and XDG_RUNTIME_DIR for the programs started on
-    it. stop() ends every process it started."""
+    it; with monitors, an Xorg with the dummy driver and those RandR monitors instead. stop()
+    ends every process it started."""
 
-    def __init__(self, width, height, window_manager=False, tcp=False, white_root=False):
+    def __init__(self, width, height, window_manager=False, tcp=False, white_root=False,
+                 monitors=None):
         super().__init__(width, height, ["openbox", "--sm-disable"] if window_manager else None,
-                         tcp=tcp, white_root=white_root)
+                         tcp=tcp, white_root=white_root, monitors=monitors)
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self._folders = None
         self._config = None
@@ -149,11 +151,15 @@ class XTestCase(SessionTestCase):
     TCP = False
     WHITE_ROOT = False
     PATTERN = False  # the exact test pattern full-screen before the first test: cls.pattern
+    # Monitor values: the session runs on Xorg with the dummy driver, SCREEN the whole screen
+    # and these its RandR monitors. A window manager would make the pattern full screen on one
+    # monitor only.
+    MONITORS = None
 
     @classmethod
     def make_session(cls):
         return XSession(*cls.SCREEN, window_manager=cls.WINDOW_MANAGER, tcp=cls.TCP,
-                        white_root=cls.WHITE_ROOT)
+                        white_root=cls.WHITE_ROOT, monitors=cls.MONITORS)
 
     @classmethod
     def prepare_session(cls):

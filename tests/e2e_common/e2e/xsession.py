@@ -1,14 +1,19 @@
-"""A private Xvfb display for one test class: an optional window manager, the processes started
-on it, real input through xdotool, windows found by title, and screenshots taken with xwd."""
+"""A private X display for one test class: an Xvfb, or an Xorg with the dummy driver where the
+tests need monitors; an optional window manager, the processes started on it, real input through
+xdotool, windows found by title, and screenshots taken with xwd."""
 
+import ctypes
 import os
 import pathlib
+import signal
 import subprocess
 import tempfile
 import time
+import typing
 
 from .images import decode_image, save_image
-from .processes import ProcessGroup, end_process, poll, still_running_after, wait_exit
+from .processes import (ProcessGroup, end_process, poll, require_programs, still_running_after,
+                        wait_exit)
 from .xlib import XClient
 
 # Variables of the user's environment that would send the programs somewhere else.
@@ -35,6 +40,105 @@ def start_xvfb(width, height, *options):
     return xvfb, number
 
 
+# Xorg with the dummy video driver: a screen of any size whose RandR outputs light up anywhere on
+# it, and on which monitors can be defined (xrandr --setmonitor), which Xvfb cannot do. No input
+# devices of the machine are taken: xdotool's come through XTEST.
+_DUMMY_XORG_CONFIG = """\
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "AutoAddGPU" "false"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual {width} {height}
+    EndSubSection
+EndSection
+"""
+
+
+def _end_with_parent():
+    """In the child before exec: SIGTERM once the process that started it dies, so a test run
+    killed from outside leaves no X server behind (Xorg leaves our session at start)."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def start_dummy_xorg(width, height, folder, *options):
+    """A private Xorg with the dummy driver, its screen up to width x height (24-bit), on a
+    display number of its own choosing; its configuration and log go to folder. Returns the
+    process and the number. It must run as root."""
+    folder = pathlib.Path(folder)
+    config = folder / "xorg.conf"
+    config.write_text(_DUMMY_XORG_CONFIG.format(width=width, height=height))
+    # An empty folder of snippets, in place of the machine's xorg.conf.d.
+    (folder / "xorg.conf.d").mkdir(exist_ok=True)
+    log = folder / "xorg.log"
+    read_end, write_end = os.pipe()
+    # -sharevts and -novtswitch: the server stays on the machine's current virtual terminal
+    # rather than taking one of its own and switching the console to it.
+    xorg = subprocess.Popen(
+        ["Xorg", "-displayfd", str(write_end), "-config", str(config),
+         "-configdir", str(folder / "xorg.conf.d"), "-logfile", str(log), "-noreset", "-ac",
+         "-sharevts", "-novtswitch", *(options or ("-nolisten", "tcp"))],
+        pass_fds=(write_end,),
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+        preexec_fn=_end_with_parent,
+    )
+    os.close(write_end)
+    with os.fdopen(read_end) as chosen:
+        number = chosen.readline().strip()
+    if not number:
+        end_process(xorg)
+        tail = log.read_text(errors="replace")[-2000:] if log.exists() else "(no log)"
+        raise RuntimeError(f"Xorg with the dummy driver did not start:\n{tail}")
+    return xorg, number
+
+
+class Monitor(typing.NamedTuple):
+    """A RandR monitor as xrandr --setmonitor defines it: its name, its area of the screen, and
+    the output lit over that area for it, if any. Xorg keeps the pointer on lit outputs, so a
+    monitor without one is an area the pointer cannot enter."""
+
+    name: str
+    left: int
+    top: int
+    width: int
+    height: int
+    output: typing.Optional[str] = None
+
+    @property
+    def area(self):
+        """left, top, width, height"""
+        return self.left, self.top, self.width, self.height
+
+    @property
+    def centre(self):
+        return self.left + self.width // 2, self.top + self.height // 2
+
+    def geometry(self):
+        """The geometry as xrandr writes it, with a size in millimetres at 96 dots an inch."""
+        millimetres = [round(pixels * 25.4 / 96) for pixels in (self.width, self.height)]
+        return (f"{self.width}/{millimetres[0]}x{self.height}/{millimetres[1]}"
+                f"+{self.left}+{self.top}")
+
+
 def _shell_values(output):
     """The NAME=value lines of xdotool's --shell output."""
     return dict(line.split("=", 1) for line in output.split() if "=" in line)
@@ -47,23 +151,33 @@ class XvfbSession:
     EWMH one: start() waits until it manages). tcp makes the display reachable only over TCP
     ("localhost:N"), white_root gives the root window a white background. start_process() starts
     processes for one test, ended by kill_processes(); lasting ones stay until stop().
+
+    monitors, when given (Monitor values), puts the session on an Xorg with the dummy driver
+    instead, its screen width x height with exactly those RandR monitors; lay_out(),
+    add_monitor() and remove_monitor() change them. It needs root.
     """
 
     # How long wait_exit waits unless told otherwise.
     exit_timeout = 10
 
-    def __init__(self, width, height, window_manager=None, tcp=False, white_root=False):
+    def __init__(self, width, height, window_manager=None, tcp=False, white_root=False,
+                 monitors=None):
         self.width = width
         self.height = height
         self.window_manager = window_manager
         self.tcp = tcp
         self.white_root = white_root
+        self.monitors = tuple(monitors or ())
         self.screenshots = pathlib.Path(
             os.environ.get("ZORBLINTH_SCREENSHOTS", tempfile.gettempdir())
         )
         self._processes = ProcessGroup()
         self._lasting = ProcessGroup()
-        self._xvfb = None
+        self._xvfb = None  # the X server: Xvfb, or Xorg with monitors
+        self._xorg_folder = None
+        self._modes = set()  # modes made for outputs
+        self._output_modes = set()  # (output, mode) pairs given
+        self._lit = set()  # outputs lit by lay_out() and add_monitor()
         self._window_manager = None
         self.display = None
         self.env = None
@@ -73,11 +187,19 @@ class XvfbSession:
 
     def start(self):
         listen = ["-listen", "tcp"] if self.tcp else ["-nolisten", "tcp"]
-        self._xvfb, number = start_xvfb(self.width, self.height, *listen,
-                                        *(["-wr"] if self.white_root else []))
+        options = [*listen, *(["-wr"] if self.white_root else [])]
+        if self.monitors:
+            require_programs("Xorg", "xrandr")
+            self._xorg_folder = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-xorg-")
+            self._xvfb, number = start_dummy_xorg(self.width, self.height,
+                                                  self._xorg_folder.name, *options)
+        else:
+            self._xvfb, number = start_xvfb(self.width, self.height, *options)
         # "localhost:N" makes Xlib connect through TCP rather than the local socket.
         self.display = f"localhost:{number}" if self.tcp else f":{number}"
         self.env = self.environment()
+        if self.monitors:
+            self.lay_out(self.monitors)
         self.cursor = XClient(self.display)
         if self.window_manager:
             self._start_window_manager()
@@ -123,6 +245,96 @@ class XvfbSession:
         if self._xvfb:
             end_process(self._xvfb)
             self._xvfb = None
+        if self._xorg_folder:
+            self._xorg_folder.cleanup()
+            self._xorg_folder = None
+
+    # --- monitors (Xorg with the dummy driver) ---------------------------------------------
+
+    def xrandr(self, *arguments):
+        result = subprocess.run(["xrandr", *map(str, arguments)], env=self.env,
+                                capture_output=True, text=True, check=False)
+        if result.returncode != 0:
+            raise AssertionError(f"xrandr {' '.join(map(str, arguments))} failed: "
+                                 f"{result.stderr.strip()}")
+        return result.stdout
+
+    def listed_monitors(self, defined_only=False):
+        """The monitors RandR lists now, as Monitor values (output: the first one named); with
+        defined_only, those xrandr --setmonitor defined, not those of an output of its own."""
+        found = []
+        # " 0: +*DUMMY0 1600/423x1200/317+0+0  DUMMY0": "+" an output's own, "*" the primary's.
+        for line in self.xrandr("--listmonitors").splitlines()[1:]:
+            fields = line.split()
+            if defined_only and fields[1].startswith("+"):
+                continue
+            width, height, left, top = (
+                int(part.split("/")[0]) for part in fields[2].replace("x", "+", 1).split("+"))
+            found.append(Monitor(fields[1].lstrip("+*"), left, top, width, height,
+                                 fields[3] if len(fields) > 3 else None))
+        return found
+
+    def _output_arguments(self, monitor):
+        """xrandr arguments that light the monitor's output over its area, in a mode of exactly
+        that size made for it."""
+        mode = f"zorblinth-{monitor.width}x{monitor.height}"
+        if mode not in self._modes:
+            # Blanking of a pixel or two: the dummy driver shows nothing, any timing will do.
+            self.xrandr("--newmode", mode, 100,
+                        *(monitor.width + extra for extra in range(4)),
+                        *(monitor.height + extra for extra in range(4)))
+            self._modes.add(mode)
+        if (monitor.output, mode) not in self._output_modes:
+            self.xrandr("--addmode", monitor.output, mode)
+            self._output_modes.add((monitor.output, mode))
+        self._lit.add(monitor.output)
+        return ["--output", monitor.output, "--mode", mode,
+                "--pos", f"{monitor.left}x{monitor.top}"]
+
+    def lay_out(self, monitors):
+        """Makes the RandR monitors exactly these, each with its output lit over its area, other
+        outputs off, on a screen of the session's size. The first monitor with an output has
+        the primary output."""
+        monitors = tuple(monitors)
+        # RandR refuses to define a monitor again over an output it already has.
+        defined = self.listed_monitors(defined_only=True)
+        for listed in defined:
+            if listed not in monitors:
+                self.xrandr("--delmonitor", listed.name)
+        arguments = ["--fb", f"{self.width}x{self.height}"]
+        for monitor in monitors:
+            if monitor.output:
+                arguments += self._output_arguments(monitor)
+                if "--primary" not in arguments:
+                    arguments.append("--primary")
+        # DUMMY0 is lit at start, over a mode of the driver's choosing.
+        used = {monitor.output for monitor in monitors}
+        for output in (self._lit | {"DUMMY0"}) - used:
+            arguments += ["--output", output, "--off"]
+            self._lit.discard(output)
+        self.xrandr(*arguments)
+        for monitor in monitors:
+            if monitor not in defined:
+                self.xrandr("--setmonitor", monitor.name, monitor.geometry(),
+                            monitor.output or "none")
+        listed = self.listed_monitors()
+        if sorted(listed) != sorted(monitors):
+            raise AssertionError(f"RandR lists {listed}, not {list(monitors)}")
+
+    def add_monitor(self, monitor):
+        """Defines one more monitor, lighting its output first if it has one."""
+        if monitor.output:
+            # --fb: without it xrandr fits the screen to the lit outputs.
+            self.xrandr("--fb", f"{self.width}x{self.height}", *self._output_arguments(monitor))
+        self.xrandr("--setmonitor", monitor.name, monitor.geometry(), monitor.output or "none")
+
+    def remove_monitor(self, monitor):
+        """Takes a monitor away as unplugging it would: its output goes dark first, so that no
+        monitor of the output's own takes its place, then its definition is deleted."""
+        if monitor.output:
+            self.xrandr("--fb", f"{self.width}x{self.height}", "--output", monitor.output, "--off")
+            self._lit.discard(monitor.output)
+        self.xrandr("--delmonitor", monitor.name)
 
     # --- processes -------------------------------------------------------------------------
 
