@@ -1,13 +1,16 @@
 """The Wayland end-to-end tests' own machinery: a private headless sway showing the test
-pattern, a virtual keyboard (wtype) and pointer (ours) that live as long as it does, the program
-under test with its own settings, and pictures through grim. Processes, waiting, pictures and
-their checks, statuses and the test case class come from the e2e package (tests/e2e_common),
-which the other end-to-end suites share.
+pattern on one output or several, a virtual keyboard (wtype) and pointer (ours) that live as long
+as it does, the program under test with its own settings, and pictures through grim. Processes,
+waiting, pictures and their checks, statuses and the test case class come from the e2e package
+(tests/e2e_common), which the other end-to-end suites share.
 
 sway refuses to run as root, so under root it runs as nobody (setpriv) in a runtime folder of
-nobody's; the programs under test, running as root, connect to its socket there.
+nobody's; the programs under test, running as root, connect to its socket there. Where outputs
+must be taken away, the sway under test runs nested in a second, headless one (SwaySession).
 """
 
+import dataclasses
+import json
 import os
 import pathlib
 import shutil
@@ -15,7 +18,7 @@ import subprocess
 import tempfile
 import time
 
-from e2e.images import parse_ppm, screen_pattern, write_png
+from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
 from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
                            required_path, still_running_after, wait_exit)
 from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
@@ -34,18 +37,55 @@ def transform_turns(transform):
     return transform in (90, 270)
 
 
+def upside_down(shot):
+    """The picture with its rows in the opposite order."""
+    return Screenshot(b"".join(bytes(shot.row(y)) for y in reversed(range(shot.height))),
+                      shot.width, shot.height)
+
+
+@dataclasses.dataclass
+class Output:
+    """One of the session's outputs: its name, its place in the layout (logical pixels) and the
+    picture its background shows, at its own pixel size."""
+    name: str
+    x: int
+    y: int
+    picture: Screenshot
+
+
 class SwaySession:
     """A headless sway of one output of the given size showing the test pattern, with a
     virtual keyboard and pointer, and folders of its own for the programs under test. With a
     scale, width and height are the output's pixels and the pointer moves in its logical
-    ones. With a transform (90, 180, 270) they are the output's size as it is seen, turned."""
+    ones. With a transform (90, 180, 270) they are the output's size as it is seen, turned.
 
-    def __init__(self, width=640, height=480, scale=1, transform=0):
+    more_outputs gives the sizes of outputs after the first, side by side to its right, tops
+    level; each shows the pattern of its size upside down, so that no output's picture can pass
+    for another's. They go with a first output at scale 1, unturned.
+
+    Outputs can be added (add_output) but not taken away: this sway's headless backend refuses
+    to turn an output off ("Unsupported output state fields"), and nothing else removes one.
+    nested=True runs the sway under test on the Wayland backend instead, inside a headless sway
+    of its own: each output is a window of that host's, and closing the window takes the output
+    away (remove_output)."""
+
+    # A host big enough to show every nested output's window, so that each gets frames.
+    HOST_SIZE = (1024, 768)
+
+    def __init__(self, width=640, height=480, scale=1, transform=0, more_outputs=(),
+                 nested=False):
         require_programs("sway", "swaybg", "grim", "wtype")
+        if more_outputs and (scale != 1 or transform != 0):
+            raise ValueError("more outputs go with a first output at scale 1, unturned")
         self.width = width
         self.height = height
         self.scale = scale
         self.transform = transform
+        self.more_outputs = tuple(more_outputs)
+        self.nested = nested
+        # The backends name their outputs HEADLESS-1, WL-1, ... in the order they make them.
+        self.output_prefix = "WL-" if nested else "HEADLESS-"
+        self.outputs = []  # every output the session made, first to last, gone or not
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self.pointer_program = required_path("ZORBLINTH_VIRTUAL_POINTER")
         self.pattern = screen_pattern(width, height)
@@ -53,6 +93,8 @@ class SwaySession:
         self._lasting = ProcessGroup()
         self._folder = None
         self._sway = None
+        self._host = None
+        self._host_env = None
         self.pointer = None
 
     def start(self):
@@ -61,42 +103,49 @@ class SwaySession:
         runtime = self._folder / "runtime"
         runtime.mkdir(mode=0o700)
         # sway refuses to run as root: then it runs as nobody, in nobody's folder.
-        as_root = os.geteuid() == 0
-        if as_root:
+        if os.geteuid() == 0:
             os.chown(runtime, NOBODY, NOBODY)
+        self.runtime = runtime
         config_home = self._folder / "config"
         (config_home / "zorblinth").mkdir(parents=True)
         self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
         self.log = self._folder / "sway.log"
 
-        picture = write_png(self.pattern, self._folder / "pattern.png")
-        config = self._folder / "sway.config"
-        mode = (self.height, self.width) if transform_turns(self.transform) else (self.width,
-                                                                                  self.height)
-        config.write_text(
-            f"output HEADLESS-1 resolution {mode[0]}x{mode[1]} position 0,0 "
-            f"scale {self.scale} transform {self.transform} bg {picture} stretch\n"
-            "xwayland disable\ndefault_border none\nfor_window [app_id=\".*\"] floating enable\n"
-            "seat seat0 hide_cursor 0\n")
         base = {key: value for key, value in os.environ.items()
-                if key not in ("DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET",
+                if key not in ("DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "SWAYSOCK",
                                "XSCREENSAVER_WINDOW", "DBUS_SESSION_BUS_ADDRESS")}
         base.update(XDG_RUNTIME_DIR=str(runtime), DBUS_SESSION_BUS_ADDRESS="disabled:")
         sway_env = dict(base, WLR_BACKENDS="headless", WLR_RENDERER="pixman",
                         WLR_LIBINPUT_NO_DEVICES="1", HOME=str(self._folder))
-        with open(self.log, "wb") as log:
-            self._sway = subprocess.Popen(
-                (["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
-                 if as_root else []) + ["sway", "-c", str(config)],
-                env=sway_env, stdout=log, stderr=log)
-        socket = poll(lambda: next(iter(sorted(runtime.glob("wayland-*[0-9]"))), None), 15,
-                      message="sway's socket")
-        ipc = poll(lambda: next(iter(runtime.glob("sway-ipc.*.sock")), None), 15,
-                   message="sway's IPC socket")
-        self.env = dict(base, WAYLAND_DISPLAY=socket.name, SWAYSOCK=str(ipc),
-                        XDG_CONFIG_HOME=str(config_home))
-        self.runtime = runtime
-        # The pattern on screen: swaybg has drawn it.
+        floating = "for_window [app_id=\".*\"] floating enable\n"
+        if self.nested:
+            # Floating, the host leaves each window the size its output asks for.
+            self._host, self._host_env = self._start_sway(
+                "host", f"output HEADLESS-1 resolution {self.HOST_SIZE[0]}x{self.HOST_SIZE[1]}\n"
+                "xwayland disable\ndefault_border none\n" + floating, sway_env, base)
+            sway_env = dict(sway_env, WLR_BACKENDS="wayland",
+                            WAYLAND_DISPLAY=self._host_env["WAYLAND_DISPLAY"])
+
+        picture = write_png(self.pattern, self._folder / "pattern.png")
+        first = f"{self.output_prefix}1"
+        mode = (self.height, self.width) if transform_turns(self.transform) else (self.width,
+                                                                                  self.height)
+        # No direct scan-out: while an output shows a full-screen window's own buffer, grim's
+        # copies of that output lag up to a second behind it on the headless backend.
+        self._sway, env = self._start_sway(
+            "sway", f"output {first} resolution {mode[0]}x{mode[1]} position 0,0 "
+            f"scale {self.scale} transform {self.transform} bg {picture} stretch\n"
+            "xwayland disable\ndefault_border none\n" + floating + "seat seat0 hide_cursor 0\n",
+            sway_env, base, options=("-D", "noscanout"))
+        # The one-copy lock goes to XDG_RUNTIME_DIR only if that is the program's own; under
+        # root, nobody's is not, and the lock would go to root's ~/.cache, shared with every
+        # other session running meanwhile.
+        self.env = dict(env, XDG_CONFIG_HOME=str(config_home),
+                        XDG_CACHE_HOME=str(self._folder / "cache"))
+        self.outputs = [Output(first, 0, 0, self.pattern)]
+        for size in self.more_outputs:
+            self.add_output(*size)
+        # Every output's picture on screen: swaybg has drawn them.
         poll(self.shows_pattern, 15, interval=0.1, message="the pattern on screen")
 
         # Devices for the whole session: a seat without them gives clients no keyboard or
@@ -107,19 +156,46 @@ class SwaySession:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, lasting=True)
         assert self.pointer.stdout.readline().strip() == b"ready", "the virtual pointer failed"
 
+    def _start_sway(self, name, config_text, sway_env, client_env, options=()):
+        """Starts a sway with this config in the session's runtime folder (as nobody under
+        root); returns it and the environment of its clients."""
+        config = self._folder / f"{name}.config"
+        config.write_text(config_text)
+        there_before = set(self.runtime.iterdir())
+        with open(self._folder / f"{name}.log", "wb") as log:
+            process = subprocess.Popen(
+                (["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
+                 if os.geteuid() == 0 else []) + ["sway", *options, "-c", str(config)],
+                env=sway_env, stdout=log, stderr=log)
+        # setpriv runs sway in its own process, and sway names its IPC socket after its pid.
+        socket = poll(lambda: next(iter(sorted(set(self.runtime.glob("wayland-*[0-9]"))
+                                               - there_before)), None),
+                      15, message=f"{name}'s socket")
+        ipc = poll(lambda: next(iter(self.runtime.glob(f"sway-ipc.*.{process.pid}.sock")), None),
+                   15, message=f"{name}'s IPC socket")
+        return process, dict(client_env, WAYLAND_DISPLAY=socket.name, SWAYSOCK=str(ipc))
+
     def shows_pattern(self):
-        """Whether the screen shows the bare pattern, but for the cursor (most rows match)."""
-        picture = self.screenshot()
-        same = sum(picture.row(y) == self.pattern.row(y) for y in range(self.height))
-        return same > self.height * 3 // 4
+        """Whether every enabled output shows its bare picture, but for the cursor (most rows
+        match)."""
+        return all(self.output_shows_its_picture(output.name) for output in self.enabled_outputs())
+
+    def output_shows_its_picture(self, name):
+        picture = self.output(name).picture
+        shown = self.screenshot(name)
+        if (shown.width, shown.height) != (picture.width, picture.height):
+            return False
+        same = sum(shown.row(y) == picture.row(y) for y in range(picture.height))
+        return same > picture.height * 3 // 4
 
     def stop(self):
         """Ends everything start() and the tests started; safe after a failed start."""
         self.kill_processes()
         self._lasting.kill_all()
-        if self._sway:
-            end_process(self._sway)
-            self._sway = None
+        for process in (self._sway, self._host):
+            if process:
+                end_process(process)
+        self._sway = self._host = None
         if self._folder:
             shutil.rmtree(self._folder, ignore_errors=True)
             self._folder = None
@@ -127,6 +203,47 @@ class SwaySession:
     def kill_compositor(self):
         self._sway.kill()
         self._sway.wait()
+
+    # --- outputs ---------------------------------------------------------------------------
+
+    def swaymsg(self, *command):
+        subprocess.run(["swaymsg", *command], env=self.env, check=True, capture_output=True,
+                       timeout=10)
+
+    def output(self, name):
+        return next(output for output in self.outputs if output.name == name)
+
+    def enabled_outputs(self):
+        """The session's outputs that sway has in its layout now."""
+        listed = json.loads(subprocess.run(
+            ["swaymsg", "-t", "get_outputs"], env=self.env, capture_output=True, text=True,
+            check=True, timeout=10).stdout)
+        active = {entry["name"] for entry in listed if entry["active"]}
+        return [output for output in self.outputs if output.name in active]
+
+    def add_output(self, width, height):
+        """Makes an output of width x height to the right of the last one made, showing the
+        pattern upside down; returns its name. It is set up before it exists, so that it comes
+        with its size, place and background at once. Its picture may take a moment to show."""
+        last = self.outputs[-1]
+        name = f"{self.output_prefix}{len(self.outputs) + 1}"
+        output = Output(name, last.x + last.picture.width // self.scale, 0,
+                        upside_down(screen_pattern(width, height)))
+        picture = write_png(output.picture, self._folder / f"{name}.png")
+        self.swaymsg("output", name, "resolution", f"{width}x{height}", "position",
+                     str(output.x), str(output.y), "bg", str(picture), "stretch")
+        self.swaymsg("create_output")
+        self.outputs.append(output)
+        return name
+
+    def remove_output(self, name):
+        """Takes an output away (nested sessions only): the host closes its window."""
+        if not self.nested:
+            raise ValueError("only a nested session's outputs can be taken away")
+        subprocess.run(["swaymsg", f'[title="wlroots - {name}"]', "kill"], env=self._host_env,
+                       check=True, capture_output=True, timeout=10)
+        poll(lambda: name not in {output.name for output in self.enabled_outputs()}, 10,
+             message=f"{name} gone")
 
     # --- processes -------------------------------------------------------------------------
 
@@ -158,6 +275,17 @@ class SwaySession:
         answer = self.pointer.stdout.readline().strip()
         assert answer == b"ok", f"the virtual pointer answered {answer!r} to {command!r}"
 
+    def pointer_to(self, x, y):
+        """Puts the pointer at (x, y) of the layout of the outputs enabled now. sway maps an
+        absolute position onto the layout's bounding box, which outputs coming and going
+        change."""
+        outputs = self.enabled_outputs()
+        left = min(output.x for output in outputs)
+        top = min(output.y for output in outputs)
+        right = max(output.x + output.picture.width // self.scale for output in outputs)
+        bottom = max(output.y + output.picture.height // self.scale for output in outputs)
+        self.pointer_command(f"to {x - left} {y - top} {right - left} {bottom - top}")
+
     def type(self, *arguments):
         subprocess.run(["wtype", *arguments], env=self.env, check=True, timeout=10)
 
@@ -166,23 +294,34 @@ class SwaySession:
         return subprocess.run(["swaymsg", "-t", "get_tree"], env=self.env, capture_output=True,
                               text=True, check=True, timeout=10).stdout
 
-    def screenshot(self):
-        """The output's pixels as grim takes them (a Screenshot)."""
-        result = subprocess.run(["grim", "-t", "ppm", "-"], env=self.env, capture_output=True,
-                                check=True, timeout=20)
+    def screenshot(self, output=None):
+        """The pixels of the whole layout, or of one output, as grim takes them (a
+        Screenshot); the layout's bounding box is black where no output is."""
+        result = subprocess.run(["grim", "-t", "ppm", *(["-o", output] if output else []), "-"],
+                                env=self.env, capture_output=True, check=True, timeout=20)
         return parse_ppm(result.stdout)
+
+    def screenshots(self, names):
+        """{name: picture} of these outputs."""
+        return {name: self.screenshot(name) for name in names}
 
     def wait_for_saver(self, saver, before, seconds=10):
         """Waits until the screen shows neither the picture `before` (taken before the saver
         started, the cursor on it) nor the bare pattern: the saver shows its picture and has
         drawn on it (while it copies the output its surface is transparent, and the cursor
-        going away alone must not count). Returns when that was seen."""
+        going away alone must not count). `before` may also be {output name: picture}: then
+        each of those outputs must show neither its picture there nor its bare one. Returns
+        when that was seen."""
         def changed():
             if saver.poll() is not None:
                 raise AssertionError(f"the saver ended with status {saver.returncode}: "
                                      f"{saver.stderr.read().decode(errors='replace')}")
-            shown = self.screenshot().rgb
-            return shown != before.rgb and shown != self.pattern.rgb
+            if isinstance(before, Screenshot):
+                shown = self.screenshot().rgb
+                return shown != before.rgb and shown != self.pattern.rgb
+            return all(shown.rgb != before[name].rgb
+                       and shown.rgb != self.output(name).picture.rgb
+                       for name, shown in self.screenshots(before).items())
         poll(changed, seconds, message="the saver's surface")
         return time.monotonic()
 

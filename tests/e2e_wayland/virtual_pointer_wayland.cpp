@@ -1,7 +1,9 @@
 // A pointer for tests on a compositor without input devices: one virtual pointer for the whole
 // session, driven by lines on standard input, each answered with "ok" once the compositor has
 // taken it:
-//   to X Y         move to (X, Y) on an output layout of the size given on the command line
+//   to X Y [W H]   move to (X, Y) on an output layout of W x H, or of the size given on the
+//                  command line (the compositor maps it onto its layout's bounding box, so
+//                  with several outputs the size has to be the whole layout's)
 //   move DX DY     move by (DX, DY)
 //   press CODE     a button down (Linux event code: 272 left, 273 right, 274 middle)
 //   release CODE   the button up
@@ -80,10 +82,17 @@ int main(int argc, char** argv) {
         long a = 0;
         long b = 0;
         words >> command >> a >> b;
+        long extentWidth = 0;
+        long extentHeight = 0;
+        if (!(words >> extentWidth >> extentHeight) || extentWidth <= 0 || extentHeight <= 0) {
+            extentWidth = width;
+            extentHeight = height;
+        }
         const std::uint32_t time = milliseconds();
         if (command == "to") {
-            zwlr_virtual_pointer_v1_motion_absolute(pointer, time, static_cast<std::uint32_t>(a),
-                                                    static_cast<std::uint32_t>(b), width, height);
+            zwlr_virtual_pointer_v1_motion_absolute(
+                pointer, time, static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b),
+                static_cast<std::uint32_t>(extentWidth), static_cast<std::uint32_t>(extentHeight));
         } else if (command == "move") {
             zwlr_virtual_pointer_v1_motion(pointer, time, wl_fixed_from_int(static_cast<int>(a)),
                                            wl_fixed_from_int(static_cast<int>(b)));
