@@ -131,6 +131,16 @@ Area primaryMonitor(Display* display) {
     return wholeScreen(display);
 }
 
+bool pointerMayRestAt(Display* display, Point point) {
+    if (!atLeast(randrVersion(display), 1, 3))
+        return true;
+    const std::vector<Area> lit = litCrtcs(display);
+    return lit.empty() || std::any_of(lit.begin(), lit.end(), [point](const Area& area) {
+               return point.x >= area.x && point.y >= area.y && point.x - area.x < area.width &&
+                      point.y - area.y < area.height;
+           });
+}
+
 bool watchMonitorChanges(Display* display, int& rrEventBase) {
     int errorBase = 0;
     if (!XRRQueryExtension(display, &rrEventBase, &errorBase))

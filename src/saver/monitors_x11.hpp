@@ -1,5 +1,6 @@
 #pragma once
 
+#include "saver/canvas.hpp"
 #include "saver/desktop_picture_x11.hpp"
 
 #include <X11/Xlib.h>
@@ -18,6 +19,11 @@ std::vector<Area> everyMonitor(Display* display);
 // The primary monitor's part of the root window, as RandR tells it; the first lit monitor when
 // none is marked primary, and the whole screen without RandR.
 Area primaryMonitor(Display* display);
+
+// Whether the pointer may be at this point of the screen: on a lit CRTC, where the server keeps
+// it (true where RandR tells no CRTCs). A pointer whose place went dark has been moved by the
+// server.
+bool pointerMayRestAt(Display* display, Point point);
 
 // Asks for word whenever monitors come, go or change: RandR's events (RRScreenChangeNotify,
 // RRNotify) and the root window's ConfigureNotify; false without RandR. rrEventBase is where

@@ -123,6 +123,13 @@ public:
         return ended_;
     }
 
+    // The window system moved the pointer itself (the monitor under it was taken away): no sign
+    // of the user, and where it is now is the start from here on.
+    void pointerMovedBySystem(Point position, unsigned surface = 0) {
+        startCursor_ = position;
+        startSurface_ = surface;
+    }
+
     // Ends the saver for a reason of the window system's (a signal, another program taking the
     // screen, the window going away).
     void end() { ended_ = true; }

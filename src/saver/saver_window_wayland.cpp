@@ -47,6 +47,9 @@ struct Saver {
     Saver(wl_display* display, const SaverSettings& settings, MonitorChoice outputs)
         : session(std::nullopt, settings),
           seat([this](const InputEvent& event) { session.take(event); },
+               [this](const InputEvent& event) {
+                   session.pointerMovedBySystem(event.position, event.surface);
+               },
                [this](wl_surface* surface) { return find(surface); }),
           compositor(display, [this](wl_seat* announced) { seat.listen(announced); }),
           outputs(outputs) {

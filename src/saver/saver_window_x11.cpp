@@ -66,6 +66,13 @@ struct SaverWindows {
     Cursor hiddenCursor = None;
     bool layoutChanged = false;
 
+    std::vector<Area> covered() const {
+        std::vector<Area> areas;
+        for (const auto& monitor : monitors)
+            areas.push_back(monitor->area());
+        return areas;
+    }
+
     MonitorWindow* showing(Window window) const {
         const auto found = std::find_if(monitors.begin(), monitors.end(),
                                         [window](const auto& m) { return m->window() == window; });
@@ -87,6 +94,22 @@ bool isLayoutChange(const SaverWindows& saver, XEvent& event) {
     return event.type == *saver.rrEventBase + RRNotify;
 }
 
+// Whether a move is the server's own: a monitor taken away from under the pointer, which the
+// server then puts on one that is left. Word of the change may come only after the move (xrandr
+// holds the server while it changes several things), so the server is asked at once: whether
+// the pointer could still be where it was, and whether the monitors are as covered.
+bool movedByLayoutChange(SaverWindows& saver, const SaverSession& session, const XEvent& move) {
+    if (move.type != MotionNotify || !saver.rrEventBase)
+        return false;
+    if (!saver.layoutChanged) {
+        const auto start = session.startCursor();
+        const LayoutChange change = layoutChange(saver.covered(), everyMonitor(saver.display));
+        saver.layoutChanged = (start && !pointerMayRestAt(saver.display, *start)) ||
+                              !change.gone.empty() || !change.added.empty();
+    }
+    return saver.layoutChanged;
+}
+
 void handle(SaverWindows& saver, SaverSession& session, XEvent& event) {
     for (const auto& monitor : saver.monitors)
         if (monitor->upload().take(event))
@@ -104,8 +127,12 @@ void handle(SaverWindows& saver, SaverSession& session, XEvent& event) {
     case KeyPress:
     case ButtonPress:
     case MotionNotify:
-        if (const auto input = userInput(event); input && !saver.hosted)
-            session.take(*input);
+        if (const auto input = userInput(event); input && !saver.hosted) {
+            if (session.endsSaver(*input) && movedByLayoutChange(saver, session, event))
+                session.pointerMovedBySystem(input->position);
+            else
+                session.take(*input);
+        }
         break;
     case ConfigureNotify: // a host's window follows its host's size
         if (MonitorWindow* const monitor = saver.showing(event.xconfigure.window);
@@ -125,10 +152,7 @@ void handle(SaverWindows& saver, SaverSession& session, XEvent& event) {
 // drawn. A change of layout alone never ends the saver.
 void followLayout(SaverWindows& saver, SaverSession& session) {
     saver.layoutChanged = false;
-    std::vector<Area> covered;
-    for (const auto& monitor : saver.monitors)
-        covered.push_back(monitor->area());
-    const LayoutChange change = layoutChange(covered, everyMonitor(saver.display));
+    const LayoutChange change = layoutChange(saver.covered(), everyMonitor(saver.display));
     for (auto gone = change.gone.rbegin(); gone != change.gone.rend(); ++gone)
         saver.monitors.erase(saver.monitors.begin() + static_cast<std::ptrdiff_t>(*gone));
     for (const Area& area : change.added)

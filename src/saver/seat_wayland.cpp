@@ -45,6 +45,12 @@ const wl_pointer_listener SeatInput::pointerListener{
             wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
             self.under_ = self.find_(surface);
             self.pointerEntered_ = self.pointerEntered_ || self.under_ != nullptr;
+            if (self.surfaceGoneUnderPointer_ && self.under_ != nullptr) {
+                self.surfaceGoneUnderPointer_ = false;
+                self.movedBySystem_({InputKind::mouseMove, self.under_->pointerPixel(x, y), 0,
+                                     false, self.under_->id()});
+                return;
+            }
             self.moved(x, y);
         },
     .leave = [](void* data, wl_pointer*, std::uint32_t,
@@ -128,8 +134,10 @@ void SeatInput::moved(wl_fixed_t x, wl_fixed_t y) {
 }
 
 void SeatInput::forget(const OutputSurface* surface) {
-    if (under_ == surface)
+    if (under_ == surface) {
         under_ = nullptr;
+        surfaceGoneUnderPointer_ = true;
+    }
 }
 
 } // namespace zorblinth::wayland

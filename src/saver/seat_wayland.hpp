@@ -25,13 +25,17 @@ struct Keyboard {
 
 // The seat's keyboard and pointer, their events told in the saver's words: keys as the keymap
 // types them, pointer positions in the pixels of the output surface the pointer is over, tagged
-// with that surface's id. The cursor is hidden on every enter.
+// with that surface's id. The cursor is hidden on every enter. Where the surface under the
+// pointer went away with its output, the compositor puts the pointer on another: that enter is
+// told to `movedBySystem` instead, as no sign of the user.
 class SeatInput {
 public:
     using Take = std::function<void(const InputEvent&)>;
     using FindSurface = std::function<const OutputSurface*(wl_surface*)>;
 
-    SeatInput(Take take, FindSurface find) : take_(std::move(take)), find_(std::move(find)) {}
+    SeatInput(Take take, Take movedBySystem, FindSurface find)
+        : take_(std::move(take)), movedBySystem_(std::move(movedBySystem)), find_(std::move(find)) {
+    }
     SeatInput(const SeatInput&) = delete;
     SeatInput& operator=(const SeatInput&) = delete;
 
@@ -51,12 +55,14 @@ private:
     void moved(wl_fixed_t x, wl_fixed_t y);
 
     Take take_;
+    Take movedBySystem_;
     FindSurface find_;
     Proxy<wl_pointer> pointer_;
     Proxy<wl_keyboard> keyboard_;
     Keyboard keys_;
     const OutputSurface* under_ = nullptr; // the surface the pointer is over
     bool pointerEntered_ = false;
+    bool surfaceGoneUnderPointer_ = false;
 };
 
 } // namespace zorblinth::wayland

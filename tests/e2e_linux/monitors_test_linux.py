@@ -78,8 +78,8 @@ class SaverOverMonitors(XTestCase):
         self.assertTrue(self.session.cursor.is_visible(), f"no cursor after {why}")
         self.assertEqual(self.session.visible_windows("^Form1$"), [], f"window left after {why}")
 
-    def end_with_move(self, process):
-        self.session.xdotool("mousemove_relative", "--", 1, 0)
+    def end_with_move(self, process, step=1):
+        self.session.xdotool("mousemove_relative", "--", step, 0)
         self.assert_ends_normally(process, "a one-pixel move")
 
     # --- windows and pictures --------------------------------------------------------------
@@ -265,3 +265,16 @@ class SaverOverMonitors(XTestCase):
                 self.assertGreater(len(changed), 1000, "hardly any lines")
                 self.assert_rest_is_the_pattern(shot, primary)
                 self.end_with_move(process)
+
+    def test_unplugging_the_monitor_under_the_pointer_does_not_end_it(self):
+        # Xorg keeps the pointer on lit outputs: when the one under it goes dark, the server
+        # moves the pointer onto another. That move is the server's, not the user's.
+        self.addCleanup(self.session.lay_out, self.MONITORS)
+        process, _ = self.start_saver((1, 1), pointer_on=RIGHT)
+        self.session.remove_monitor(RIGHT)
+        self.assertTrue(LEFT.left <= self.session.mouse_position()[0] < LEFT.left + LEFT.width,
+                        "the server did not move the pointer onto LEFT")
+        self.assertTrue(self.session.still_running_after(process, 0.5),
+                        "unplugging the monitor under the pointer ended the saver")
+        self.wait_for_windows(process, LEFT)
+        self.end_with_move(process, -1)  # the pointer rests on LEFT's right edge

@@ -142,3 +142,17 @@ TEST(SaverSession, EveryMonitorDrawsLinesOfItsOwn) {
     session.tick({own.data(), 160, 90, 160, xrgbPixels});
     EXPECT_NE(own, firstPicture);
 }
+
+TEST(SaverSession, APointerTheSystemMovedIsTheNewStart) {
+    SaverSession session(Point{1500, 500}, {1, 1});
+    // The monitor under the pointer went away and the server put the pointer on another.
+    session.pointerMovedBySystem({1279, 500});
+    EXPECT_FALSE(session.take({InputKind::mouseMove, {1279, 500}}));
+    EXPECT_TRUE(session.take({InputKind::mouseMove, {1278, 500}}));
+    // On Wayland the new start is on another output's surface: moves there are compared there.
+    SaverSession onSurfaces(std::nullopt, {1, 1});
+    EXPECT_FALSE(onSurfaces.take({InputKind::mouseMove, {10, 10}, 0, false, 2}));
+    onSurfaces.pointerMovedBySystem({300, 20}, 1);
+    EXPECT_FALSE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 1}));
+    EXPECT_TRUE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 2}));
+}
