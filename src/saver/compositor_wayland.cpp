@@ -149,10 +149,18 @@ bool Compositor::waitUntil(Clock::duration patience, const std::function<bool()>
     return done();
 }
 
-bool Compositor::roundTrip() {
-    if (wl_display_roundtrip(display_) < 0)
-        lost_ = true;
-    return !lost_;
+bool Compositor::roundTrip(Clock::duration patience) {
+    bool answered = false;
+    static constexpr wl_callback_listener listener{
+        .done = [](void* answered, wl_callback*,
+                   std::uint32_t) { *static_cast<bool*>(answered) = true; },
+    };
+    const Proxy<wl_callback> sync(wl_display_sync(display_));
+    wl_callback_add_listener(sync.get(), &listener, &answered);
+    waitUntil(patience, [&answered] { return answered; });
+    if (!answered && !ending())
+        unanswered_ = true;
+    return answered && !lost_;
 }
 
 void Compositor::flush() {

@@ -67,7 +67,12 @@ public:
     void waitForEvents(int timeoutMilliseconds);
     // Waits until `done` or the saver is ending, at most `patience`; whether it is done.
     bool waitUntil(Clock::duration patience, const std::function<bool()>& done);
-    bool roundTrip();
+    // Waits until the compositor has handled everything sent so far, at most `patience`; false
+    // when it did not (unanswered() from then on) or the saver is ending. A compositor that is
+    // stopped or wedged must not hold the saver, and the one-copy lock, for ever.
+    bool roundTrip(Clock::duration patience = answerPatience);
+    bool unanswered() const { return unanswered_; }
+    static constexpr auto answerPatience = std::chrono::seconds(10);
     void flush();
 
     // Forgets the outputs the compositor took away; nothing may point at them any more.
@@ -87,6 +92,7 @@ private:
     std::function<void(wl_seat*)> seatAnnounced_;
     std::function<bool()> ending_;
     bool lost_ = false;
+    bool unanswered_ = false;
 };
 
 } // namespace zorblinth::wayland

@@ -196,7 +196,8 @@ void followOutputs(Saver& saver) {
     for (const auto& output : saver.compositor.globals().outputs) {
         if (!output->described || saver.covers(output.get()))
             continue;
-        if (coverOutputs(saver, {output.get()}, addedOutputPatience) == Covered::failed) {
+        if (coverOutputs(saver, {output.get()}, addedOutputPatience) != Covered::yes &&
+            !saver.ending()) {
             // Left uncovered; the others go on.
             std::erase_if(saver.surfaces,
                           [&](const auto& surface) { return surface->output() == output.get(); });
@@ -257,6 +258,12 @@ SaverOutcome connectionLost(wl_display* display) {
     return SaverOutcome::windowSystemFailed;
 }
 
+SaverOutcome notAnswering() {
+    std::cerr << "zorblinth: the Wayland compositor did not answer within "
+              << Compositor::answerPatience.count() << " seconds\n";
+    return SaverOutcome::windowSystemFailed;
+}
+
 SaverOutcome failed(std::string_view why) {
     fail(why);
     return SaverOutcome::windowSystemFailed;
@@ -281,8 +288,13 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
                                 MonitorChoice outputs) {
     Saver saver(connection.get(), settings, outputs);
     // The globals, then what they tell at once: outputs' modes and scales, the seat's devices.
-    if (!saver.compositor.roundTrip() || !saver.compositor.roundTrip())
-        return connectionLost(connection.get());
+    if (!saver.compositor.roundTrip() || !saver.compositor.roundTrip()) {
+        if (saver.compositor.lost())
+            return connectionLost(connection.get());
+        if (saver.compositor.unanswered())
+            return notAnswering();
+        return SaverOutcome::ended; // asked to end meanwhile
+    }
     const Globals& globals = saver.compositor.globals();
     if (!globals.compositor || !globals.shm)
         return failed("the Wayland compositor offers no surfaces in shared memory");
@@ -292,9 +304,11 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     saver.copyThroughSurface = saver.layerShell && globals.screencopy;
 
     const Covered covered =
-        coverOutputs(saver, outputsToCover(globals, outputs), std::chrono::hours(1));
+        coverOutputs(saver, outputsToCover(globals, outputs), Compositor::answerPatience);
     if (saver.compositor.lost())
         return connectionLost(connection.get());
+    if (saver.compositor.unanswered())
+        return notAnswering();
     if (covered == Covered::failed)
         return SaverOutcome::windowSystemFailed;
     if (covered == Covered::ending)
