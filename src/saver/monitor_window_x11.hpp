@@ -40,6 +40,8 @@ public:
     void keepSending() { upload_.keepSending(*frame_, gc_.get()); }
     // A host's window changed size: what is drawn stays where it was, new area is black.
     void resize(int width, int height);
+    // Another program destroyed the window: not ours to destroy any more.
+    void windowDestroyed() { ours_ = false; }
 
 private:
     void countTickDrawn();

@@ -46,12 +46,27 @@ int connectionLost(Display* display) {
     std::abort(); // endOnLostConnection does not return
 }
 
+// Xlib's own error handler ends the process with status 1, "settings not saved", after a dump.
+// A window or drawable that another program destroyed is no fault of ours: its DestroyNotify
+// tells the saver, which ends or carries on as it should. Anything else is said in one line, and
+// the saver goes on: the user can still end it.
+int requestRefused(Display* display, XErrorEvent* error) {
+    if (error->error_code == BadWindow || error->error_code == BadDrawable)
+        return 0;
+    char text[128] = "";
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    std::fprintf(stderr, "zorblinth: the X server refused a request (%s; request %d.%d)\n", text,
+                 error->request_code, error->minor_code);
+    return 0;
+}
+
 // Before anything can block or be grabbed: a signal or a dying server during start-up ends the
 // saver the same way as later.
 void prepareForEnding(EndProcess endProcess) {
     const posix::TerminationSignals installed;
     endOnLostConnection = endProcess;
     XSetIOErrorHandler(connectionLost);
+    XSetErrorHandler(requestRefused);
 }
 
 // What the saver holds of the window system while it runs: its windows, one a monitor (ours),
@@ -140,8 +155,17 @@ void handle(SaverWindows& saver, SaverSession& session, XEvent& event) {
             monitor->resize(event.xconfigure.width, event.xconfigure.height);
         break;
     case DestroyNotify: // a window taken away: nothing left to draw on
-        if (saver.showing(event.xdestroywindow.window) != nullptr)
+        if (MonitorWindow* const monitor = saver.showing(event.xdestroywindow.window)) {
+            monitor->windowDestroyed();
+            if (!saver.hosted) // a host takes its window away as it ends us; others do not
+                std::cerr << "zorblinth: another program destroyed the saver's window\n";
             session.end();
+        }
+        break;
+    case UnmapNotify: // another program hid our window: a saver must not run on unseen
+        if (MonitorWindow* const monitor = saver.showing(event.xunmap.window);
+            monitor && !saver.hosted)
+            XMapRaised(saver.display, monitor->window());
         break;
     default:
         break;
