@@ -1,9 +1,12 @@
 """What ends the standalone saver and what does not, input by input, with real input from
 xdotool: typed characters, every mouse button, a move away from the start; not the wheel, Alt
 with a letter, Delete, or a move that reports exactly the start. Also a move made during
-start-up, SIGTERM during start-up, and a lost connection to the X server in both saver modes."""
+start-up, SIGTERM during start-up, a lost connection to the X server in both saver modes, a
+server that stops answering, and another program destroying or hiding the saver's window."""
 
 import ctypes
+import signal
+import time
 import unittest
 
 from harness_linux import (
@@ -12,7 +15,7 @@ from harness_linux import (
     ScreenSaverHost,
     XSession,
 )
-from e2e.processes import wait_exit
+from e2e.processes import poll, wait_exit
 from saver_test_linux import START, SaverOverPattern
 
 MOTION_NOTIFY = 6
@@ -199,3 +202,76 @@ class LostConnectionTest(unittest.TestCase):
         self.assertTrue(session.still_running_after(process, 0.5))
         self.kill_display(session)
         self.assert_ends_with_status_3(process)
+
+
+class StoppedServerTest(unittest.TestCase):
+    """The X server stops answering (a stalled ssh -X, a hung Xwayland; here SIGSTOP): SIGTERM
+    still ends every saver mode within a second, with status 0, while it starts, while it runs
+    and while it tears down."""
+
+    def setUp(self):
+        self.session = XSession(400, 300)
+        self.addCleanup(self.session.stop)
+        self.session.start()
+        self.addCleanup(self.continue_server)
+
+    def stop_server(self):
+        self.session._xvfb.send_signal(signal.SIGSTOP)
+
+    def continue_server(self):
+        if self.session._xvfb:
+            self.session._xvfb.send_signal(signal.SIGCONT)
+
+    def assert_sigterm_ends_it_within_a_second(self, process):
+        sent = time.monotonic()
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(wait_exit(process, timeout=5), NORMAL_END)
+        self.assertLess(time.monotonic() - sent, 1.0)
+
+    def test_while_it_runs(self):
+        process = self.session.start_program("--saver")
+        self.session.wait_for_window("^Form1$", process)
+        self.assertTrue(self.session.still_running_after(process, 0.3))
+        self.stop_server()
+        self.assert_sigterm_ends_it_within_a_second(process)
+
+    def test_while_it_connects(self):
+        self.stop_server()
+        process = self.session.start_program("--saver")
+        self.assertTrue(self.session.still_running_after(process, 0.5), "it did not wait")
+        self.assert_sigterm_ends_it_within_a_second(process)
+
+    def test_in_a_hosts_window(self):
+        host = ScreenSaverHost(self.session, "--size", "200x150")
+        process = self.session.start_program("--window-id", host.window)
+        self.assertTrue(self.session.still_running_after(process, 0.5))
+        self.stop_server()
+        self.assert_sigterm_ends_it_within_a_second(process)
+
+
+class HostileNeighbourTest(unittest.TestCase):
+    """Another program destroys or hides the saver's window: it never ends as if the settings
+    were not saved, and never runs on unseen."""
+
+    def setUp(self):
+        self.session = XSession(400, 300)
+        self.addCleanup(self.session.stop)
+        self.session.start()
+        self.process = self.session.start_program("--saver")
+        self.window = self.session.wait_for_window("^Form1$", self.process)
+        self.assertTrue(self.session.still_running_after(self.process, 0.3))
+
+    def test_a_destroyed_window_ends_it_with_status_0_and_one_line(self):
+        self.session.cursor.destroy_window(self.window)
+        self.assertEqual(wait_exit(self.process, timeout=2), NORMAL_END)
+        lines = self.process.stderr.read().decode().splitlines()
+        self.assertEqual(lines, ["zorblinth: another program destroyed the saver's window"])
+        self.assertTrue(self.session.cursor.is_visible())
+
+    def test_a_hidden_window_shows_itself_again_and_still_ends_on_a_move(self):
+        self.session.cursor.unmap_window(self.window)
+        poll(lambda: self.session.visible_windows("^Form1$") == [self.window], 2,
+             message="the saver's window shown again")
+        self.session.xdotool("mousemove_relative", "--", 1, 0)
+        self.assertEqual(wait_exit(self.process, timeout=2), NORMAL_END)
+        self.assertEqual(self.process.stderr.read(), b"")

@@ -14,6 +14,7 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -203,6 +204,10 @@ class SwaySession:
     def kill_compositor(self):
         self._sway.kill()
         self._sway.wait()
+
+    def pause_compositor(self, paused=True):
+        """Stops the compositor (SIGSTOP) as a hung one would, or lets it go on again."""
+        self._sway.send_signal(signal.SIGSTOP if paused else signal.SIGCONT)
 
     # --- outputs ---------------------------------------------------------------------------
 

@@ -274,5 +274,35 @@ class CompositorGoingAway(unittest.TestCase):
             self.assertIn("lost the connection", message)
 
 
+class CompositorNotAnswering(unittest.TestCase):
+    """A compositor that has stopped answering (here SIGSTOP) does not hold the saver, or the
+    one-copy lock with it: SIGTERM ends it within a second with status 0, while it starts and
+    while it runs."""
+
+    def assert_sigterm_ends_it_within_a_second(self, saver):
+        sent = time.monotonic()
+        saver.send_signal(signal.SIGTERM)
+        self.assertEqual(wait_exit(saver, 5), NORMAL_END)
+        self.assertLess(time.monotonic() - sent, 1.0)
+
+    def test_while_it_starts_and_while_it_runs(self):
+        with running(SwaySession(320, 240)) as session:
+            session.pause_compositor()
+            try:
+                saver = session.start_saver()
+                self.assertTrue(still_running_after(saver, 0.5), "it did not wait")
+                self.assert_sigterm_ends_it_within_a_second(saver)
+            finally:
+                session.pause_compositor(False)
+            before = session.screenshot()
+            saver = session.start_saver()
+            session.wait_for_saver(saver, before)
+            session.pause_compositor()
+            try:
+                self.assert_sigterm_ends_it_within_a_second(saver)
+            finally:
+                session.pause_compositor(False)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -44,7 +44,7 @@ class XClient:
             ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
             ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong,
         ]
-        for name in ("XMapRaised", "XDestroyWindow"):
+        for name in ("XMapRaised", "XDestroyWindow", "XUnmapWindow"):
             getattr(self._x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self._display = self._x11.XOpenDisplay(display_name.encode())
@@ -88,5 +88,14 @@ class XClient:
         return window
 
     def remove_cover(self, window):
+        self.destroy_window(window)
+
+    def destroy_window(self, window):
+        """Destroys any client's window, as a hostile or careless neighbour may."""
         self._x11.XDestroyWindow(self._display, window)
+        self._x11.XSync(self._display, 0)
+
+    def unmap_window(self, window):
+        """Hides any client's window."""
+        self._x11.XUnmapWindow(self._display, window)
         self._x11.XSync(self._display, 0)
