@@ -108,8 +108,12 @@ ThinStroke::ThinStroke(Point from, Point to) {
     if (rows.shape_ == StrokeRows::Shape::level) {
         shape_ = Shape::level;
         firstRow_ = lastRow_ = from.y;
-        startX_ = static_cast<std::int32_t>(rows.levelRun_.left);
-        lastStep_ = static_cast<std::int32_t>(rows.levelRun_.right);
+        // A run that sets pixels lies between the end points, but a zero-length stroke's empty
+        // one lies one past its x, which at the largest x does not fit in 32 bits: any empty run
+        // serves.
+        const RowRun run = rows.levelRun_.empty() ? RowRun{0, -1} : rows.levelRun_;
+        startX_ = static_cast<std::int32_t>(run.left);
+        lastStep_ = static_cast<std::int32_t>(run.right);
         return;
     }
     if (rows.lastStep_ > std::numeric_limits<std::int32_t>::max())

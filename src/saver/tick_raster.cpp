@@ -106,48 +106,33 @@ inline void fillRun(std::uint32_t* at, std::int64_t count, std::uint32_t pixel) 
     }
 }
 
-// One band's coverage: a bit a pixel for "a newer stroke set it", and for each tile (64 columns
-// by tileRows rows) which of its rows are covered all along it, so that a stroke crossing only
-// covered tiles is passed over without looking at its rows, and one crossing tiles with few open
-// rows left looks at those rows only. The bits are kept a column of words at a time, each
-// column's words row after row: a stroke goes down the rows, so the words it looks at next lie
-// next to each other.
-class BandCoverage {
+// Which tiles of a band (a coverage word's 64 columns by tileRows rows) are covered all over,
+// and for each tile which of its rows are covered all along it: a stroke crossing only covered
+// tiles is then passed over without looking at its rows, and one crossing tiles with few open
+// rows left looks at those rows only. Columns here are tile columns.
+class TileCoverage {
 public:
     static constexpr int tileRows = 16; // a bit a row in 32-bit words
 
-    explicit BandCoverage(int width)
-        : width_(width), wordsPerRow_((width + bitsPerWord - 1) / bitsPerWord) {}
-
-    int width() const { return width_; }
-
-    void start(int rows) {
+    void start(int columns, int rows) {
+        columns_ = columns;
         rows_ = rows;
-        mask_.assign(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(rows), 0);
         tileRowCount_ = (rows + tileRows - 1) / tileRows;
         fullRows_.assign(
-            static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(tileRowCount_), 0);
-        fullTiles_.assign(static_cast<std::size_t>(wordsPerRow_), 0);
-        withFullTile_.assign(
-            (static_cast<std::size_t>(wordsPerRow_) + bitsPerWord - 1) / bitsPerWord, 0);
+            static_cast<std::size_t>(columns) * static_cast<std::size_t>(tileRowCount_), 0);
+        fullTiles_.assign(static_cast<std::size_t>(columns), 0);
+        withFullTile_.assign((static_cast<std::size_t>(columns) + bitsPerWord - 1) / bitsPerWord,
+                             0);
         openTiles_.resize(static_cast<std::size_t>(tileRowCount_));
         for (OpenColumns& tileRow : openTiles_)
-            tileRow.start(wordsPerRow_);
-        openColumns_.start(wordsPerRow_);
-        // Bits beyond the picture's right edge count as covered; the tiles they are in fill
-        // when the rest of the row does.
-        const int spare = wordsPerRow_ * bitsPerWord - width_;
-        if (spare > 0)
-            for (int y = 0; y < rows; ++y)
-                mask_[static_cast<std::size_t>(wordsPerRow_ - 1) * static_cast<std::size_t>(rows) +
-                      static_cast<std::size_t>(y)] = allBits << (bitsPerWord - spare);
+            tileRow.start(columns);
+        openColumns_.start(columns);
     }
 
-    // How much of the band is covered from the column of `left` to that of `right`: all of it,
-    // none of its tiles, or some.
+    // How much of the band is covered in columns first to last: all of it, none of its tiles,
+    // or some.
     enum class Cover { none, some, all };
-    Cover bandCover(std::int64_t left, std::int64_t right) {
-        const auto [first, last] = tileColumns(left, right);
+    Cover bandCover(int first, int last) {
         if (openColumns_.firstOpen(first) > last)
             return Cover::all;
         // Any full tile in those columns: a bit a column.
@@ -165,19 +150,11 @@ public:
         return Cover::none;
     }
 
-    // The rows of a tile row, a bit each (the band's last tile row may be short).
-    std::uint32_t rowsOfTile(int tileRow) const {
-        const int rows = std::min(tileRows, rows_ - tileRow * tileRows);
-        return (std::uint32_t{1} << rows) - 1;
-    }
-
     // The rows of the tile row holding band row y (a bit each, from the tile row's first) on
-    // which some pixel from the column of `left` to that of `right` is not covered yet.
-    std::uint32_t openRows(int y, std::int64_t left, std::int64_t right) const {
-        const auto [first, last] = tileColumns(left, right);
+    // which some tile in columns first to last is not covered all along.
+    std::uint32_t openRows(int y, int first, int last) const {
         const int tileRow = y / tileRows;
-        const std::uint32_t* full =
-            fullRows_.data() + static_cast<std::size_t>(tileRow) * wordsPerRow_;
+        const std::uint32_t* full = fullRows_.data() + static_cast<std::size_t>(tileRow) * columns_;
         std::uint32_t covered = rowsOfTile(tileRow);
         for (int column = first; column <= last; ++column)
             covered &= full[column];
@@ -185,13 +162,87 @@ public:
     }
 
     // Whether every tile of the band is covered.
-    bool allCovered() { return openColumns_.firstOpen(0) == wordsPerRow_; }
+    bool allCovered() { return openColumns_.firstOpen(0) == columns_; }
 
-    // Whether every pixel of the tiles on the tile row holding band row y, from the column of
-    // `left` to that of `right` (clamped to the picture), is covered.
+    // Whether every tile in columns first to last of the tile row holding band row y is covered.
+    bool covered(int y, int first, int last) {
+        return openTiles_[static_cast<std::size_t>(y / tileRows)].firstOpen(first) > last;
+    }
+
+    // Row y has just been covered all along in this column. Seldom called: kept out of the
+    // drawing's loops.
+    void rowFilled(int y, unsigned column);
+
+private:
+    // The rows of a tile row, a bit each (the band's last tile row may be short).
+    std::uint32_t rowsOfTile(int tileRow) const {
+        const int rows = std::min(tileRows, rows_ - tileRow * tileRows);
+        return (std::uint32_t{1} << rows) - 1;
+    }
+
+    int columns_ = 0;
+    int rows_ = 0;
+    int tileRowCount_ = 0;
+    std::vector<std::uint32_t> fullRows_;     // a tile's rows covered all along it, a bit a row
+    std::vector<int> fullTiles_;              // a column's covered tiles
+    std::vector<std::uint64_t> withFullTile_; // a bit a column: has a covered tile
+    std::vector<OpenColumns> openTiles_;      // a tile row's tiles not yet covered
+    OpenColumns openColumns_;                 // columns with a tile not yet covered
+};
+
+void TileCoverage::rowFilled(int y, unsigned column) {
+    const int tileRow = y / tileRows;
+    std::uint32_t& full = fullRows_[static_cast<std::size_t>(tileRow) * columns_ + column];
+    full |= std::uint32_t{1} << (y % tileRows);
+    if (full != rowsOfTile(tileRow))
+        return;
+    withFullTile_[column / bitsPerWord] |= std::uint64_t{1} << (column % bitsPerWord);
+    openTiles_[static_cast<std::size_t>(tileRow)].fill(static_cast<int>(column));
+    if (++fullTiles_[static_cast<std::size_t>(column)] == tileRowCount_)
+        openColumns_.fill(static_cast<int>(column));
+}
+
+// One band's coverage: a bit a pixel for "a newer stroke set it", and its tiles' (TileCoverage),
+// a tile a coverage word wide. The bits are kept a column of words at a time, each column's words
+// row after row: a stroke goes down the rows, so the words it looks at next lie next to each
+// other.
+class BandCoverage {
+public:
+    static constexpr int tileRows = TileCoverage::tileRows;
+    using Cover = TileCoverage::Cover;
+
+    explicit BandCoverage(int width)
+        : width_(width), wordsPerRow_((width + bitsPerWord - 1) / bitsPerWord) {}
+
+    int width() const { return width_; }
+
+    void start(int rows) {
+        rows_ = rows;
+        mask_.assign(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(rows), 0);
+        tiles_.start(wordsPerRow_, rows);
+        // Bits beyond the picture's right edge count as covered; the tiles they are in fill
+        // when the rest of the row does.
+        const int spare = wordsPerRow_ * bitsPerWord - width_;
+        if (spare > 0)
+            for (int y = 0; y < rows; ++y)
+                mask_[static_cast<std::size_t>(wordsPerRow_ - 1) * static_cast<std::size_t>(rows) +
+                      static_cast<std::size_t>(y)] = allBits << (bitsPerWord - spare);
+    }
+
+    // The tiles' coverage (see TileCoverage) from the column of `left` to that of `right`, both
+    // clamped to the picture.
+    Cover bandCover(std::int64_t left, std::int64_t right) {
+        const auto [first, last] = tileColumns(left, right);
+        return tiles_.bandCover(first, last);
+    }
+    std::uint32_t openRows(int y, std::int64_t left, std::int64_t right) const {
+        const auto [first, last] = tileColumns(left, right);
+        return tiles_.openRows(y, first, last);
+    }
+    bool allCovered() { return tiles_.allCovered(); }
     bool covered(int y, std::int64_t left, std::int64_t right) {
         const auto [first, last] = tileColumns(left, right);
-        return openTiles_[static_cast<std::size_t>(y / tileRows)].firstOpen(first) > last;
+        return tiles_.covered(y, first, last);
     }
 
     // The first coverage word of the band's row y; the row's next word is columnStride() on.
@@ -208,41 +259,17 @@ public:
             row[x] = pixel;
             word |= bit;
             if (word == allBits) [[unlikely]]
-                rowFilled(y, x / bitsPerWord);
+                tiles_.rowFilled(y, x / bitsPerWord);
         }
     }
 
     // Sets the pixels of [left, right] on row y of the band that no newer stroke set; words is
     // that row's first coverage word (see maskRow). Columns are unsigned here: their words and bits
-    // are then plain shifts and masks.
+    // are then plain shifts and masks. Defined out of the class, so that it is not put inline in
+    // fillRuns's loops, where most runs lie in one word: put there, it cost those loops 10 % more
+    // instructions (8K pen 1), and GCC 12 did so or not with the size of the rest of the file.
     void fill(std::uint64_t* words, std::ptrdiff_t columnStride, std::uint32_t* row, int y,
-              unsigned left, unsigned right, std::uint32_t pixel) {
-        const unsigned firstWord = left / bitsPerWord;
-        const unsigned lastWord = right / bitsPerWord;
-        for (unsigned word = firstWord; word <= lastWord; ++word) {
-            std::uint64_t run = allBits;
-            if (word == firstWord)
-                run &= allBits << (left % bitsPerWord);
-            if (word == lastWord)
-                run &= allBits >> (bitsPerWord - 1 - right % bitsPerWord);
-            const std::uint64_t covered = words[word * columnStride];
-            std::uint64_t open = run & ~covered;
-            if (open == 0)
-                continue;
-            words[word * columnStride] = covered | open;
-            if ((covered | open) == allBits) [[unlikely]]
-                rowFilled(y, word);
-            std::uint32_t* base = row + word * bitsPerWord;
-            if (open == run) {
-                // Nothing newer here: the run's stretch of this word.
-                const unsigned from = word == firstWord ? left % bitsPerWord : 0;
-                const unsigned to = word == lastWord ? right % bitsPerWord : bitsPerWord - 1;
-                fillPixels(base + from, to - from + 1, pixel);
-                continue;
-            }
-            setOpen(base, open, pixel);
-        }
-    }
+              unsigned left, unsigned right, std::uint32_t pixel);
 
     // Sets the pixels no newer stroke set on `count` rows from band row y, each the run
     // runs.next() gives (one of the sources of runs in stroke_rows.hpp) clamped to
@@ -264,10 +291,6 @@ private:
         }
     }
 
-    // Row y's word in this column has just been covered all along. Seldom called: kept out of
-    // the drawing's loops.
-    void rowFilled(int y, unsigned column);
-
     std::pair<int, int> tileColumns(std::int64_t left, std::int64_t right) const {
         return {static_cast<int>(std::clamp<std::int64_t>(left, 0, width_ - 1) / bitsPerWord),
                 static_cast<int>(std::clamp<std::int64_t>(right, 0, width_ - 1) / bitsPerWord)};
@@ -276,25 +299,37 @@ private:
     int width_;
     int wordsPerRow_;
     int rows_ = 0;
-    int tileRowCount_ = 0;
     std::vector<std::uint64_t> mask_;
-    std::vector<std::uint32_t> fullRows_;     // a tile's rows covered all along it, a bit a row
-    std::vector<int> fullTiles_;              // a column's covered tiles
-    std::vector<std::uint64_t> withFullTile_; // a bit a column: has a covered tile
-    std::vector<OpenColumns> openTiles_;      // a tile row's tiles not yet covered
-    OpenColumns openColumns_;                 // columns with a tile not yet covered
+    TileCoverage tiles_;
 };
 
-void BandCoverage::rowFilled(int y, unsigned column) {
-    const int tileRow = y / tileRows;
-    std::uint32_t& full = fullRows_[static_cast<std::size_t>(tileRow) * wordsPerRow_ + column];
-    full |= std::uint32_t{1} << (y % tileRows);
-    if (full != rowsOfTile(tileRow))
-        return;
-    withFullTile_[column / bitsPerWord] |= std::uint64_t{1} << (column % bitsPerWord);
-    openTiles_[static_cast<std::size_t>(tileRow)].fill(static_cast<int>(column));
-    if (++fullTiles_[static_cast<std::size_t>(column)] == tileRowCount_)
-        openColumns_.fill(static_cast<int>(column));
+void BandCoverage::fill(std::uint64_t* words, std::ptrdiff_t columnStride, std::uint32_t* row,
+                        int y, unsigned left, unsigned right, std::uint32_t pixel) {
+    const unsigned firstWord = left / bitsPerWord;
+    const unsigned lastWord = right / bitsPerWord;
+    for (unsigned word = firstWord; word <= lastWord; ++word) {
+        std::uint64_t run = allBits;
+        if (word == firstWord)
+            run &= allBits << (left % bitsPerWord);
+        if (word == lastWord)
+            run &= allBits >> (bitsPerWord - 1 - right % bitsPerWord);
+        const std::uint64_t covered = words[word * columnStride];
+        std::uint64_t open = run & ~covered;
+        if (open == 0)
+            continue;
+        words[word * columnStride] = covered | open;
+        if ((covered | open) == allBits) [[unlikely]]
+            tiles_.rowFilled(y, word);
+        std::uint32_t* base = row + word * bitsPerWord;
+        if (open == run) {
+            // Nothing newer here: the run's stretch of this word.
+            const unsigned from = word == firstWord ? left % bitsPerWord : 0;
+            const unsigned to = word == lastWord ? right % bitsPerWord : bitsPerWord - 1;
+            fillPixels(base + from, to - from + 1, pixel);
+            continue;
+        }
+        setOpen(base, open, pixel);
+    }
 }
 
 template <class Runs>
@@ -335,7 +370,7 @@ void BandCoverage::fillRuns(int y, int count, Runs runs, std::uint32_t* row, std
             continue;
         word = covered | run;
         if ((covered | run) == allBits) [[unlikely]]
-            rowFilled(y, static_cast<unsigned>(firstWord));
+            tiles_.rowFilled(y, static_cast<unsigned>(firstWord));
         if (open == run) {
             fillRun(row + from, to - from + 1, pixel);
             continue;
@@ -476,8 +511,8 @@ private:
 // The columns where a stroke may set pixels on rows top to bottom: a segment widened by its pen
 // sets no pixel further than the pen's width from it, so this range (padded for rounding) holds
 // them all.
-void columnsNear(const TickStroke& stroke, double columnsPerRow, int penWidth, std::int64_t top,
-                 std::int64_t bottom, std::int64_t& left, std::int64_t& right) {
+RowRun columnsNear(const TickStroke& stroke, double columnsPerRow, int penWidth, std::int64_t top,
+                   std::int64_t bottom) {
     const double x1 = stroke.from.x, y1 = stroke.from.y, x2 = stroke.to.x, y2 = stroke.to.y;
     double low = std::min(x1, x2), high = std::max(x1, x2);
     if (y1 != y2) {
@@ -490,8 +525,8 @@ void columnsNear(const TickStroke& stroke, double columnsPerRow, int penWidth, s
         low = std::min(xA, xB);
         high = std::max(xA, xB);
     }
-    left = static_cast<std::int64_t>(low) - penWidth - 2;
-    right = static_cast<std::int64_t>(high) + penWidth + 2;
+    return {static_cast<std::int64_t>(low) - penWidth - 2,
+            static_cast<std::int64_t>(high) + penWidth + 2};
 }
 
 // A stroke's rows found open tile row by tile row, handed on in stretches: rows found covered
@@ -604,6 +639,137 @@ struct ThreadScratch {
     std::optional<BandCoverage> coverage;
 };
 
+// One drawing thread's side of the band queue: whether the drawing stops, asked of shouldStop
+// (the calling thread's only) every few strokes, and each band it finishes.
+class BandTaker {
+public:
+    BandTaker(BandQueue& queue, const StopRequest* shouldStop)
+        : queue_(queue), shouldStop_(shouldStop) {}
+
+    bool stopped() {
+        if (shouldStop_ && ++sinceAsked_ == 32) {
+            sinceAsked_ = 0;
+            if ((*shouldStop_)())
+                queue_.stop = true;
+        }
+        return queue_.stop.load();
+    }
+
+    void bandDone() {
+        const std::lock_guard lock(queue_.mutex);
+        if (++queue_.done == queue_.bands)
+            queue_.finished.notify_all();
+    }
+
+private:
+    BandQueue& queue_;
+    const StopRequest* shouldStop_;
+    int sinceAsked_ = 0;
+};
+
+// Lists the strokes reaching rows top to bottom in inBand, in drawing order; returns how many.
+// Without a branch a stroke: whether a random stroke reaches a band is a coin toss the processor
+// cannot predict.
+std::size_t listStrokesReaching(const std::vector<StrokeReach>& reaches, int top, int bottom,
+                                std::uint32_t* inBand) {
+    std::size_t reaching = 0;
+    for (std::size_t i = 0; i < reaches.size(); ++i) {
+        inBand[reaching] = static_cast<std::uint32_t>(i);
+        reaching += reaches[i].bottom >= top && reaches[i].top <= bottom ? 1 : 0;
+    }
+    return reaching;
+}
+
+// Sets rows first to last of a thin stroke too long, or with ends too far out, for the fixed
+// point: stepped exactly instead.
+void fillThinRowsExactly(const PixelSurface& picture, const TickStroke& stroke, std::int64_t top,
+                         std::int64_t bottom) {
+    const StrokeRows far(stroke.from, stroke.to, 1);
+    const std::int64_t first = std::max<std::int64_t>(top, far.firstRow());
+    const std::int64_t last = std::min<std::int64_t>(bottom, far.lastRow());
+    if (first <= last)
+        far.forEachRun(first, last,
+                       [row = picture.row(static_cast<int>(first)),
+                        stride = std::ptrdiff_t{picture.stride},
+                        lastColumn = std::int64_t{picture.width} - 1,
+                        pixel = stroke.pixel](std::int64_t, RowRun run) mutable {
+                           fillClamped(row, run, lastColumn, pixel);
+                           row += stride;
+                       });
+}
+
+// Sets rows first to last of a thin stroke in order, within its own rows. A shallow stroke whose
+// ends lie within the picture's columns lies within them on every row: nothing to cut but its own
+// first and last rows, at its ends (measured at 4K: 10 % faster than cutting every row twice).
+// Those rows are written out here, in the function that makes the stroke's source of runs: in a
+// function of their own, pen 1 at 4K took 9 % longer on one thread.
+void drawThinStrokeInOrder(const PixelSurface& picture, const TickStroke& stroke,
+                           const ThinStroke& thin, std::int64_t first, std::int64_t last) {
+    const std::int64_t lastColumn = picture.width - 1;
+    // Kept in locals: stores of pixels may alias the surface's and the stroke's fields, which
+    // would otherwise be read again after every store.
+    const std::ptrdiff_t stride = picture.stride;
+    const std::uint32_t pixel = stroke.pixel;
+    const bool withinColumns = std::min(stroke.from.x, stroke.to.x) >= 0 &&
+                               std::max(stroke.from.x, stroke.to.x) <= lastColumn;
+    thin.useRunsFrom(first, [&](auto runs) {
+        std::uint32_t* row = picture.row(static_cast<int>(first));
+        if constexpr (requires { runs.nextBetweenEnds(); }) {
+            if (withinColumns) {
+                std::int64_t y = first;
+                if (y == thin.firstRow()) {
+                    const RowRun run = runs.next();
+                    if (!run.empty())
+                        fillRun(row + run.left, run.right - run.left + 1, pixel);
+                    row += stride;
+                    ++y;
+                }
+                const std::int64_t between = std::min(last, thin.lastRow() - 1);
+                const auto rowsBetween = [&](auto fill) {
+                    for (; y <= between; ++y, row += stride) {
+                        const RowRun run = runs.nextBetweenEnds();
+                        fill(row, run.left, run.right);
+                    }
+                };
+                // Between its ends a stroke's runs are all q or q + 1 pixels long, q its whole
+                // columns a row: the stores that cover those lengths, with no choice to make a
+                // row (measured at 4K: 7 % faster than choosing by each length).
+                const std::int64_t q = runs.wholeColumnsPerRow();
+                if (q == 1) {
+                    rowsBetween([pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
+                        at[left] = pixel;
+                        at[right] = pixel;
+                    });
+                } else if (q < 4) {
+                    rowsBetween([pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
+                        at[left] = pixel;
+                        at[left + 1] = pixel;
+                        at[right - 1] = pixel;
+                        at[right] = pixel;
+                    });
+                } else if (q < 8) {
+                    rowsBetween([pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
+                        const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
+                        std::memcpy(at + left, quad, sizeof quad);
+                        std::memcpy(at + right - 3, quad, sizeof quad);
+                    });
+                } else {
+                    rowsBetween([pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
+                        fillRun(at + left, right - left + 1, pixel);
+                    });
+                }
+                if (y <= last) {
+                    const RowRun run = runs.next();
+                    if (!run.empty())
+                        fillRun(row + run.left, run.right - run.left + 1, pixel);
+                }
+                return;
+            }
+        }
+        fillRunsInOrder(static_cast<int>(last - first + 1), runs, row, stride, lastColumn, pixel);
+    });
+}
+
 // A band's thin strokes in order (see BandSplit), rows top to bottom of the picture: each
 // straight from its set-up, with nothing else to look up. Returns false when the drawing stops
 // (`stopped` says so, asked before each stroke).
@@ -611,104 +777,288 @@ template <class Stopped>
 bool drawThinBandInOrder(const PixelSurface& picture, const std::vector<TickStroke>& strokes,
                          const std::vector<ThinStroke>& thin, const std::uint32_t* inBand,
                          std::size_t reaching, int top, int bottom, Stopped stopped) {
-    const std::int64_t lastColumn = picture.width - 1;
-    // Kept in a local: stores of pixels may alias the surface's fields, which would otherwise be
-    // read again after every store.
-    const std::ptrdiff_t stride = picture.stride;
     for (std::size_t i = 0; i < reaching; ++i) {
         if (stopped())
             return false;
         const std::size_t index = inBand[i];
-        const std::uint32_t pixel = strokes[index].pixel;
         if (thin[index].empty()) {
-            // Too long, or ends too far out, for the fixed point: stepped exactly instead.
-            const StrokeRows far(strokes[index].from, strokes[index].to, 1);
-            const std::int64_t first = std::max<std::int64_t>(top, far.firstRow());
-            const std::int64_t last = std::min<std::int64_t>(bottom, far.lastRow());
-            if (first <= last)
-                far.forEachRun(first, last,
-                               [row = picture.row(static_cast<int>(first)), stride, lastColumn,
-                                pixel](std::int64_t, RowRun run) mutable {
-                                   fillClamped(row, run, lastColumn, pixel);
-                                   row += stride;
-                               });
+            fillThinRowsExactly(picture, strokes[index], top, bottom);
             continue;
         }
         const std::int64_t first = std::max<std::int64_t>(top, thin[index].firstRow());
         const std::int64_t last = std::min<std::int64_t>(bottom, thin[index].lastRow());
-        if (first > last)
-            continue;
-        // A stroke whose ends lie within the picture's columns lies within them on every row.
-        const TickStroke& stroke = strokes[index];
-        const bool withinColumns = std::min(stroke.from.x, stroke.to.x) >= 0 &&
-                                   std::max(stroke.from.x, stroke.to.x) <= lastColumn;
-        thin[index].useRunsFrom(first, [&](auto runs) {
-            std::uint32_t* row = picture.row(static_cast<int>(first));
-            if constexpr (requires { runs.nextBetweenEnds(); }) {
-                if (withinColumns) {
-                    // Nothing to cut but the stroke's own first and last rows, at its ends
-                    // (measured at 4K: 10 % faster than cutting every row twice). Written out
-                    // here: through a function of its own the gain was gone.
-                    std::int64_t y = first;
-                    if (y == thin[index].firstRow()) {
-                        const RowRun run = runs.next();
-                        if (!run.empty())
-                            fillRun(row + run.left, run.right - run.left + 1, pixel);
-                        row += stride;
-                        ++y;
-                    }
-                    const std::int64_t between = std::min(last, thin[index].lastRow() - 1);
-                    const auto rowsBetween = [&](auto fill) {
-                        for (; y <= between; ++y, row += stride) {
-                            const RowRun run = runs.nextBetweenEnds();
-                            fill(row, run.left, run.right);
-                        }
-                    };
-                    // Between its ends a stroke's runs are all q or q + 1 pixels long, q its
-                    // whole columns a row: the stores that cover those lengths, with no choice
-                    // to make a row (measured at 4K: 7 % faster than choosing by each length).
-                    const std::int64_t q = runs.wholeColumnsPerRow();
-                    if (q == 1) {
-                        rowsBetween(
-                            [pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
-                                at[left] = pixel;
-                                at[right] = pixel;
-                            });
-                    } else if (q < 4) {
-                        rowsBetween(
-                            [pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
-                                at[left] = pixel;
-                                at[left + 1] = pixel;
-                                at[right - 1] = pixel;
-                                at[right] = pixel;
-                            });
-                    } else if (q < 8) {
-                        rowsBetween(
-                            [pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
-                                const std::uint32_t quad[4] = {pixel, pixel, pixel, pixel};
-                                std::memcpy(at + left, quad, sizeof quad);
-                                std::memcpy(at + right - 3, quad, sizeof quad);
-                            });
-                    } else {
-                        rowsBetween(
-                            [pixel](std::uint32_t* at, std::int64_t left, std::int64_t right) {
-                                fillRun(at + left, right - left + 1, pixel);
-                            });
-                    }
-                    if (y <= last) {
-                        const RowRun run = runs.next();
-                        if (!run.empty())
-                            fillRun(row + run.left, run.right - run.left + 1, pixel);
-                    }
-                    return;
-                }
-            }
-            fillRunsInOrder(static_cast<int>(last - first + 1), runs, row, stride, lastColumn,
-                            pixel);
-        });
+        if (first <= last)
+            drawThinStrokeInOrder(picture, strokes[index], thin[index], first, last);
     }
     return true;
 }
+
+// A band's strokes newest first, each setting only the pixels no newer stroke covered (a bit a
+// pixel), so each pixel is written at most once. Where a stroke lies against the coverage
+// decides how much of it is walked: none where it crosses only covered tiles, only its open rows
+// where the tiles it crosses are covered all along some rows, else all of it. One to a drawing
+// thread, band after band. A thin pen has a way of its own (drawThin), kept out of the other
+// pens' code.
+template <bool thinNewestFirst> class NewestFirstBands {
+public:
+    NewestFirstBands(const PixelSurface& picture, int penWidth,
+                     const std::vector<TickStroke>& strokes, StrokeSetUps& setUps,
+                     BandCoverage& coverage)
+        : picture_(picture), penWidth_(penWidth), strokes_(strokes), setUps_(setUps),
+          coverage_(coverage), lastColumn_(picture.width - 1), stride_(picture.stride) {}
+
+    // Draws rows top to bottom with the strokes listed in inBand (in drawing order). Returns
+    // false when the drawing stops (`stopped` says so, asked before each stroke).
+    template <class Stopped>
+    bool drawBand(int top, int bottom, const std::uint32_t* inBand, std::size_t reaching,
+                  Stopped stopped) {
+        top_ = top;
+        bottom_ = bottom;
+        coverage_.start(bottom - top + 1);
+        for (std::size_t i = 0; i < reaching; ++i) {
+            const std::size_t index = inBand[reaching - 1 - i];
+            if (stopped())
+                return false;
+            // A band covered all over takes nothing more from older strokes.
+            if (coverage_.allCovered())
+                break;
+            drawStroke(index);
+        }
+        return true;
+    }
+
+private:
+    using Cover = BandCoverage::Cover;
+
+    // The stroke on the rows of the band it may reach: a thin one newest first by its exact
+    // columns, any other by its open rows, unless even the columns near it are covered.
+    void drawStroke(std::size_t index) {
+        index_ = index;
+        stroke_ = &strokes_[index];
+        rows_.reset();
+        const StrokeReach& reach = setUps_.reaches[index];
+        const int first = std::max<int>(reach.top, top_);
+        const int last = std::min<int>(reach.bottom, bottom_);
+        if constexpr (thinNewestFirst) {
+            if (!setUps_.thin[index].empty()) {
+                drawThin(setUps_.thin[index], first, last);
+                return;
+            }
+        }
+        // Passed over at once where even the columns near it are covered: no set-up.
+        if (setUps_.middlesWhenNeeded && coverOver(columnsNearStroke(first, last)) == Cover::all)
+            return;
+        drawOpenRows(first, last);
+    }
+
+    // A thin stroke newest first: its exact columns on a stretch of rows cost two
+    // multiplications, so it is held against the coverage tile row by tile row with those, and
+    // only its rows still open there are walked.
+    void drawThin(const ThinStroke& thin, std::int64_t first, std::int64_t last) {
+        first = std::max(first, thin.firstRow());
+        last = std::min(last, thin.lastRow());
+        if (first > last)
+            return;
+        const RowRun all = thin.columnsOver(first, last);
+        const Cover cover = all.empty() ? Cover::all : coverOver(all);
+        if (cover == Cover::all)
+            return;
+        if (cover == Cover::none) {
+            fillThinRows(thin, first, last);
+            return;
+        }
+        OpenStretches stretches(
+            [&](std::int64_t from, std::int64_t to) { fillThinRows(thin, from, to); });
+        forEachTileRow(first, last, [&](std::int64_t from, std::int64_t to, std::int64_t tileTop) {
+            const RowRun columns = thin.columnsOver(from, to);
+            if (!columns.empty() && !offPicture(columns))
+                stretches.take(from, openRowsOf(from, to, tileTop, columns));
+        });
+        stretches.finish();
+    }
+
+    // Rows first to last of any other stroke: held against the coverage with its exact columns
+    // where the rows lie within a wide stroke's middle, else with the columns near it, first all
+    // at once and then tile row by tile row.
+    void drawOpenRows(std::int64_t first, std::int64_t last) {
+        const WideMiddle* middle = wideMiddle();
+        const Cover cover = coverOver(columnsOf(middle, first, last));
+        if (cover == Cover::all)
+            return;
+        if (cover == Cover::none) {
+            // No covered tile to pass over: not worth looking for one a tile row at a time.
+            drawRows(first, last);
+            return;
+        }
+        OpenStretches stretches([&](std::int64_t from, std::int64_t to) { drawRows(from, to); });
+        forEachTileRow(first, last, [&](std::int64_t from, std::int64_t to, std::int64_t tileTop) {
+            const RowRun columns = columnsOf(middle, from, to);
+            if (offPicture(columns) ||
+                coverage_.covered(static_cast<int>(from - top_), columns.left, columns.right))
+                return;
+            stretches.take(from, openRowsOf(from, to, tileTop, columns));
+        });
+        stretches.finish();
+    }
+
+    // Whether columns lie left or right of the picture.
+    bool offPicture(RowRun columns) const {
+        return columns.right < 0 || columns.left > lastColumn_;
+    }
+
+    // How much of the band is covered in `columns` (see TileCoverage): all of it where they lie
+    // off the picture.
+    Cover coverOver(RowRun columns) {
+        return offPicture(columns) ? Cover::all : coverage_.bandCover(columns.left, columns.right);
+    }
+
+    // Calls visit(from, to, tileTop) for the stretch of rows first to last on each tile row of
+    // the band, tileTop that tile row's first.
+    template <class Visit>
+    void forEachTileRow(std::int64_t first, std::int64_t last, Visit visit) const {
+        constexpr int tileRows = BandCoverage::tileRows;
+        for (std::int64_t tileTop = top_ + (first - top_) / tileRows * tileRows; tileTop <= last;
+             tileTop += tileRows)
+            visit(std::max(tileTop, first), std::min(tileTop + tileRows - 1, last), tileTop);
+    }
+
+    // The rows from `from` to `to` of the tile row from tileTop with a pixel open in `columns`,
+    // a bit each from `from`.
+    std::uint32_t openRowsOf(std::int64_t from, std::int64_t to, std::int64_t tileTop,
+                             RowRun columns) const {
+        return coverage_.openRows(static_cast<int>(from - top_), columns.left, columns.right) >>
+                   (from - tileTop) &
+               ((std::uint32_t{2} << (to - from)) - 1);
+    }
+
+    // Where the rows lie within a wide stroke's middle, its exact columns there; else the
+    // columns near it.
+    RowRun columnsOf(const WideMiddle* middle, std::int64_t first, std::int64_t last) const {
+        if (middle && first >= middle->middleFirst() && last <= middle->middleLast())
+            return middle->columnsOver(first, last);
+        return columnsNearStroke(first, last);
+    }
+
+    // See columnsNear.
+    RowRun columnsNearStroke(std::int64_t first, std::int64_t last) const {
+        return columnsNear(*stroke_, setUps_.columnsPerRow[index_], penWidth_, first, last);
+    }
+
+    // Rows first to last of the stroke (clamped to its own), the way the band draws. A thin
+    // stroke, and a wide stroke's middle rows, set up beforehand start in each band at once; a
+    // wide stroke's rows near the ends, and strokes not set up beforehand, are set up in each
+    // band they are drawn in. Looked up only here: most strokes a band takes up are passed over.
+    void drawRows(std::int64_t first, std::int64_t last) {
+        const ThinStroke* thin =
+            setUps_.thin.empty() || setUps_.thin[index_].empty() ? nullptr : &setUps_.thin[index_];
+        if (const WideMiddle* middle = wideMiddle()) {
+            drawAroundMiddle(*middle, first, last);
+            return;
+        }
+        first = std::max(first, thin ? thin->firstRow() : strokeRows().firstRow());
+        last = std::min(last, thin ? thin->lastRow() : strokeRows().lastRow());
+        if (first > last)
+            return;
+        if (thin)
+            fillThinRows(*thin, first, last);
+        else
+            strokeRows().forEachRun(first, last, newestFirstFrom(first));
+    }
+
+    // A wide stroke's rows first to last: its middle ones from the middle's set-up, the rows
+    // before and after them (the stroke's ends, or none of its) from StrokeRows.
+    void drawAroundMiddle(const WideMiddle& middle, std::int64_t first, std::int64_t last) {
+        const std::int64_t middleFirst = std::max(first, middle.middleFirst());
+        const std::int64_t middleLast = std::min(last, middle.middleLast());
+        const auto ends = [&](std::int64_t from, std::int64_t to) {
+            from = std::max(from, strokeRows().firstRow());
+            to = std::min(to, strokeRows().lastRow());
+            if (from <= to)
+                strokeRows().forEachRun(from, to, newestFirstFrom(from));
+        };
+        if (middleFirst > middleLast) {
+            ends(first, last);
+            return;
+        }
+        if (first < middleFirst)
+            ends(first, middleFirst - 1);
+        coverage_.fillRuns(
+            static_cast<int>(middleFirst - top_), static_cast<int>(middleLast - middleFirst + 1),
+            middle.runsFrom(middleFirst), picture_.row(static_cast<int>(middleFirst)), stride_,
+            lastColumn_, stroke_->pixel);
+        if (middleLast < last)
+            ends(middleLast + 1, last);
+    }
+
+    // A thin stroke's rows first to last, within its own, from its set-up.
+    void fillThinRows(const ThinStroke& thin, std::int64_t first, std::int64_t last) {
+        thin.useRunsFrom(first, [&](auto runs) {
+            coverage_.fillRuns(static_cast<int>(first - top_), static_cast<int>(last - first + 1),
+                               runs, picture_.row(static_cast<int>(first)), stride_, lastColumn_,
+                               stroke_->pixel);
+        });
+    }
+
+    // A visitor of StrokeRows's runs from row `first` on. Rows come one after another: pointers
+    // step along with them from the first. What it needs is copied into it: behind a reference,
+    // the pen's pixel value would be read again after every store (the stores could alias it).
+    auto newestFirstFrom(std::int64_t first) {
+        const int firstBandRow = static_cast<int>(first) - top_;
+        return [&coverage = coverage_, pictureRow = picture_.row(static_cast<int>(first)),
+                maskRow = coverage_.maskRow(firstBandRow), bandRow = firstBandRow, stride = stride_,
+                columnStride = coverage_.columnStride(), lastColumn = lastColumn_,
+                pixel = stroke_->pixel](std::int64_t, RowRun run) mutable {
+            if (run.left == run.right) {
+                if (static_cast<std::uint64_t>(run.left) <= static_cast<std::uint64_t>(lastColumn))
+                    coverage.fillOne(maskRow, columnStride, pictureRow, bandRow,
+                                     static_cast<unsigned>(run.left), pixel);
+            } else {
+                const std::int64_t left = std::max<std::int64_t>(run.left, 0);
+                const std::int64_t right = std::min(run.right, lastColumn);
+                if (left <= right)
+                    coverage.fill(maskRow, columnStride, pictureRow, bandRow,
+                                  static_cast<unsigned>(left), static_cast<unsigned>(right), pixel);
+            }
+            pictureRow += stride;
+            ++maskRow;
+            ++bandRow;
+        };
+    }
+
+    // A wide stroke's middle rows, set up once a tick, if it has them.
+    const WideMiddle* wideMiddle() {
+        if (!setUps_.wide())
+            return nullptr;
+        const WideMiddle* middle = setUps_.middleSetUp(index_);
+        if (!middle)
+            middle = &setUps_.setUpMiddleOnce(index_, strokeRows(), ownMiddle_);
+        return middle->empty() ? nullptr : middle;
+    }
+
+    // The stroke's rows, set up where the band first needs them, at most once a stroke.
+    const StrokeRows& strokeRows() {
+        if (!rows_)
+            rows_.emplace(stroke_->from, stroke_->to, penWidth_);
+        return *rows_;
+    }
+
+    const PixelSurface& picture_;
+    const int penWidth_;
+    const std::vector<TickStroke>& strokes_;
+    StrokeSetUps& setUps_;
+    BandCoverage& coverage_;
+    const std::int64_t lastColumn_;
+    // Kept apart from the surface: stores of pixels may alias its fields.
+    const std::ptrdiff_t stride_;
+    int top_ = 0, bottom_ = -1; // the band's rows
+    // The stroke being drawn.
+    std::size_t index_ = 0;
+    const TickStroke* stroke_ = nullptr;
+    // Kept from stroke to stroke and emptied for each: made anew for each, its storage was
+    // cleared each time (a third of a kilobyte), though most strokes never set it up.
+    std::optional<StrokeRows> rows_;
+    WideMiddle ownMiddle_; // a stroke's middle set up while another thread sets up the same
+};
 
 // Draws the strokes into firstBand and then each band it takes until none is left or the
 // drawing stops. The calling thread passes shouldStop and asks it every few strokes. A thin pen
@@ -717,260 +1067,28 @@ template <bool thinNewestFirst>
 void drawBands(const PixelSurface& picture, int penWidth, const std::vector<TickStroke>& strokes,
                StrokeSetUps& setUps, ThreadScratch& scratch, int rowsPerBand, bool thinPenInOrder,
                BandQueue& queue, const StopRequest* shouldStop, int firstBand) {
-    const std::vector<StrokeReach>& reaches = setUps.reaches;
     if (!scratch.coverage || scratch.coverage->width() != picture.width)
         scratch.coverage.emplace(picture.width);
-    BandCoverage& coverage = *scratch.coverage;
+    NewestFirstBands<thinNewestFirst> newestFirst(picture, penWidth, strokes, setUps,
+                                                  *scratch.coverage);
     // Every thin stroke has its set-up (an empty one where StrokeRows must draw it).
     const bool inOrder = penWidth == 1 && thinPenInOrder;
-    int sinceAsked = 0;
-    const auto stopped = [&] {
-        if (shouldStop && ++sinceAsked == 32) {
-            sinceAsked = 0;
-            if ((*shouldStop)())
-                queue.stop = true;
-        }
-        return queue.stop.load();
-    };
-    const auto bandDone = [&queue] {
-        const std::lock_guard lock(queue.mutex);
-        if (++queue.done == queue.bands)
-            queue.finished.notify_all();
-    };
-    const std::int64_t lastColumn = picture.width - 1;
-    // Kept in a local: stores of pixels may alias the surface's fields, which would otherwise be
-    // read again after every store.
-    const std::ptrdiff_t stride = picture.stride;
-    // The strokes reaching the band, in drawing order: listed without a branch a stroke (whether
-    // a random stroke reaches a band is a coin toss the processor cannot predict), then walked.
+    BandTaker taker(queue, shouldStop);
+    const auto stopped = [&taker] { return taker.stopped(); };
     std::vector<std::uint32_t>& inBand = scratch.inBand;
     inBand.resize(strokes.size());
-    // A stroke's rows set up where a band needs them, at most once a stroke. Kept out here and
-    // emptied for each stroke: made anew for each, its storage was cleared each time (a third of
-    // a kilobyte), though most strokes never set it up.
-    std::optional<StrokeRows> rows;
-    WideMiddle ownMiddle; // a stroke's middle set up while another thread sets up the same
     for (int band = firstBand; band < queue.bands; band = queue.next++) {
         const int top = band * rowsPerBand;
         const int bottom = std::min(top + rowsPerBand, picture.height) - 1;
-        std::size_t reaching = 0;
-        for (std::size_t i = 0; i < strokes.size(); ++i) {
-            inBand[reaching] = static_cast<std::uint32_t>(i);
-            reaching += reaches[i].bottom >= top && reaches[i].top <= bottom ? 1 : 0;
-        }
-        if (inOrder) {
-            if (!drawThinBandInOrder(picture, strokes, setUps.thin, inBand.data(), reaching, top,
-                                     bottom, stopped))
-                return;
-            bandDone();
-            continue;
-        }
-        coverage.start(bottom - top + 1);
-        for (std::size_t i = 0; i < reaching; ++i) {
-            const std::size_t index = inBand[reaching - 1 - i];
-            if (stopped())
-                return;
-            // A band covered all over takes nothing more from older strokes.
-            if (coverage.allCovered())
-                break;
-            const TickStroke& stroke = strokes[index];
-            const StrokeReach& reach = reaches[index];
-            const double columnsPerRow = setUps.columnsPerRow[index];
-            rows.reset();
-            const auto strokeRows = [&]() -> const StrokeRows& {
-                if (!rows)
-                    rows.emplace(stroke.from, stroke.to, penWidth);
-                return *rows;
-            };
-            const std::uint32_t pixel = stroke.pixel;
-            // Rows come one after another: pointers step along with them from the first.
-            // What a visitor needs is copied into it: behind a reference, the pen's pixel value
-            // would be read again after every store (the stores could alias it).
-            const auto newestFirstFrom = [&](std::int64_t first) {
-                const int firstBandRow = static_cast<int>(first) - top;
-                return [&coverage, pictureRow = picture.row(static_cast<int>(first)),
-                        maskRow = coverage.maskRow(firstBandRow), bandRow = firstBandRow, stride,
-                        columnStride = coverage.columnStride(), lastColumn,
-                        pixel](std::int64_t, RowRun run) mutable {
-                    if (run.left == run.right) {
-                        if (static_cast<std::uint64_t>(run.left) <=
-                            static_cast<std::uint64_t>(lastColumn))
-                            coverage.fillOne(maskRow, columnStride, pictureRow, bandRow,
-                                             static_cast<unsigned>(run.left), pixel);
-                    } else {
-                        const std::int64_t left = std::max<std::int64_t>(run.left, 0);
-                        const std::int64_t right = std::min(run.right, lastColumn);
-                        if (left <= right)
-                            coverage.fill(maskRow, columnStride, pictureRow, bandRow,
-                                          static_cast<unsigned>(left), static_cast<unsigned>(right),
-                                          pixel);
-                    }
-                    pictureRow += stride;
-                    ++maskRow;
-                    ++bandRow;
-                };
-            };
-            // A wide stroke's middle rows set up once a tick, if it has them.
-            const auto wideMiddle = [&]() -> const WideMiddle* {
-                if (!setUps.wide())
-                    return nullptr;
-                const WideMiddle* middle = setUps.middleSetUp(index);
-                if (!middle)
-                    middle = &setUps.setUpMiddleOnce(index, strokeRows(), ownMiddle);
-                return middle->empty() ? nullptr : middle;
-            };
-            // Rows first to last of the stroke (clamped to its own), the way the band draws.
-            const auto draw = [&](std::int64_t first, std::int64_t last) {
-                // A thin stroke, and a wide stroke's middle rows, set up beforehand start in each
-                // band at once; a wide stroke's rows near the ends, and strokes not set up
-                // beforehand, are set up in each band they are drawn in. Looked up only here:
-                // most strokes a band takes up are passed over.
-                const ThinStroke* thin = setUps.thin.empty() || setUps.thin[index].empty()
-                                             ? nullptr
-                                             : &setUps.thin[index];
-                const WideMiddle* middle = wideMiddle();
-                if (middle) {
-                    // Rows before and after the middle are the stroke's ends, or none of its.
-                    const std::int64_t middleFirst = std::max(first, middle->middleFirst());
-                    const std::int64_t middleLast = std::min(last, middle->middleLast());
-                    const auto ends = [&](std::int64_t from, std::int64_t to) {
-                        from = std::max(from, strokeRows().firstRow());
-                        to = std::min(to, strokeRows().lastRow());
-                        if (from <= to)
-                            strokeRows().forEachRun(from, to, newestFirstFrom(from));
-                    };
-                    if (middleFirst > middleLast) {
-                        ends(first, last);
-                        return;
-                    }
-                    if (first < middleFirst)
-                        ends(first, middleFirst - 1);
-                    coverage.fillRuns(static_cast<int>(middleFirst) - top,
-                                      static_cast<int>(middleLast - middleFirst + 1),
-                                      middle->runsFrom(middleFirst),
-                                      picture.row(static_cast<int>(middleFirst)), stride,
-                                      lastColumn, pixel);
-                    if (middleLast < last)
-                        ends(middleLast + 1, last);
-                    return;
-                }
-                first = std::max(first, thin ? thin->firstRow() : strokeRows().firstRow());
-                last = std::min(last, thin ? thin->lastRow() : strokeRows().lastRow());
-                if (first > last)
-                    return;
-                if (thin)
-                    thin->useRunsFrom(first, [&](auto runs) {
-                        coverage.fillRuns(
-                            static_cast<int>(first) - top, static_cast<int>(last - first + 1), runs,
-                            picture.row(static_cast<int>(first)), stride, lastColumn, pixel);
-                    });
-                else
-                    strokeRows().forEachRun(first, last, newestFirstFrom(first));
-            };
-            // A thin stroke newest first: its exact columns on a stretch of rows cost two
-            // multiplications, so it is held against the coverage tile row by tile row with
-            // those, and only its rows still open there are walked.
-            const auto drawThinNewestFirst = [&](const ThinStroke& thin, std::int64_t first,
-                                                 std::int64_t last) {
-                first = std::max(first, thin.firstRow());
-                last = std::min(last, thin.lastRow());
-                if (first > last)
-                    return;
-                const auto drawRows = [&](std::int64_t from, std::int64_t to) {
-                    thin.useRunsFrom(from, [&](auto runs) {
-                        coverage.fillRuns(
-                            static_cast<int>(from) - top, static_cast<int>(to - from + 1), runs,
-                            picture.row(static_cast<int>(from)), stride, lastColumn, pixel);
-                    });
-                };
-                const auto offPicture = [&](RowRun columns) {
-                    return columns.empty() || columns.right < 0 || columns.left > lastColumn;
-                };
-                const RowRun all = thin.columnsOver(first, last);
-                if (offPicture(all))
-                    return;
-                const BandCoverage::Cover cover = coverage.bandCover(all.left, all.right);
-                if (cover == BandCoverage::Cover::all)
-                    return;
-                if (cover == BandCoverage::Cover::none) {
-                    drawRows(first, last);
-                    return;
-                }
-                constexpr int tileRows = BandCoverage::tileRows;
-                OpenStretches stretches(drawRows);
-                for (std::int64_t tileTop = top + (first - top) / tileRows * tileRows;
-                     tileTop <= last; tileTop += tileRows) {
-                    const std::int64_t from = std::max(tileTop, first);
-                    const std::int64_t to = std::min(tileTop + tileRows - 1, last);
-                    const RowRun columns = thin.columnsOver(from, to);
-                    if (offPicture(columns))
-                        continue;
-                    stretches.take(from, coverage.openRows(static_cast<int>(from) - top,
-                                                           columns.left, columns.right) >>
-                                                 (from - tileTop) &
-                                             ((std::uint32_t{2} << (to - from)) - 1));
-                }
-                stretches.finish();
-            };
-            const int reachFirst = std::max(reach.top, top);
-            const int reachLast = std::min(reach.bottom, bottom);
-            if constexpr (thinNewestFirst) {
-                if (!setUps.thin[index].empty()) {
-                    drawThinNewestFirst(setUps.thin[index], reachFirst, reachLast);
-                    continue;
-                }
-            }
-            if (setUps.middlesWhenNeeded) {
-                // Passed over at once where even the columns near it are covered: no set-up.
-                std::int64_t nearLeft = 0, nearRight = 0;
-                columnsNear(stroke, columnsPerRow, penWidth, reachFirst, reachLast, nearLeft,
-                            nearRight);
-                if (nearRight < 0 || nearLeft > lastColumn ||
-                    coverage.bandCover(nearLeft, nearRight) == BandCoverage::Cover::all)
-                    continue;
-            }
-            // Where the rows lie within a wide stroke's middle, its exact columns there; else
-            // the columns near it.
-            const WideMiddle* middle = wideMiddle();
-            const auto columnsOf = [&](std::int64_t first, std::int64_t last, std::int64_t& left,
-                                       std::int64_t& right) {
-                if (middle && first >= middle->middleFirst() && last <= middle->middleLast()) {
-                    const RowRun columns = middle->columnsOver(first, last);
-                    left = columns.left;
-                    right = columns.right;
-                    return;
-                }
-                columnsNear(stroke, columnsPerRow, penWidth, first, last, left, right);
-            };
-            std::int64_t left = 0, right = 0;
-            columnsOf(reachFirst, reachLast, left, right);
-            if (right < 0 || left > lastColumn)
-                continue;
-            const BandCoverage::Cover cover = coverage.bandCover(left, right);
-            if (cover == BandCoverage::Cover::all)
-                continue;
-            if (cover == BandCoverage::Cover::none) {
-                // No covered tile to pass over: not worth looking for one a tile row at a time.
-                draw(reachFirst, reachLast);
-                continue;
-            }
-            OpenStretches stretches(draw);
-            for (int tileTop =
-                     top + (reachFirst - top) / BandCoverage::tileRows * BandCoverage::tileRows;
-                 tileTop <= reachLast; tileTop += BandCoverage::tileRows) {
-                const int first = std::max(tileTop, reachFirst);
-                const int last = std::min(tileTop + BandCoverage::tileRows - 1, reachLast);
-                columnsOf(first, last, left, right);
-                if (right < 0 || left > lastColumn || coverage.covered(first - top, left, right))
-                    continue;
-                // The rows with a pixel open in those columns, a bit each from `first`.
-                stretches.take(first,
-                               coverage.openRows(first - top, left, right) >> (first - tileTop) &
-                                   ((std::uint32_t{2} << (last - first)) - 1));
-            }
-            stretches.finish();
-        }
-        bandDone();
+        const std::size_t reaching =
+            listStrokesReaching(setUps.reaches, top, bottom, inBand.data());
+        const bool drawn =
+            inOrder ? drawThinBandInOrder(picture, strokes, setUps.thin, inBand.data(), reaching,
+                                          top, bottom, stopped)
+                    : newestFirst.drawBand(top, bottom, inBand.data(), reaching, stopped);
+        if (!drawn)
+            return;
+        taker.bandDone();
     }
 }
 

@@ -46,9 +46,10 @@ Pixels bresenham(Point from, Point to) {
 // Whether the centre of pixel (x, y) lies within width / 2 of the segment, decided from the
 // definition in doubled coordinates (where centres and even widths' half-pixel shift are whole)
 // with exact integers. Even widths move the segment half a pixel up and left when it is level,
-// upright or a point, up when it falls to the right and down when it rises.
-bool coveredByWidePen(Point from, Point to, int width, int x, int y) {
-    const std::int64_t dx = to.x - from.x, dy = to.y - from.y;
+// upright or a point, up when it falls to the right and down when it rises. Exact for any 32-bit
+// end points and pixels near them, those beyond 32 bits too.
+bool coveredByWidePen(Point from, Point to, int width, std::int64_t x, std::int64_t y) {
+    const std::int64_t dx = std::int64_t{to.x} - from.x, dy = std::int64_t{to.y} - from.y;
     std::int64_t shiftX = 0, shiftY = 0;
     if (width % 2 == 0) {
         if (dx == 0 || dy == 0)
@@ -56,8 +57,9 @@ bool coveredByWidePen(Point from, Point to, int width, int x, int y) {
         else
             shiftY = (dx > 0) == (dy > 0) ? -1 : 1;
     }
-    const std::int64_t px = 2 * from.x + shiftX, py = 2 * from.y + shiftY;
-    const std::int64_t qx = 2 * to.x + shiftX, qy = 2 * to.y + shiftY;
+    const std::int64_t px = 2 * std::int64_t{from.x} + shiftX,
+                       py = 2 * std::int64_t{from.y} + shiftY;
+    const std::int64_t qx = 2 * std::int64_t{to.x} + shiftX, qy = 2 * std::int64_t{to.y} + shiftY;
     const std::int64_t cx = 2 * x, cy = 2 * y, r2 = std::int64_t{width} * width;
     const std::int64_t ddx = qx - px, ddy = qy - py;
     const std::int64_t along = (cx - px) * ddx + (cy - py) * ddy;
@@ -390,6 +392,67 @@ TEST(ThinStroke, EveryEndPointNearAStartGivesTheRunsOfStrokeRows) {
                           runsOf(rows, start, rows.lastRow()))
                     << to.x << "," << to.y << " from row " << start;
         }
+}
+
+TEST(StrokeRows, OnePixelAndZeroLengthStrokesAtThe32BitLimitsSetTheirDefinedPixels) {
+    // At and beside the corners of the 32-bit plane, and on its edges level with row or column
+    // 0, every pen: each row's run as the pen's definition has it, though a run's ends may lie
+    // beyond 32 bits (one past a limit where a run is empty, a wide pen's pixels beyond it); and
+    // a thin stroke set up once gives the same runs.
+    constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t high = std::numeric_limits<std::int32_t>::max();
+    const std::int32_t nearLimits[] = {low, low + 1, high - 1, high};
+    std::vector<Point> starts;
+    for (const std::int32_t x : nearLimits)
+        for (const std::int32_t y : nearLimits)
+            starts.push_back({x, y});
+    for (const std::int32_t limit : nearLimits) {
+        starts.push_back({limit, 0});
+        starts.push_back({0, limit});
+    }
+    constexpr int around = 7; // beyond the widest pen's reach here
+    for (const Point from : starts)
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy) {
+                const std::int64_t toX = std::int64_t{from.x} + dx, toY = std::int64_t{from.y} + dy;
+                if (toX < low || toX > high || toY < low || toY > high)
+                    continue;
+                const Point to{static_cast<std::int32_t>(toX), static_cast<std::int32_t>(toY)};
+                for (int width = 1; width <= 10; ++width) {
+                    const StrokeRows rows(from, to, width);
+                    ASSERT_GE(rows.firstRow(), std::int64_t{from.y} - around);
+                    ASSERT_LE(rows.lastRow(), std::int64_t{from.y} + around);
+                    Runs expected, actual;
+                    for (std::int64_t y = std::int64_t{from.y} - around;
+                         y <= std::int64_t{from.y} + around; ++y) {
+                        std::pair<std::int64_t, std::int64_t> run{1, 0};
+                        for (std::int64_t x = std::int64_t{from.x} - around;
+                             x <= std::int64_t{from.x} + around; ++x) {
+                            // A thin pen sets the start of a one-pixel stroke, and nothing of a
+                            // zero-length one.
+                            const bool set = width == 1 ? from != to && x == from.x && y == from.y
+                                                        : coveredByWidePen(from, to, width, x, y);
+                            if (set)
+                                run = run.first > run.second ? std::pair{x, x}
+                                                             : std::pair{run.first, x};
+                        }
+                        expected.push_back(run);
+                        actual.push_back(y < rows.firstRow() || y > rows.lastRow()
+                                             ? std::pair<std::int64_t, std::int64_t>{1, 0}
+                                             : runsOf(rows, y, y).front());
+                    }
+                    ASSERT_EQ(actual, expected) << "width " << width << ", " << from.x << ","
+                                                << from.y << " - " << to.x << "," << to.y;
+                    const ThinStroke thin(from, to);
+                    if (width > 1 || thin.empty())
+                        continue;
+                    ASSERT_EQ(thin.firstRow(), rows.firstRow());
+                    ASSERT_EQ(thin.lastRow(), rows.lastRow());
+                    ASSERT_EQ(thinRunsOf(thin, rows.firstRow(), rows.lastRow()),
+                              runsOf(rows, rows.firstRow(), rows.lastRow()))
+                        << from.x << "," << from.y << " - " << to.x << "," << to.y;
+                }
+            }
 }
 
 namespace {

@@ -288,3 +288,51 @@ TEST(TickRaster, InputWaitingStopsTheFastTick) {
     EXPECT_FALSE(drawTick(picture.surface, 10, random, 20, [&] { return ++asked, true; }));
     EXPECT_EQ(asked, 1);
 }
+
+TEST(TickRaster, StrokesAtThe32BitLimitsSetWhatTheySetInOrder) {
+    // Zero-length and one-pixel strokes in every direction at each corner of the 32-bit plane,
+    // and along its edges level with the picture's rows and columns (where a stroke's row or
+    // column is one the picture has), then lines from limit to limit through the picture, which
+    // show whether anything before them set pixels it should not have. Run ends one past a
+    // limit do not fit in 32 bits: nothing may wrap round onto the picture.
+    constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t high = std::numeric_limits<std::int32_t>::max();
+    constexpr int width = 40, height = 24;
+    const std::int32_t nearLimits[] = {low, low + 1, high - 1, high};
+    std::vector<Point> starts;
+    for (const std::int32_t x : nearLimits)
+        for (const std::int32_t y : nearLimits)
+            starts.push_back({x, y});
+    for (const std::int32_t limit : nearLimits)
+        for (const std::int32_t inside : {0, 9, height - 1}) {
+            starts.push_back({limit, inside});
+            starts.push_back({inside, limit});
+        }
+    std::vector<TickStroke> strokes;
+    std::uint32_t pixel = 0x010203;
+    for (const Point start : starts)
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy) {
+                const std::int64_t x = std::int64_t{start.x} + dx, y = std::int64_t{start.y} + dy;
+                if (x >= low && x <= high && y >= low && y <= high)
+                    strokes.push_back({start,
+                                       {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)},
+                                       pixel += 0x030507});
+            }
+    strokes.push_back({{low, 5}, {high, 5}, 0xA0A0A0});
+    strokes.push_back({{high, 17}, {low, 17}, 0xA1A1A1});
+    strokes.push_back({{7, low}, {7, high}, 0xB0B0B0});
+    strokes.push_back({{31, high}, {31, low}, 0xB1B1B1});
+    strokes.push_back({{low, low}, {high, high}, 0xC0C0C0});
+    strokes.push_back({{high, low}, {low, high}, 0xC1C1C1});
+    for (int penWidth : {1, 2, 3, 4, 7, 10})
+        for (BandSplit split : {BandSplit{8, 1, true}, BandSplit{8, 2, false},
+                                BandSplit{5, 1, false}, BandSplit{24, 1, true}}) {
+            Picture expected(width, height, 3), actual(width, height, 3);
+            drawInOrder(expected.surface, penWidth, strokes);
+            ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
+            EXPECT_EQ(actual.pixels, expected.pixels)
+                << "width " << penWidth << ", bands of " << split.rowsPerBand
+                << (split.thinPenInOrder ? " in order" : " newest first");
+        }
+}
