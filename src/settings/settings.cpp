@@ -27,6 +27,23 @@ std::error_code notARegularFileError(std::filesystem::file_type type) {
                                     : std::errc::operation_not_supported);
 }
 
+namespace {
+// The settings file's failures that the system has no error for.
+class SettingsFileCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "settings file"; }
+    std::string message(int) const override {
+        return "Is a symbolic link: settings are saved only in a regular file at that path, never "
+               "through a link";
+    }
+};
+} // namespace
+
+std::error_code settingsPathIsALinkError() {
+    static const SettingsFileCategory category;
+    return {1, category};
+}
+
 SaverSettings readSettingsOrZeros(const std::filesystem::path& file) {
     try {
         return readSettings(file);

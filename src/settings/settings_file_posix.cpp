@@ -1,6 +1,7 @@
 // The settings file through POSIX calls: opened without blocking, and the opened file's own type
 // checked before a byte is read or written, so nothing at that path can hold the program (a FIFO
-// blocks an ordinary open until a peer comes, and its read until one writes).
+// blocks an ordinary open until a peer comes, and its read until one writes). Reading follows a
+// link to a regular file; saving writes only the file at the path itself, never through a link.
 #include "settings/settings.hpp"
 
 #include <cerrno>
@@ -69,6 +70,11 @@ void refuseAnythingButARegularFile(const std::filesystem::path& file) {
         throw SettingsFileError(file, notARegularFileError(typeOf(status.st_mode)));
 }
 
+bool isALink(const std::filesystem::path& file) {
+    struct stat status {};
+    return lstat(file.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 // Creates the file empty, only where nothing is at the path: O_EXCL neither opens an existing
 // file nor follows a link. A folder that may not be written leaves it absent.
 void createIfAbsent(const std::filesystem::path& file) {
@@ -107,13 +113,20 @@ SaverSettings readSettings(const std::filesystem::path& file) {
 }
 
 void writeSettings(const std::filesystem::path& file, SaverSettings settings) {
-    // Refused by name first where possible: opening a device may already do something.
-    if (struct stat status{}; stat(file.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
-        throw SettingsFileError(file, notARegularFileError(typeOf(status.st_mode)));
-
-    OpenFile opened(file, O_RDWR | O_CREAT);
-    if (!opened)
-        throw SettingsFileError(file, errnoError(errno));
+    // Refused by name first where possible: opening a device may already do something. A link
+    // to one is refused for what it leads to, as reading refuses it.
+    refuseAnythingButARegularFile(file);
+    // O_CREAT follows a dangling link and creates its target, and a link to a regular file would
+    // have a file elsewhere written: the last component is opened without following it. The
+    // system's error for a link there, ELOOP ("Too many levels of symbolic links"), does not
+    // say why, and may also come from the folders above it.
+    OpenFile opened(file, O_RDWR | O_CREAT | O_NOFOLLOW);
+    if (!opened) {
+        const int error = errno;
+        if (error == ELOOP && isALink(file))
+            throw SettingsFileError(file, settingsPathIsALinkError());
+        throw SettingsFileError(file, errnoError(error));
+    }
     requireRegularFile(file, opened); // it may have been replaced since
 
     const unsigned char bytes[2] = {settings.lineWidth, settings.lineAmount};

@@ -49,6 +49,23 @@ protected:
         EXPECT_EQ(fs::status(file).type(), kept);
     }
 
+    // A save, as the dialog makes it, is refused with an error of its own whose text says the
+    // path is a link (ELOOP's "Too many levels of symbolic links" would not say why), and the
+    // link stays as it was.
+    void expectSaveRefusedAsALink() const {
+        const fs::path leadsTo = fs::read_symlink(file);
+        try {
+            writeSettingsCreatingFolder(file, {7, 20});
+            ADD_FAILURE() << "no error";
+        } catch (const SettingsFileError& error) {
+            EXPECT_EQ(error.path(), file);
+            EXPECT_EQ(error.code(), settingsPathIsALinkError()) << error.what();
+            EXPECT_NE(error.reason().find("symbolic link"), std::string::npos) << error.reason();
+        }
+        EXPECT_TRUE(fs::is_symlink(file));
+        EXPECT_EQ(fs::read_symlink(file), leadsTo);
+    }
+
     fs::path folder;
     fs::path file;
 };
@@ -80,13 +97,39 @@ TEST_F(HostileSettingsFile, ReadingNeverCreatesAFileThroughADanglingLink) {
     EXPECT_FALSE(fs::exists(target));
 }
 
-TEST_F(HostileSettingsFile, ALinkToARegularFileIsFollowed) {
-    // Settings kept elsewhere and linked in, as dotfile managers do.
+TEST_F(HostileSettingsFile, SavingNeverCreatesTheTargetOfADanglingLink) {
+    const fs::path target = folder / "elsewhere";
+    fs::create_symlink(target, file);
+    expectSaveRefusedAsALink();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
+}
+
+TEST_F(HostileSettingsFile, ALinkToARegularFileIsReadThroughButNeverWritten) {
+    // Settings kept elsewhere and linked in, as dotfile managers do: the saver draws with them,
+    // but a save changes no file elsewhere, through one link or two.
     const fs::path target = folder / "kept";
     std::ofstream(target, std::ios::binary) << "\x03\x0A\x7F";
-    fs::create_symlink(target, file);
-    EXPECT_EQ(readSettings(file), (SaverSettings{3, 10}));
-    writeSettings(file, {5, 6});
-    EXPECT_EQ(readSettings(target), (SaverSettings{5, 6}));
-    EXPECT_EQ(fs::file_size(target), 3u);
+    fs::create_symlink(target, folder / "between");
+    for (const fs::path& leadsTo : {target, folder / "between"}) {
+        SCOPED_TRACE(leadsTo);
+        fs::remove(file);
+        fs::create_symlink(leadsTo, file);
+        EXPECT_EQ(readSettings(file), (SaverSettings{3, 10}));
+        expectSaveRefusedAsALink();
+        EXPECT_EQ(readSettings(target), (SaverSettings{3, 10}));
+        EXPECT_EQ(fs::file_size(target), 3u);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+    }
+}
+
+TEST_F(HostileSettingsFile, AFolderOnTheWayThatLoopsKeepsTheSystemsReason) {
+    // ELOOP from a folder of the path, not from its last part: not called a link in its place.
+    fs::create_directory_symlink(folder / "loop", folder / "loop");
+    const fs::path inLoop = folder / "loop" / settingsFileName;
+    try {
+        writeSettings(inLoop, {7, 20});
+        ADD_FAILURE() << "no error";
+    } catch (const SettingsFileError& error) {
+        EXPECT_EQ(error.code(), std::errc::too_many_symbolic_link_levels) << error.what();
+    }
 }

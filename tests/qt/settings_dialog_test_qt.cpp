@@ -464,6 +464,36 @@ private slots:
         QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
         QCOMPARE(fs::status(settingsFile_).type(), planted);
     }
+
+    void aSaveThroughALinkIsRefusedAndSaysItIsALink_data() {
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("dangling") << true;
+        QTest::newRow("to a regular file") << false;
+    }
+    void aSaveThroughALinkIsRefusedAndSaysItIsALink() {
+        QFETCH(bool, dangling);
+        const fs::path target = settingsFile_.parent_path() / "kept";
+        if (!dangling)
+            store(target, {0x03, 0x0A});
+        fs::create_directories(settingsFile_.parent_path());
+        fs::create_symlink(target, settingsFile_);
+        open();
+        QCOMPARE(bar(Control::lineWidthBar)->value(), dangling ? 1 : 3);
+        key(Qt::Key_Right);
+
+        const SeenMessage seen = setAndDismissTheMessage();
+        const QStringList lines = seen.text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QStringLiteral("設定を保存できませんでした。"));
+        QCOMPARE(lines[2], QFile::decodeName(settingsFile_.c_str()));
+        QVERIFY2(lines[3].contains(QStringLiteral("symbolic link")), qPrintable(lines[3]));
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
+        QVERIFY(fs::is_symlink(settingsFile_));
+        if (dangling)
+            QVERIFY(!fs::exists(fs::symlink_status(target)));
+        else
+            QCOMPARE(stored(target), (Bytes{0x03, 0x0A}));
+    }
 };
 
 QTEST_MAIN(SettingsDialogTest)
