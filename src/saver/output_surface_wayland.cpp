@@ -133,7 +133,7 @@ Proxy<wl_callback> OutputSurface::showSeeThrough(bool& shown) {
     return commitForFrame(shown);
 }
 
-bool OutputSurface::makePicture(const Capture* capture) {
+void OutputSurface::makePicture(const Capture* capture) {
     int width = 0;
     int height = 0;
     if (capture) {
@@ -149,6 +149,11 @@ bool OutputSurface::makePicture(const Capture* capture) {
     picture_ = {pixels_.data(), width, height, width, xrgbPixels};
     if (capture)
         copyCapturedFrame(capture->frame(), picture_);
+}
+
+bool OutputSurface::showPicture() {
+    const int width = picture_.width;
+    const int height = picture_.height;
     for (auto& buffer : buffers_) {
         buffer = ShmBuffer::create(compositor_.globals().shm.get(), width, height,
                                    WL_SHM_FORMAT_XRGB8888, width * 4);

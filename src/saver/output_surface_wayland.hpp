@@ -46,9 +46,12 @@ public:
     // A commit, and the callback that says the compositor showed it.
     Proxy<wl_callback> commitForFrame(bool& shown);
 
-    // The picture at the output's pixel size, from the copied frame (none: black), and the
-    // buffers to show it; the see-through buffer is let go of. False without memory for them.
-    bool makePicture(const Capture* capture);
+    // The picture at the output's pixel size, from the copied frame (none: black).
+    void makePicture(const Capture* capture);
+    // The buffers to show the picture, and the picture shown; the see-through buffer is let go
+    // of. False without memory for them. Made once the copied frame is gone: an output keeps
+    // its picture and two buffers, no more.
+    bool showPicture();
     // Follows a new configure, if one came, and shows the picture again.
     void followConfigure();
     // Draws one tick (see PictureDrawing::tick).

@@ -175,10 +175,17 @@ Covered coverOutputs(Saver& saver, const std::vector<Output*>& outputs,
         if (saver.ending())
             return Covered::ending;
     }
-    for (std::size_t i = 0; i < covering.size(); ++i)
-        if (!covering[i]->makePicture(i < captures.size() ? captures[i].get() : nullptr))
+    for (std::size_t i = 0; i < covering.size(); ++i) {
+        if (i < captures.size()) {
+            covering[i]->makePicture(captures[i].get());
+            captures[i].reset(); // the copy's memory, before the buffers take theirs
+        } else {
+            covering[i]->makePicture(nullptr);
+        }
+        if (!covering[i]->showPicture())
             return fail("cannot make shared-memory buffers for the saver's picture");
-    return Covered::yes; // the copies' memory goes with `captures`
+    }
+    return Covered::yes;
 }
 
 // Outputs taken away lose their surfaces, and so do surfaces the compositor closed; outputs
