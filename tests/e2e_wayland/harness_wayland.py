@@ -205,6 +205,18 @@ class SwaySession:
         self._sway.kill()
         self._sway.wait()
 
+    def start_typing_witness(self):
+        """A foot terminal running cat into a file: a window beneath the saver that shows which
+        keys reached it. Returns the file, once the window is up and cat reads."""
+        require_programs("foot")
+        witness = self.runtime.parent / "typed.txt"
+        self.start_process(["foot", "sh", "-c", f"cat > {witness}"],
+                           extra_env={"HOME": str(self.runtime.parent)})
+        poll(lambda: '"app_id": "foot"' in self.tree(), 15, interval=0.2,
+             message="the terminal's window")
+        time.sleep(0.5)  # cat started
+        return witness
+
     def pause_compositor(self, paused=True):
         """Stops the compositor (SIGSTOP) as a hung one would, or lets it go on again."""
         self._sway.send_signal(signal.SIGSTOP if paused else signal.SIGCONT)

@@ -10,7 +10,7 @@ import unittest
 
 from e2e.images import crop, write_png
 from harness_wayland import (NORMAL_END, SessionTestCase, SwaySession, most_pixels_drawn, poll,
-                             require_programs, running, still_running_after)
+                             running, still_running_after)
 
 # The first output, 640 x 480 at (0, 0), shows the pattern; the second, 800 x 600 at (640, 0),
 # shows the pattern of its size upside down. Different sizes, so that a picture copied from
@@ -122,14 +122,8 @@ class OnTwoOutputs(SaverChecks, SessionTestCase):
                 self.assert_ends(saver, f"{move} from {start}")
 
     def test_typed_keys_reach_no_window_beneath_on_either_output_and_a_letter_ends_it(self):
-        require_programs("foot")
         session = self.session
-        witness = session.runtime.parent / "typed.txt"
-        session.start_process(["foot", "sh", "-c", f"cat > {witness}"],
-                              extra_env={"HOME": str(session.runtime.parent)})
-        poll(lambda: '"app_id": "foot"' in session.tree(), 15, interval=0.2,
-             message="the terminal's window")
-        time.sleep(0.5)  # cat started
+        witness = session.start_typing_witness()
         # The terminal keeps the focus with the pointer on the other output.
         session.swaymsg("focus_follows_mouse", "no")
         session.swaymsg("mouse_warping", "none")
@@ -223,28 +217,28 @@ class AnOutputAddedWhileItRuns(SaverChecks, unittest.TestCase):
 class OutputsTakenAway(SaverChecks, unittest.TestCase):
     """On a nested sway, the only one whose outputs can go (see SwaySession)."""
 
+    def start_on_two_outputs(self, session):
+        """The saver on both nested outputs, the pointer on the first, the second taken away
+        while it runs: it goes on. Returns it and the first output's name."""
+        self.session = session
+        first, second = (output.name for output in session.outputs)
+        session.write_settings(1, 1)
+        session.pointer_to(*ON_FIRST)
+        saver, _, _ = self.start_and_wait()
+        session.remove_output(second)
+        self.assertTrue(still_running_after(saver, 0.3), "an output gone ended the saver")
+        return saver, first
+
     def test_it_goes_on_while_one_output_is_left_and_ends_on_a_move_there(self):
         with running(SwaySession(640, 480, more_outputs=[SECOND_SIZE], nested=True)) as session:
-            self.session = session
-            first, second = (output.name for output in session.outputs)
-            session.write_settings(1, 1)
-            session.pointer_to(*ON_FIRST)
-            saver, _, _ = self.start_and_wait()
-            session.remove_output(second)
-            self.assertTrue(still_running_after(saver, 0.3), "an output gone ended the saver")
+            saver, first = self.start_on_two_outputs(session)
             self.assert_drawing_goes_on([first])
             session.pointer_command("move 1 0")
             self.assert_ends(saver, "a one-pixel move")
 
     def test_it_ends_when_no_output_is_left(self):
         with running(SwaySession(640, 480, more_outputs=[SECOND_SIZE], nested=True)) as session:
-            self.session = session
-            first, second = (output.name for output in session.outputs)
-            session.write_settings(1, 1)
-            session.pointer_to(*ON_FIRST)
-            saver, _, _ = self.start_and_wait()
-            session.remove_output(second)
-            self.assertTrue(still_running_after(saver, 0.3), "an output gone ended the saver")
+            saver, first = self.start_on_two_outputs(session)
             session.remove_output(first)
             self.assert_ends(saver, "the last output gone")
 

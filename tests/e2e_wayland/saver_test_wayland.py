@@ -130,14 +130,8 @@ class SaverOnSway(SessionTestCase):
                 self.assert_ends(saver, sent.name, seconds=2)
 
     def test_typed_keys_never_reach_the_window_beneath(self):
-        require_programs("foot")
         session = self.session
-        witness = session.runtime.parent / "typed.txt"
-        session.start_process(["foot", "sh", "-c", f"cat > {witness}"],
-                              extra_env={"HOME": str(session.runtime.parent)})
-        poll(lambda: '"app_id": "foot"' in session.tree(), 15, interval=0.2,
-             message="the terminal's window")
-        time.sleep(0.5)  # cat started
+        witness = session.start_typing_witness()
         session.type("a\n")
         poll(lambda: witness.exists() and witness.read_text() == "a\n", 5, interval=0.1,
              message="the terminal reading the keyboard")
