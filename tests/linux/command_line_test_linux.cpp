@@ -100,3 +100,12 @@ TEST(CommandLine, TheSaversWindowSystemIsChosenOnlyWhenAsked) {
     EXPECT_THROW(parse({"--wayland"}, "0x77"), UsageError) << "a host's window is X11's";
     EXPECT_THROW(parse({"--window-id", "5", "--wayland"}), UsageError);
 }
+
+TEST(CommandLine, EveryMonitorUnlessOneIsAsked) {
+    EXPECT_EQ(parse({"--saver"}).monitors, MonitorChoice::every);
+    EXPECT_EQ(parse({"--saver", "--one-monitor"}).monitors, MonitorChoice::primaryOnly);
+    EXPECT_EQ(parse({"-one-monitor", "--saver", "--x11"}).monitors, MonitorChoice::primaryOnly);
+    EXPECT_THROW(parse({"--saver", "--one-monitor=2"}), UsageError);
+    // A host's window is one monitor's already: harmless there.
+    EXPECT_EQ(parse({"--root", "--one-monitor"}).mode, LinuxMode::hosted);
+}
