@@ -6,6 +6,8 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(WaylandClient REQUIRED IMPORTED_TARGET wayland-client)
 pkg_check_modules(XkbCommon REQUIRED IMPORTED_TARGET xkbcommon)
+# KWin's screenshot interface on the session bus, through sd-bus.
+pkg_check_modules(SdBus REQUIRED IMPORTED_TARGET libsystemd)
 pkg_get_variable(WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
 if(NOT WAYLAND_PROTOCOLS_DIR)
     message(FATAL_ERROR "wayland-protocols is missing (scripts/setup installs it)")

@@ -27,7 +27,8 @@ constexpr wl_output_listener outputListener{
     .done = [](void* data, wl_output*) { static_cast<Output*>(data)->described = true; },
     .scale = [](void* data, wl_output*,
                 std::int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
-    .name = [](void*, wl_output*, const char*) {},
+    .name = [](void* data, wl_output*,
+               const char* name) { static_cast<Output*>(data)->connector = name; },
     .description = [](void*, wl_output*, const char*) {},
 };
 
@@ -73,7 +74,7 @@ void Compositor::announce(wl_registry* registry, std::uint32_t name, const char*
     } else if (interface == wl_output_interface.name) {
         auto output = std::make_unique<Output>();
         output->name = name;
-        output->output.reset(bind<wl_output>(registry, name, wl_output_interface, version, 3));
+        output->output.reset(bind<wl_output>(registry, name, wl_output_interface, version, 4));
         // Before version 2 there is no done event: what the bind tells is all there is.
         output->described = std::min(version, 3u) < 2;
         wl_output_add_listener(output->output.get(), &outputListener, output.get());

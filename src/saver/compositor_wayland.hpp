@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zorblinth::wayland {
@@ -15,6 +16,7 @@ namespace zorblinth::wayland {
 struct Output {
     Proxy<wl_output> output;
     std::uint32_t name = 0;
+    std::string connector; // what the compositor calls it ("DP-1"), where it says
     std::int32_t scale = 1;
     std::int32_t pixelWidth = 0; // the current mode, as the hardware scans it out
     std::int32_t pixelHeight = 0;

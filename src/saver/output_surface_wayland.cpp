@@ -87,12 +87,12 @@ bool OutputSurface::create(bool layerShell) {
     return true;
 }
 
-bool OutputSurface::settleSize(const Capture* capture) {
+bool OutputSurface::settleSize(const CapturedFrame* frame) {
     if (surfaceWidth_ <= 0 || surfaceHeight_ <= 0) {
-        // A window left to size itself: the output's size, or the captured picture's.
-        int width = capture ? capture->width() : (output_ ? output_->pixelWidth : 0);
-        int height = capture ? capture->height() : (output_ ? output_->pixelHeight : 0);
-        if (sideways())
+        // A window left to size itself: the output's size, or the frozen picture's.
+        int width = frame ? frame->width : (output_ ? output_->pixelWidth : 0);
+        int height = frame ? frame->height : (output_ ? output_->pixelHeight : 0);
+        if (sideways() && !(frame && frame->upright))
             std::swap(width, height);
         surfaceWidth_ = width / scale();
         surfaceHeight_ = height / scale();
@@ -133,12 +133,13 @@ Proxy<wl_callback> OutputSurface::showSeeThrough(bool& shown) {
     return commitForFrame(shown);
 }
 
-void OutputSurface::makePicture(const Capture* capture) {
+void OutputSurface::makePicture(const CapturedFrame* frame) {
     int width = 0;
     int height = 0;
-    if (capture) {
-        width = capture->width();
-        height = capture->height();
+    pictureUpright_ = frame && frame->upright;
+    if (frame) {
+        width = frame->width;
+        height = frame->height;
     } else {
         width = surfaceWidth_ * scale();
         height = surfaceHeight_ * scale();
@@ -147,8 +148,8 @@ void OutputSurface::makePicture(const Capture* capture) {
     }
     pixels_.assign(static_cast<std::size_t>(width) * height, 0);
     picture_ = {pixels_.data(), width, height, width, xrgbPixels};
-    if (capture)
-        copyCapturedFrame(capture->frame(), picture_);
+    if (frame)
+        copyCapturedFrame(*frame, picture_);
 }
 
 bool OutputSurface::showPicture() {
@@ -171,7 +172,8 @@ bool OutputSurface::showPicture() {
 // integer buffer scale.
 void OutputSurface::scalePicture() {
     if (output_ && compositor_.globals().compositorVersion >= 2)
-        wl_surface_set_buffer_transform(surface_.get(), output_->transform);
+        wl_surface_set_buffer_transform(
+            surface_.get(), pictureTurned() ? output_->transform : WL_OUTPUT_TRANSFORM_NORMAL);
     const int width = shownWidth();
     const int height = shownHeight();
     if (width == surfaceWidth_ && height == surfaceHeight_) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "saver/compositor_wayland.hpp"
+#include "saver/picture_wayland.hpp"
 #include "saver/saver_session.hpp"
-#include "saver/screencopy_wayland.hpp"
 #include "saver/shm_buffer_wayland.hpp"
 
 #include <array>
@@ -35,8 +35,8 @@ public:
     // The surface with its role, asking for its first configure.
     bool create(bool layerShell);
     // Once configured: the size a window left to size itself takes (the output's, or the
-    // captured picture's); false where it still has none.
-    bool settleSize(const Capture* capture);
+    // frozen picture's); false where it still has none.
+    bool settleSize(const CapturedFrame* frame);
     void ackConfigure();
 
     // Shows the surface fully transparent, so that the compositor hands it the keyboard and the
@@ -46,8 +46,8 @@ public:
     // A commit, and the callback that says the compositor showed it.
     Proxy<wl_callback> commitForFrame(bool& shown);
 
-    // The picture at the output's pixel size, from the copied frame (none: black).
-    void makePicture(const Capture* capture);
+    // The picture at the output's pixel size, from the frozen frame (none: black).
+    void makePicture(const CapturedFrame* frame);
     // The buffers to show the picture, and the picture shown; the see-through buffer is let go
     // of. False without memory for them. Made once the copied frame is gone: an output keeps
     // its picture and two buffers, no more.
@@ -71,10 +71,16 @@ private:
 
     int scale() const { return output_ ? output_->scale : 1; }
     bool sideways() const { return output_ && output_->sideways(); }
-    // The picture's size as the user sees it on the surface: it is kept the way the output's
-    // hardware scans it out (as the compositor copies it), turned where the output is.
-    int shownWidth() const { return sideways() ? picture_.height : picture_.width; }
-    int shownHeight() const { return sideways() ? picture_.width : picture_.height; }
+    // Whether the picture is kept the way the output's hardware scans it out (as a compositor
+    // copies it) and turned as it is shown; an upright one is shown as it is.
+    bool pictureTurned() const { return output_ && !pictureUpright_; }
+    // The picture's size as the user sees it on the surface.
+    int shownWidth() const {
+        return pictureTurned() && sideways() ? picture_.height : picture_.width;
+    }
+    int shownHeight() const {
+        return pictureTurned() && sideways() ? picture_.width : picture_.height;
+    }
     void scalePicture();
 
     Compositor& compositor_;
@@ -100,6 +106,7 @@ private:
     // The persistent picture; what is on screen is a copy in one of the buffers.
     std::vector<std::uint32_t> pixels_;
     PixelSurface picture_;
+    bool pictureUpright_ = false;
     std::array<std::unique_ptr<ShmBuffer>, 2> buffers_;
 };
 

@@ -14,8 +14,9 @@ namespace zorblinth::wayland {
 // (the desktop is opaque). None for any other format: the saver then starts from black.
 std::optional<PixelFormat> capturedPixelFormat(std::uint32_t shmFormat);
 
-// A frame the compositor copied for us: rows of `stride` bytes, bottom row first when
-// yInverted.
+// A frame of an output's picture: rows of `stride` bytes, bottom row first when yInverted. As
+// the compositor copies it, it is the way the output's hardware scans it out; upright, it is
+// already turned the way the user sees the output.
 struct CapturedFrame {
     const std::byte* data = nullptr;
     int width = 0;
@@ -23,6 +24,14 @@ struct CapturedFrame {
     std::ptrdiff_t strideBytes = 0;
     PixelFormat format;
     bool yInverted = false;
+    bool upright = false;
+};
+
+// One output's frozen picture, from whichever source gave it; its memory goes with it.
+class FrozenPicture {
+public:
+    virtual ~FrozenPicture() = default;
+    virtual CapturedFrame frame() const = 0;
 };
 
 // Copies a captured frame into the top-left of the picture, top row first and in the

@@ -1,9 +1,9 @@
 #include "saver/saver_window_wayland.hpp"
 
 #include "saver/compositor_wayland.hpp"
+#include "saver/desktop_pictures_wayland.hpp"
 #include "saver/output_surface_wayland.hpp"
 #include "saver/saver_session.hpp"
-#include "saver/screencopy_wayland.hpp"
 #include "saver/seat_wayland.hpp"
 
 #include <algorithm>
@@ -30,8 +30,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the compositor may take to copy the outputs before the saver starts from black.
-constexpr auto capturePatience = std::chrono::seconds(2);
+// How long the sources of the desktop pictures may take, all together, before the saver starts
+// from black: it must cover the screen within a second whatever a compositor or a bus service
+// does.
+constexpr auto picturePatience = std::chrono::milliseconds(700);
 // How long an output added while the saver runs may take to be configured before it is left
 // uncovered; at the start the saver waits for as long as it takes.
 constexpr auto addedOutputPatience = std::chrono::seconds(5);
@@ -41,10 +43,16 @@ bool xdgShellForced() {
     return shell != nullptr && std::string_view(shell) == "xdg";
 }
 
+// Whether wlr screencopy is left unused, to try the next source where a compositor offers it.
+bool screencopyTurnedOff() {
+    const char* const screencopy = std::getenv("ZORBLINTH_WAYLAND_SCREENCOPY");
+    return screencopy != nullptr && std::string_view(screencopy) == "off";
+}
+
 // What lives across the events of one saver run: the connection, the session judging the
 // input, the seat, and one surface an output covered.
 struct Saver {
-    Saver(wl_display* display, const SaverSettings& settings, MonitorChoice outputs)
+    Saver(wl_display* display, const SaverSettings& settings, MonitorChoice outputs, bool verbose)
         : session(std::nullopt, settings),
           seat([this](const InputEvent& event) { session.take(event); },
                [this](const InputEvent& event) {
@@ -52,7 +60,7 @@ struct Saver {
                },
                [this](wl_surface* surface) { return find(surface); }),
           compositor(display, [this](wl_seat* announced) { seat.listen(announced); }),
-          outputs(outputs) {
+          outputs(outputs), sources{.screencopy = !screencopyTurnedOff(), .verbose = verbose} {
         compositor.endWhen([this] { return session.ended() || (started && surfaces.empty()); });
     }
     Saver(const Saver&) = delete;
@@ -75,6 +83,7 @@ struct Saver {
     SeatInput seat;
     Compositor compositor;
     MonitorChoice outputs;
+    PictureSources sources;
     // In the overlay layer, where there is one; else full-screen windows.
     bool layerShell = false;
     // In the overlay layer the copy is taken through the saver's own transparent surface,
@@ -85,30 +94,6 @@ struct Saver {
     unsigned nextSurfaceId = 1;
     bool started = false; // from now on, a saver left with no surface has nothing to cover
 };
-
-// The outputs' pictures as the compositor shows them, without the cursor; none for an output
-// that could not be copied in time (or without screencopy), which then starts from black.
-std::vector<std::unique_ptr<Capture>> captureOutputs(Saver& saver,
-                                                     std::span<OutputSurface* const> covering) {
-    std::vector<std::unique_ptr<Capture>> captures(covering.size());
-    const Globals& globals = saver.compositor.globals();
-    if (!globals.screencopy)
-        return captures;
-    for (std::size_t i = 0; i < covering.size(); ++i)
-        if (covering[i]->output())
-            captures[i] =
-                std::make_unique<Capture>(globals.screencopy.get(), globals.screencopyVersion,
-                                          globals.shm.get(), covering[i]->output()->output.get());
-    const auto allDone = [&captures] {
-        return std::all_of(captures.begin(), captures.end(),
-                           [](const auto& capture) { return !capture || capture->done(); });
-    };
-    saver.compositor.waitUntil(capturePatience, allDone);
-    for (auto& capture : captures)
-        if (capture && !(capture->done() && capture->succeeded()))
-            capture.reset();
-    return captures;
-}
 
 // Commits every surface and waits, at most `patience`, until the compositor has shown them all.
 void showAndWait(Saver& saver, std::span<OutputSurface* const> covering, Clock::duration patience,
@@ -141,9 +126,9 @@ Covered coverOutputs(Saver& saver, const std::vector<Output*>& outputs,
                                             saver.session.drawingForAnotherMonitor()));
         covering.push_back(saver.surfaces.back().get());
     }
-    std::vector<std::unique_ptr<Capture>> captures;
+    std::vector<std::unique_ptr<FrozenPicture>> pictures;
     if (!saver.copyThroughSurface)
-        captures = captureOutputs(saver, covering);
+        pictures = takeDesktopPictures(saver.compositor, outputs, picturePatience, saver.sources);
     for (OutputSurface* surface : covering)
         if (!surface->create(saver.layerShell))
             return fail("cannot create the saver's surface");
@@ -154,8 +139,9 @@ Covered coverOutputs(Saver& saver, const std::vector<Output*>& outputs,
     if (saver.ending())
         return Covered::ending;
     for (std::size_t i = 0; i < covering.size(); ++i) {
-        const Capture* const capture = i < captures.size() ? captures[i].get() : nullptr;
-        if (!covering[i]->configured() || !covering[i]->settleSize(capture))
+        const std::optional<CapturedFrame> frame =
+            i < pictures.size() && pictures[i] ? std::optional(pictures[i]->frame()) : std::nullopt;
+        if (!covering[i]->configured() || !covering[i]->settleSize(frame ? &*frame : nullptr))
             return fail("the Wayland compositor gave the saver no size");
         covering[i]->ackConfigure();
     }
@@ -171,14 +157,15 @@ Covered coverOutputs(Saver& saver, const std::vector<Output*>& outputs,
         if (!saver.compositor.roundTrip())
             return Covered::ending;
         showAndWait(saver, covering, std::chrono::milliseconds(200), false);
-        captures = captureOutputs(saver, covering);
+        pictures = takeDesktopPictures(saver.compositor, outputs, picturePatience, saver.sources);
         if (saver.ending())
             return Covered::ending;
     }
     for (std::size_t i = 0; i < covering.size(); ++i) {
-        if (i < captures.size()) {
-            covering[i]->makePicture(captures[i].get());
-            captures[i].reset(); // the copy's memory, before the buffers take theirs
+        if (i < pictures.size() && pictures[i]) {
+            const CapturedFrame frame = pictures[i]->frame();
+            covering[i]->makePicture(&frame);
+            pictures[i].reset(); // the copy's memory, before the buffers take theirs
         } else {
             covering[i]->makePicture(nullptr);
         }
@@ -292,8 +279,8 @@ std::vector<Output*> outputsToCover(const Globals& globals, MonitorChoice choice
 } // namespace
 
 SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSettings& settings,
-                                MonitorChoice outputs) {
-    Saver saver(connection.get(), settings, outputs);
+                                MonitorChoice outputs, bool verbose) {
+    Saver saver(connection.get(), settings, outputs, verbose);
     // The globals, then what they tell at once: outputs' modes and scales, the seat's devices.
     if (!saver.compositor.roundTrip() || !saver.compositor.roundTrip()) {
         if (saver.compositor.lost())
@@ -308,7 +295,7 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     if (!globals.layerShell && !globals.windowManager)
         return failed("the Wayland compositor offers neither layer shell nor xdg-shell");
     saver.layerShell = globals.layerShell && !xdgShellForced();
-    saver.copyThroughSurface = saver.layerShell && globals.screencopy;
+    saver.copyThroughSurface = saver.layerShell && globals.screencopy && saver.sources.screencopy;
 
     const Covered covered =
         coverOutputs(saver, outputsToCover(globals, outputs), Compositor::answerPatience);

@@ -13,19 +13,20 @@ namespace zorblinth::wayland {
 // A copy of one output's picture through wlr screencopy, without the cursor. It runs on the
 // compositor's events: start it, dispatch until done(), then read frame() once if it
 // succeeded. The copy's memory goes with the Capture.
-class Capture {
+class Capture : public FrozenPicture {
 public:
     Capture(zwlr_screencopy_manager_v1* manager, std::uint32_t managerVersion, wl_shm* shm,
             wl_output* output);
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
+    ~Capture() override = default;
 
     bool done() const { return done_; }
     bool succeeded() const { return succeeded_; }
     int width() const { return width_; }
     int height() const { return height_; }
     // The copied frame, once it succeeded.
-    CapturedFrame frame() const;
+    CapturedFrame frame() const override;
 
 private:
     static const zwlr_screencopy_frame_v1_listener listener;

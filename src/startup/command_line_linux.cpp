@@ -31,6 +31,8 @@ Options for --saver:
   --x11              run on the X display of $DISPLAY
   --one-monitor      cover the primary monitor only (on Wayland the first output);
                      by default every monitor is covered, each with its own lines
+  --verbose          say on stderr why a source of the desktop picture gave none
+                     (Wayland: wlr screencopy, KWin's screenshot interface)
 
 Options may also be written with one dash (-root), and values after '=' (--line-width=3).
 Settings: $XDG_CONFIG_HOME/zorblinth/Qelvanor.txt (~/.config/zorblinth/ when unset).
@@ -133,6 +135,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
         } else if (name == "one-monitor") {
             noValue();
             result.monitors = MonitorChoice::primaryOnly;
+        } else if (name == "verbose") {
+            noValue();
+            result.verbose = true;
         } else if (name == "help") {
             noValue();
             helpAsked = true;

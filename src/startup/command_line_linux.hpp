@@ -38,6 +38,8 @@ struct CommandLine {
     // --one-monitor: the standalone saver covers the primary monitor alone. A host's window is
     // one already.
     MonitorChoice monitors = MonitorChoice::every;
+    // --verbose: the standalone saver tells why it has no desktop picture where it has none.
+    bool verbose = false;
 };
 
 // A command line that cannot be obeyed; what() is one line for the user.

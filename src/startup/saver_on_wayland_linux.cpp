@@ -46,8 +46,8 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
         return alreadyRunning;
     const SaverSettings settings =
         settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
-    return exitStatusOf(
-        wayland::runStandaloneSaver(std::move(compositor), settings, commandLine.monitors));
+    return exitStatusOf(wayland::runStandaloneSaver(std::move(compositor), settings,
+                                                    commandLine.monitors, commandLine.verbose));
 }
 
 } // namespace zorblinth::posix

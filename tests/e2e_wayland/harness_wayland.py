@@ -25,6 +25,7 @@ from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  #
 from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
                          WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase, running  # noqa: F401
+from e2e.xsession import XvfbSession
 
 NOBODY = 65534
 
@@ -342,3 +343,165 @@ class SwaySession:
         poll(changed, seconds, message="the saver's surface")
         return time.monotonic()
 
+
+
+# --- a session bus, KWin's screenshot service, and KWin itself -------------------------------
+
+HERE = pathlib.Path(__file__).resolve().parent
+# python3-dbus and python3-gi are Debian's: the stand-in runs with Debian's own python3.
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+
+class SessionBus:
+    """A private D-Bus session bus in a folder of the session's, for a compositor and the
+    programs under test to share."""
+
+    def __init__(self, folder):
+        require_programs("dbus-daemon")
+        self.folder = pathlib.Path(folder)
+        self.process = None
+        self.address = None
+
+    def start(self):
+        self.process = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
+             f"--address=unix:path={self.folder / 'bus'}"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.address = self.process.stdout.readline().decode().strip()
+        assert self.address, "dbus-daemon gave no address"
+        return self.address
+
+    def stop(self):
+        if self.process:
+            end_process(self.process)
+            self.process.stdout.close()
+            self.process = None
+
+
+def start_kwin_stand_in(group, env, *arguments):
+    """Starts the stand-in for KWin's screenshot service (kwin_stand_in.py) in this process
+    group, once it owns its name on the bus of env."""
+    stand_in = group.start([SYSTEM_PYTHON, HERE / "kwin_stand_in.py", *arguments], env,
+                           stdout=subprocess.PIPE)
+    assert stand_in.stdout.readline().strip() == b"ready", "the KWin stand-in did not start"
+    return stand_in
+
+
+def read_log(path):
+    """The JSON lines a stand-in logged, as dicts."""
+    if not path.exists():
+        return []
+    return [json.loads(line) for line in path.read_text().splitlines()]
+
+
+def install_program(prefix):
+    """cmake --install of the build the program under test comes from, into prefix: the program
+    with its desktop entries, as a package puts them. Returns the installed program."""
+    build = pathlib.Path(required_path("ZORBLINTH_LINUX_PROGRAM")).parent
+    subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)], check=True,
+                   capture_output=True, timeout=60)
+    return pathlib.Path(prefix) / "bin" / "zorblinth"
+
+
+class KWinSession:
+    """KWin 5.27 nested in a private Xvfb, as a Plasma desktop's compositor stands in here:
+    headless KWin gives clients no input, nested its one output is a window at the Xvfb's
+    top-left, driven with xdotool. swaybg shows the test pattern in its background layer. KWin,
+    the programs under test and the test share a session bus of their own.
+
+    Debian's kwin_wayland carries a file capability, which this machine refuses to honour even
+    for root ("Operation not permitted"); a copy (cp drops it) runs. Without a GPU KWin
+    composites with QPainter, and then has no screenshot interface: tests give one with
+    kwin_stand_in.py."""
+
+    OUTPUT = "X11-0"  # what nested KWin calls its output
+
+    def __init__(self, width=640, height=480):
+        require_programs("kwin_wayland", "swaybg", "xdotool", "xwd")
+        self.width = width
+        self.height = height
+        self.pattern = screen_pattern(width, height)
+        self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
+        self.x = XvfbSession(width + 160, height + 120)
+        self._processes = ProcessGroup()
+        self._lasting = ProcessGroup()
+        self._folder = None
+        self.bus = None
+        self.env = None
+
+    def start(self):
+        self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-kwin-"))
+        self.folder = self._folder
+        runtime = self._folder / "runtime"
+        runtime.mkdir(mode=0o700)
+        config_home = self._folder / "config"
+        (config_home / "zorblinth").mkdir(parents=True)
+        self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
+        self.x.start()
+        self.bus = SessionBus(self._folder)
+        address = self.bus.start()
+        kwin = self._folder / "kwin_wayland"
+        shutil.copy(shutil.which("kwin_wayland"), kwin)
+        base = dict(self.x.env, XDG_RUNTIME_DIR=str(runtime), DBUS_SESSION_BUS_ADDRESS=address,
+                    HOME=str(self._folder), XDG_CONFIG_HOME=str(config_home),
+                    XDG_CACHE_HOME=str(self._folder / "cache"), LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        with open(self._folder / "kwin.log", "wb") as log:
+            self._lasting.start(
+                [kwin, "--x11-display", self.x.display, "--width", self.width, "--height",
+                 self.height, "--socket", "wayland-kw", "--no-lockscreen",
+                 "--no-global-shortcuts"],
+                dict(base, KWIN_COMPOSE="Q", QT_QPA_PLATFORM=None), stdout=log, stderr=log)
+        poll(lambda: (runtime / "wayland-kw").exists(), 20, message="KWin's socket")
+        self.env = dict(base, WAYLAND_DISPLAY="wayland-kw")
+        picture = write_png(self.pattern, self._folder / "pattern.png")
+        self._lasting.start(["swaybg", "-i", picture, "-m", "stretch"], self.env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        poll(self.shows_pattern, 20, interval=0.2, message="the pattern on KWin's output")
+
+    def stop(self):
+        self.kill_processes()
+        self._lasting.kill_all()
+        if self.bus:
+            self.bus.stop()
+        self.x.stop()
+        if self._folder:
+            shutil.rmtree(self._folder, ignore_errors=True)
+            self._folder = None
+
+    def kill_processes(self):
+        self._processes.kill_all()
+
+    def start_process(self, arguments, extra_env=None, stdout=subprocess.DEVNULL, stderr=None):
+        return self._processes.start(arguments, {**self.env, **(extra_env or {})},
+                                     stdout=stdout, stderr=stderr)
+
+    def start_saver(self, *arguments, program=None, extra_env=None):
+        """zorblinth --saver (or another copy of it), its stderr kept for the test."""
+        return self.start_process([program or self.program, "--saver", *arguments],
+                                  extra_env=extra_env, stderr=subprocess.PIPE)
+
+    def start_stand_in(self, *arguments, data_dirs=()):
+        """The stand-in for KWin's screenshot service; data_dirs come before the system's where
+        it looks for desktop entries, as a package's would be in /usr/share."""
+        env = dict(self.env, XDG_DATA_DIRS=":".join([*map(str, data_dirs), "/usr/local/share",
+                                                     "/usr/share"]))
+        return start_kwin_stand_in(self._processes, env, *arguments)
+
+    def write_settings(self, line_width, line_amount):
+        self.settings_file.write_bytes(bytes((line_width, line_amount)))
+
+    def screenshot(self, raw=None):
+        """KWin's output as the X server shows it."""
+        shot = self.x.convert(raw if raw is not None else self.x.raw_screenshot())
+        return Screenshot(b"".join(bytes(shot.row(y))[:self.width * 3]
+                                   for y in range(self.height)), self.width, self.height)
+
+    def shows_pattern(self):
+        shown = self.screenshot()
+        return sum(shown.row(y) == self.pattern.row(y) for y in range(self.height)) \
+            > self.height * 3 // 4
+
+    def save_ppm(self, shot, name):
+        path = self._folder / name
+        path.write_bytes(b"P6\n%d %d\n255\n" % (shot.width, shot.height) + shot.rgb)
+        return path

@@ -56,6 +56,7 @@ class InstalledFiles(unittest.TestCase):
         cls.hack_xml = cls.prefix / "share/xscreensaver/config/zorblinth.xml"
         cls.saver_entry = cls.prefix / "share/applications/screensavers/zorblinth.desktop"
         cls.settings_entry = cls.prefix / "share/applications/zorblinth-settings.desktop"
+        cls.program_entry = cls.prefix / "share/applications/zorblinth.desktop"
         cls.icon = cls.prefix / "share/icons/hicolor/48x48/apps/zorblinth.png"
 
     @classmethod
@@ -125,7 +126,7 @@ class InstalledFiles(unittest.TestCase):
         self.assertEqual(ran.returncode, BAD_COMMAND_LINE)
 
     def test_desktop_entries(self):
-        for path in (self.saver_entry, self.settings_entry):
+        for path in (self.saver_entry, self.settings_entry, self.program_entry):
             with self.subTest(path=path):
                 checked = run("desktop-file-validate", str(path))
                 self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
@@ -140,6 +141,16 @@ class InstalledFiles(unittest.TestCase):
         self.assertEqual(Path(exec_line[0]), self.hack)
         self.assertEqual(exec_line[1:], ["--root"])
         self.assertEqual(Path(saver["TryExec"]), self.hack)
+
+        # KWin gives its screenshots to the program whose entry lists the interface and whose
+        # Exec starts with the program's own absolute path (through links: the hack's).
+        program = desktop_entry(self.program_entry)
+        self.assertEqual(shlex.split(program["Exec"]), [str(self.program), "--saver"])
+        self.assertEqual(program["NoDisplay"], "true")
+        for entry in (program, saver):
+            self.assertEqual(entry["X-KDE-DBUS-Restricted-Interfaces"].split(","),
+                             ["org.kde.KWin.ScreenShot2"])
+            self.assertEqual(Path(shlex.split(entry["Exec"])[0]).resolve(), self.program.resolve())
 
         settings = desktop_entry(self.settings_entry)
         self.assertEqual(shlex.split(settings["Exec"]), ["zorblinth", "--settings"])

@@ -109,3 +109,9 @@ TEST(CommandLine, EveryMonitorUnlessOneIsAsked) {
     // A host's window is one monitor's already: harmless there.
     EXPECT_EQ(parse({"--root", "--one-monitor"}).mode, LinuxMode::hosted);
 }
+
+TEST(CommandLine, VerboseOnlyWhenAsked) {
+    EXPECT_FALSE(parse({"--saver"}).verbose);
+    EXPECT_TRUE(parse({"--saver", "--wayland", "-verbose"}).verbose);
+    EXPECT_THROW(parse({"--saver", "--verbose=yes"}), UsageError);
+}

@@ -1,0 +1,139 @@
+"""The standalone saver on KWin 5.27 nested in an Xvfb: its first picture from KWin's screenshot
+interface (given here by a stand-in, as KWin offers it only with a GPU), who may have it, the
+black start where there is none or where the service never answers, and the input that ends
+it."""
+
+import pathlib
+import tempfile
+import time
+import unittest
+
+from harness_wayland import (NORMAL_END, KWinSession, SessionTestCase, install_program,
+                             most_pixels_drawn, poll, read_log, still_running_after)
+
+# The share of the screen the frozen pattern must fill before the saver counts as showing it.
+MOSTLY = 0.8
+
+
+class SaverOnKWin(SessionTestCase):
+    @classmethod
+    def make_session(cls):
+        return KWinSession(640, 480)
+
+    @classmethod
+    def prepare_session(cls):
+        cls.prefix = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-prefix-")
+        cls.installed = install_program(cls.prefix.name)
+        # What KWin would give: its output as it shows it now, the desktop's pattern.
+        cls.desktop = cls.session.save_ppm(cls.session.screenshot(), "desktop.ppm")
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.prefix.cleanup()
+
+    def setUp(self):
+        self.session.write_settings(1, 1)
+        self.session.x.move_mouse(300, 200)
+        self.log = self.session.folder / f"{self.id().rsplit('.', 1)[-1]}.log"
+
+    def tearDown(self):
+        self.session.kill_processes()
+        poll(self.session.shows_pattern, 10, interval=0.1, message="the bare desktop")
+
+    def start_with_stand_in(self, *stand_in_arguments, program=None):
+        self.session.start_stand_in(*stand_in_arguments, "--log", self.log,
+                                    data_dirs=[pathlib.Path(self.prefix.name) / "share"])
+        started = time.monotonic()
+        saver = self.session.start_saver("--verbose", program=program)
+        return saver, started
+
+    def covered(self, saver, seconds=5):
+        """The first screenshot in which KWin's output no longer shows the bare pattern, and
+        when it was taken."""
+        def shown():
+            if saver.poll() is not None:
+                raise AssertionError(f"the saver ended with {saver.returncode}: "
+                                     f"{saver.stderr.read().decode(errors='replace')}")
+            taken = time.monotonic()
+            shot = self.session.screenshot()
+            return (shot, taken) if shot.rgb != self.session.pattern.rgb else None
+        return poll(shown, seconds, interval=0.02, message="the saver's surface")
+
+    def assert_black_start(self, shot, started):
+        elapsed = time.monotonic() - started
+        black = sum(shot.rgb[i:i + 3] == b"\0\0\0" for i in range(0, len(shot.rgb), 3))
+        drawn = shot.width * shot.height - black
+        self.assertLessEqual(drawn, most_pixels_drawn(shot.width, shot.height, elapsed),
+                             "not a black start")
+
+    def assert_ends_on(self, saver, act, why):
+        act()
+        self.assertFalse(still_running_after(saver, 3), f"still running after {why}")
+        self.assertEqual(saver.returncode, NORMAL_END)
+
+    def test_the_first_picture_is_kwins_and_a_key_or_a_move_ends_it(self):
+        session = self.session
+        for ending in ("key", "move"):
+            with self.subTest(ending=ending):
+                self.log.unlink(missing_ok=True)
+                saver, started = self.start_with_stand_in(
+                    "--picture", self.desktop, "--screen", session.OUTPUT,
+                    program=self.installed)
+                shot, _ = self.covered(saver)
+                # Lines on the frozen pattern, 1:1 and upright: most of it is still there.
+                time.sleep(0.3)
+                shot = session.screenshot()
+                elapsed = time.monotonic() - started
+                drawn = shot.changed_mask(session.pattern)
+                self.assertGreater(len(drawn), 0, "no lines drawn")
+                self.assertLessEqual(len(drawn),
+                                     most_pixels_drawn(shot.width, shot.height, elapsed),
+                                     "the saver's picture is not the desktop KWin gave")
+                calls = read_log(self.log)
+                self.assertEqual([call["screen"] for call in calls], [session.OUTPUT])
+                self.assertEqual(calls[0]["options"],
+                                 {"include-cursor": False, "native-resolution": True})
+                self.assertEqual(calls[0]["executable"], str(self.installed.resolve()))
+                if ending == "key":
+                    self.assert_ends_on(saver, lambda: session.x.xdotool("key", "a"), "a key")
+                else:
+                    self.assert_ends_on(saver, lambda: session.x.move_mouse(310, 200),
+                                        "a move")
+            # The next round's stand-in takes the same name on the bus.
+            self.tearDown()
+
+    def test_a_program_without_its_desktop_entry_is_refused_and_starts_from_black(self):
+        # The build tree's program: no installed entry names it, so KWin refuses it.
+        saver, started = self.start_with_stand_in(
+            "--picture", self.desktop, "--screen", self.session.OUTPUT)
+        shot, _ = self.covered(saver)
+        time.sleep(0.2)
+        self.assert_black_start(self.session.screenshot(), started)
+        self.assert_ends_on(saver, lambda: self.session.x.xdotool("key", "a"), "a key")
+        said = saver.stderr.read().decode(errors="replace")
+        self.assertIn("org.kde.KWin.ScreenShot2.Error.NoAuthorized", said)
+        self.assertEqual(len(said.splitlines()), 3, said)  # screencopy, KWin, black
+
+    def test_a_service_that_never_answers_leaves_a_black_start_within_a_second(self):
+        saver, started = self.start_with_stand_in("--silent", program=self.installed)
+        shot, taken = self.covered(saver)
+        self.assertLess(taken - started, 1.0, "the screen was not covered within a second")
+        time.sleep(0.2)
+        self.assert_black_start(self.session.screenshot(), started)
+        self.assertEqual(len(read_log(self.log)), 1, "the saver did not ask")
+        self.assert_ends_on(saver, lambda: self.session.x.move_mouse(310, 200), "a move")
+
+    def test_without_a_screenshot_service_it_starts_from_black_quietly(self):
+        # This KWin composites without OpenGL and so offers no screenshots at all.
+        started = time.monotonic()
+        saver = self.session.start_saver(program=self.installed)
+        shot, _ = self.covered(saver)
+        time.sleep(0.2)
+        self.assert_black_start(self.session.screenshot(), started)
+        self.assert_ends_on(saver, lambda: self.session.x.xdotool("click", "1"), "a click")
+        self.assertEqual(saver.stderr.read(), b"", "said something without --verbose")
+
+
+if __name__ == "__main__":
+    unittest.main()
