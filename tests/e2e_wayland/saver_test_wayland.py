@@ -3,13 +3,16 @@ and what does not, where typed keys go, one copy at a time, the xdg-shell path, 
 daemon, and what happens without a compositor or when it goes away."""
 
 import os
+import pathlib
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
 from harness_wayland import (ALREADY_RUNNING, BUTTON_LEFT, BUTTON_RIGHT, NORMAL_END,
-                             WINDOW_SYSTEM_FAILED, SessionTestCase, SwaySession,
+                             WINDOW_SYSTEM_FAILED, ProcessGroup, SessionBus, SessionTestCase,
+                             SwaySession, install_program, start_kwin_stand_in,
                              most_pixels_drawn, poll, require_programs, required_path, running,
                              still_running_after, wait_exit)
 
@@ -195,14 +198,21 @@ class OnScaledAndTurnedOutputs(unittest.TestCase):
     """An output at scale 2 (640 x 480 pixels, 320 x 240 logical ones), and one turned by a
     quarter (640 x 480 as the hardware scans it out, 480 x 640 as it is seen)."""
 
-    def check_output(self, width, height, **output):
-        with running(SwaySession(width, height, **output)) as session:
+    def check_output(self, width, height, pictures_from_kwin=False, **output):
+        """pictures_from_kwin: screencopy turned off, the picture comes upright from KWin's
+        screenshot interface (its stand-in) instead, as on a turned or scaled Plasma output."""
+        with running(SwaySession(width, height, **output)) as session, \
+                tempfile.TemporaryDirectory(prefix="zorblinth-e2e-") as folder:
             session.write_settings(1, 1)
             session.pointer_command("to 150 100")
             before = session.screenshot()
             self.assertEqual((before.width, before.height), (width, height))
+            program, extra_env = session.program, None
+            if pictures_from_kwin:
+                program, extra_env = self.give_pictures_through_kwin(session, pathlib.Path(folder))
             started = time.monotonic()
-            saver = session.start_saver()
+            saver = session.start_process([program, "--saver"], extra_env=extra_env,
+                                          stderr=subprocess.PIPE)
             session.wait_for_saver(saver, before)
             shot = session.screenshot()
             # A picture stretched, squeezed or turned the wrong way would differ almost
@@ -215,13 +225,32 @@ class OnScaledAndTurnedOutputs(unittest.TestCase):
             session.pointer_command("move 0 1")
             self.assertEqual(wait_exit(saver, 3), NORMAL_END)
 
+    def give_pictures_through_kwin(self, session, folder):
+        """A bus with the KWin stand-in giving the output as it is seen (the pattern), and the
+        installed program it accepts; returns the program and its environment."""
+        bus = SessionBus(folder)
+        env = dict(session.env, DBUS_SESSION_BUS_ADDRESS=bus.start())
+        self.addCleanup(bus.stop)
+        installed = install_program(folder / "prefix")
+        picture = folder / "desktop.ppm"
+        picture.write_bytes(b"P6\n%d %d\n255\n" % (session.pattern.width, session.pattern.height)
+                            + session.pattern.rgb)
+        group = ProcessGroup()
+        self.addCleanup(group.kill_all)
+        start_kwin_stand_in(group, dict(env, XDG_DATA_DIRS=f"{folder / 'prefix/share'}"),
+                            "--picture", picture, "--screen", "HEADLESS-1")
+        return installed, {"DBUS_SESSION_BUS_ADDRESS": env["DBUS_SESSION_BUS_ADDRESS"],
+                           "ZORBLINTH_WAYLAND_SCREENCOPY": "off"}
+
     def test_drawn_at_the_outputs_pixels_and_ended_by_the_smallest_move(self):
-        self.check_output(640, 480, scale=2)
+        for pictures_from_kwin in (False, True):
+            with self.subTest(pictures_from_kwin=pictures_from_kwin):
+                self.check_output(640, 480, pictures_from_kwin, scale=2)
 
     def test_drawn_the_way_a_turned_output_is_seen(self):
-        for transform in (90, 270):
-            with self.subTest(transform=transform):
-                self.check_output(480, 640, transform=transform)
+        for transform, pictures_from_kwin in ((90, False), (270, False), (90, True)):
+            with self.subTest(transform=transform, pictures_from_kwin=pictures_from_kwin):
+                self.check_output(480, 640, pictures_from_kwin, transform=transform)
 
 
 class WithoutACompositor(unittest.TestCase):
