@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 // How long the sources of the desktop pictures may take, all together, before the saver starts
 // from black: it must cover the screen within a second whatever a compositor or a bus service
 // does.
-constexpr auto picturePatience = std::chrono::milliseconds(700);
+constexpr auto picturePatience = std::chrono::milliseconds(600);
 // How long an output added while the saver runs may take to be configured before it is left
 // uncovered; at the start the saver waits for as long as it takes.
 constexpr auto addedOutputPatience = std::chrono::seconds(5);

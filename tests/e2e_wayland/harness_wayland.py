@@ -403,24 +403,36 @@ def install_program(prefix):
     return pathlib.Path(prefix) / "bin" / "zorblinth"
 
 
-class KWinSession:
-    """KWin 5.27 nested in a private Xvfb, as a Plasma desktop's compositor stands in here:
-    headless KWin gives clients no input, nested its one output is a window at the Xvfb's
-    top-left, driven with xdotool. swaybg shows the test pattern in its background layer. KWin,
-    the programs under test and the test share a session bus of their own.
+class NestedSession:
+    """A compositor of a desktop nested in a private Xvfb, where its one output is a window at
+    the Xvfb's top-left, driven with xdotool (headless KWin and mutter give clients no input).
+    It, the programs under test and the test share a session bus of their own.
 
-    Debian's kwin_wayland carries a file capability, which this machine refuses to honour even
-    for root ("Operation not permitted"); a copy (cp drops it) runs. Without a GPU KWin
-    composites with QPainter, and then has no screenshot interface: tests give one with
-    kwin_stand_in.py."""
+    compositor "kwin": KWin 5.27 as Plasma's, width x height, with swaybg showing the test
+    pattern in its background layer. Debian's kwin_wayland carries a file capability, which
+    this machine refuses to honour even for root ("Operation not permitted"); a copy (cp drops
+    it) runs. Without a GPU KWin composites with QPainter, and then has no screenshot interface:
+    tests give one with kwin_stand_in.py.
+
+    compositor "mutter": mutter 43 as GNOME Shell's, 800 x 600 (its nested size), with the
+    pattern in a weston-image window on its own background."""
 
     OUTPUT = "X11-0"  # what nested KWin calls its output
+    MUTTER_SIZE = (800, 600)
 
-    def __init__(self, width=640, height=480):
-        require_programs("kwin_wayland", "swaybg", "xdotool", "xwd")
+    def __init__(self, compositor="kwin", width=640, height=480):
+        if compositor not in ("kwin", "mutter"):
+            raise ValueError(compositor)
+        require_programs("xdotool", "xwd", "dbus-daemon",
+                         *(("kwin_wayland", "swaybg") if compositor == "kwin"
+                           else ("mutter", "weston-image")))
+        self.compositor = compositor
+        if compositor == "mutter":
+            width, height = self.MUTTER_SIZE
         self.width = width
         self.height = height
         self.pattern = screen_pattern(width, height)
+        self.desktop = self.pattern  # the bare desktop as it shows, once started
         self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
         self.x = XvfbSession(width + 160, height + 120)
         self._processes = ProcessGroup()
@@ -430,7 +442,7 @@ class KWinSession:
         self.env = None
 
     def start(self):
-        self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-kwin-"))
+        self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-nested-"))
         self.folder = self._folder
         runtime = self._folder / "runtime"
         runtime.mkdir(mode=0o700)
@@ -440,23 +452,41 @@ class KWinSession:
         self.x.start()
         self.bus = SessionBus(self._folder)
         address = self.bus.start()
-        kwin = self._folder / "kwin_wayland"
-        shutil.copy(shutil.which("kwin_wayland"), kwin)
         base = dict(self.x.env, XDG_RUNTIME_DIR=str(runtime), DBUS_SESSION_BUS_ADDRESS=address,
                     HOME=str(self._folder), XDG_CONFIG_HOME=str(config_home),
                     XDG_CACHE_HOME=str(self._folder / "cache"), LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        with open(self._folder / "kwin.log", "wb") as log:
-            self._lasting.start(
-                [kwin, "--x11-display", self.x.display, "--width", self.width, "--height",
-                 self.height, "--socket", "wayland-kw", "--no-lockscreen",
-                 "--no-global-shortcuts"],
-                dict(base, KWIN_COMPOSE="Q", QT_QPA_PLATFORM=None), stdout=log, stderr=log)
-        poll(lambda: (runtime / "wayland-kw").exists(), 20, message="KWin's socket")
-        self.env = dict(base, WAYLAND_DISPLAY="wayland-kw")
-        picture = write_png(self.pattern, self._folder / "pattern.png")
-        self._lasting.start(["swaybg", "-i", picture, "-m", "stretch"], self.env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        poll(self.shows_pattern, 20, interval=0.2, message="the pattern on KWin's output")
+        socket = "wayland-nested"
+        if self.compositor == "kwin":
+            kwin = self._folder / "kwin_wayland"
+            shutil.copy(shutil.which("kwin_wayland"), kwin)
+            command = [kwin, "--x11-display", self.x.display, "--width", self.width, "--height",
+                       self.height, "--socket", socket, "--no-lockscreen", "--no-global-shortcuts"]
+            env = dict(base, KWIN_COMPOSE="Q", QT_QPA_PLATFORM=None)
+        else:
+            command = ["mutter", "--nested", "--wayland", "--no-x11", f"--wayland-display={socket}"]
+            env = base
+        with open(self._folder / "compositor.log", "wb") as log:
+            self._lasting.start(command, env, stdout=log, stderr=log)
+        poll(lambda: (runtime / socket).exists(), 20, message="the compositor's socket")
+        self.env = dict(base, WAYLAND_DISPLAY=socket)
+        picture = write_png(self.pattern if self.compositor == "kwin"
+                            else screen_pattern(320, 240), self._folder / "pattern.png")
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        if self.compositor == "kwin":
+            self._lasting.start(["swaybg", "-i", picture, "-m", "stretch"], self.env, **quiet)
+            poll(self.shows_pattern, 20, interval=0.2, message="the pattern on KWin's output")
+        else:
+            self._lasting.start(["weston-image", picture], self.env, **quiet)
+            self.desktop = poll(self._settled_pattern_window, 20, interval=0.2,
+                                message="the pattern's window on mutter's output")
+
+    def _settled_pattern_window(self):
+        """The output once it shows the pattern's top band and stays the same."""
+        first = self.screenshot()
+        if bytes((230, 60, 60)) * 8 not in first.rgb:
+            return None
+        time.sleep(0.2)
+        return first if self.screenshot().rgb == first.rgb else None
 
     def stop(self):
         self.kill_processes()
@@ -491,14 +521,15 @@ class KWinSession:
         self.settings_file.write_bytes(bytes((line_width, line_amount)))
 
     def screenshot(self, raw=None):
-        """KWin's output as the X server shows it."""
+        """The compositor's output as the X server shows it."""
         shot = self.x.convert(raw if raw is not None else self.x.raw_screenshot())
         return Screenshot(b"".join(bytes(shot.row(y))[:self.width * 3]
                                    for y in range(self.height)), self.width, self.height)
 
     def shows_pattern(self):
+        """Whether the bare desktop shows (most rows as they were before any saver)."""
         shown = self.screenshot()
-        return sum(shown.row(y) == self.pattern.row(y) for y in range(self.height)) \
+        return sum(shown.row(y) == self.desktop.row(y) for y in range(self.height)) \
             > self.height * 3 // 4
 
     def save_ppm(self, shot, name):

@@ -1,14 +1,17 @@
-"""The standalone saver on KWin 5.27 nested in an Xvfb: its first picture from KWin's screenshot
-interface (given here by a stand-in, as KWin offers it only with a GPU), who may have it, the
-black start where there is none or where the service never answers, and the input that ends
-it."""
+"""The standalone saver on the compositors of KDE Plasma and GNOME, nested in an Xvfb.
+
+On KWin 5.27: its first picture from KWin's screenshot interface (given here by a stand-in, as
+KWin offers it only with a GPU), who may have it, the black start where there is none or where
+the service never answers, and the input that ends it. On mutter 43: a black start (GNOME's
+Screenshot portal asks the user first, so the saver does not use it) that a key or a click
+ends."""
 
 import pathlib
 import tempfile
 import time
 import unittest
 
-from harness_wayland import (NORMAL_END, KWinSession, SessionTestCase, install_program,
+from harness_wayland import (NORMAL_END, NestedSession, SessionTestCase, install_program,
                              most_pixels_drawn, poll, read_log, still_running_after)
 
 # The share of the screen the frozen pattern must fill before the saver counts as showing it.
@@ -18,7 +21,7 @@ MOSTLY = 0.8
 class SaverOnKWin(SessionTestCase):
     @classmethod
     def make_session(cls):
-        return KWinSession(640, 480)
+        return NestedSession("kwin", 640, 480)
 
     @classmethod
     def prepare_session(cls):
@@ -133,6 +136,39 @@ class SaverOnKWin(SessionTestCase):
         self.assert_black_start(self.session.screenshot(), started)
         self.assert_ends_on(saver, lambda: self.session.x.xdotool("click", "1"), "a click")
         self.assertEqual(saver.stderr.read(), b"", "said something without --verbose")
+
+
+class SaverOnMutter(SessionTestCase):
+    @classmethod
+    def make_session(cls):
+        return NestedSession("mutter")
+
+    def setUp(self):
+        self.session.write_settings(1, 1)
+        self.session.x.move_mouse(300, 200)
+
+    def tearDown(self):
+        self.session.kill_processes()
+        poll(self.session.shows_pattern, 10, interval=0.1, message="the bare desktop")
+
+    def test_a_black_start_that_a_key_or_a_click_ends(self):
+        session = self.session
+        # Nested mutter passes no motion of xdotool's on to its clients (the saver sees the
+        # pointer's enter and buttons, never a motion), so a move cannot be tried here.
+        for ending in ("key", "click"):
+            with self.subTest(ending=ending):
+                started = time.monotonic()
+                saver = session.start_saver("--verbose")
+                poll(lambda: session.screenshot().rgb != session.desktop.rgb, 5, interval=0.05,
+                     message="the saver's window")
+                time.sleep(0.3)
+                SaverOnKWin.assert_black_start(self, session.screenshot(), started)
+                act = ((lambda: session.x.xdotool("key", "a")) if ending == "key"
+                       else (lambda: session.x.xdotool("click", "1")))
+                SaverOnKWin.assert_ends_on(self, saver, act, f"a {ending}")
+                said = saver.stderr.read().decode(errors="replace")
+                self.assertIn("starting from black", said)
+            self.tearDown()
 
 
 if __name__ == "__main__":
