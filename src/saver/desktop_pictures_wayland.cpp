@@ -20,13 +20,12 @@ class KWinPicture : public FrozenPicture {
 public:
     explicit KWinPicture(ScreenPicture picture) : picture_(std::move(picture)) {}
     CapturedFrame frame() const override {
-        return {picture_.bytes.data(),
-                picture_.width,
-                picture_.height,
-                picture_.strideBytes,
-                picture_.format,
-                false,
-                true};
+        return {.data = picture_.bytes.data(),
+                .width = picture_.width,
+                .height = picture_.height,
+                .strideBytes = picture_.strideBytes,
+                .format = picture_.format,
+                .upright = true};
     }
 
 private:

@@ -23,8 +23,6 @@ public:
 
     bool done() const { return done_; }
     bool succeeded() const { return succeeded_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
     // The copied frame, once it succeeded.
     CapturedFrame frame() const override;
 
