@@ -3,8 +3,8 @@
 On KWin 5.27: its first picture from KWin's screenshot interface (given here by a stand-in, as
 KWin offers it only with a GPU), who may have it, the black start where there is none or where
 the service never answers, and the input that ends it. On mutter 43: a black start (GNOME's
-Screenshot portal asks the user first, so the saver does not use it) that a key or a click
-ends."""
+Screenshot portal asks the user first, so the saver does not use it) that a key, a click or a
+move ends."""
 
 import pathlib
 import tempfile
@@ -151,11 +151,11 @@ class SaverOnMutter(SessionTestCase):
         self.session.kill_processes()
         poll(self.session.shows_pattern, 10, interval=0.1, message="the bare desktop")
 
-    def test_a_black_start_that_a_key_or_a_click_ends(self):
+    def test_a_black_start_that_a_key_a_click_or_a_move_ends(self):
         session = self.session
-        # Nested mutter passes no motion of xdotool's on to its clients (the saver sees the
-        # pointer's enter and buttons, never a motion), so a move cannot be tried here.
-        for ending in ("key", "click"):
+        # Nested mutter turns xdotool's jumps to a point into no motion for its clients, only
+        # relative moves: the move is one of those.
+        for ending in ("key", "click", "move"):
             with self.subTest(ending=ending):
                 started = time.monotonic()
                 saver = session.start_saver("--verbose")
@@ -167,8 +167,9 @@ class SaverOnMutter(SessionTestCase):
                     except AssertionError:
                         return False
                 poll(black_start, 5, interval=0.05, message="a black start")
-                act = ((lambda: session.x.xdotool("key", "a")) if ending == "key"
-                       else (lambda: session.x.xdotool("click", "1")))
+                act = {"key": lambda: session.x.xdotool("key", "a"),
+                       "click": lambda: session.x.xdotool("click", "1"),
+                       "move": lambda: session.x.xdotool("mousemove_relative", "5", "5")}[ending]
                 SaverOnKWin.assert_ends_on(self, saver, act, f"a {ending}")
                 said = saver.stderr.read().decode(errors="replace")
                 self.assertIn("starting from black", said)
