@@ -4,9 +4,9 @@
 // done instead of a round trip.
 // Run it on the display to measure, e.g. a 1920x1080 Xvfb:
 //   xvfb-run -s "-screen 0 1920x1080x24" build/native/bench/frame_upload_bench_x11
-#include "saver/frame_image_x11.hpp"
-#include "saver/paced_upload_x11.hpp"
-#include "saver/x11_handles_x11.hpp"
+#include "saver/x11/frame_image_x11.hpp"
+#include "saver/x11/paced_upload_x11.hpp"
+#include "saver/x11/x11_handles_x11.hpp"
 
 #include <algorithm>
 #include <chrono>

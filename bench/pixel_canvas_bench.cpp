@@ -4,9 +4,9 @@
 // PixelCanvas, and next to a floor measured in the same run: as many pixels as the in-order
 // tick writes on 1920 x 1080, stored plainly one row after another (what memory bandwidth alone
 // would cost), and next to the thin pen's tick in order cut down to its stores.
-#include "saver/pixel_canvas.hpp"
+#include "saver/raster/pixel_canvas.hpp"
 #include "saver/tick.hpp"
-#include "saver/tick_raster.hpp"
+#include "saver/raster/tick_raster.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include "platform/gdi_handles_win32.hpp"
-#include "saver/dib_section_win32.hpp"
-#include "saver/pixel_canvas.hpp"
-#include "saver/saver_input_win32.hpp"
+#include "saver/win32/dib_section_win32.hpp"
+#include "saver/raster/pixel_canvas.hpp"
+#include "saver/win32/saver_input_win32.hpp"
 #include "saver/tick.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "saver/ending.hpp"
-#include "saver/pixel_surface.hpp"
+#include "saver/raster/pixel_surface.hpp"
 #include "saver/random_source.hpp"
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"

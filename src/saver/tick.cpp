@@ -1,6 +1,6 @@
 #include "saver/tick.hpp"
 
-#include "saver/tick_raster.hpp"
+#include "saver/raster/tick_raster.hpp"
 
 #include <algorithm>
 #include <cmath>

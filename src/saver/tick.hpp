@@ -1,9 +1,9 @@
 #pragma once
 
 #include "saver/canvas.hpp"
-#include "saver/pixel_surface.hpp"
+#include "saver/raster/pixel_surface.hpp"
 #include "saver/random_source.hpp"
-#include "saver/tick_raster.hpp"
+#include "saver/raster/tick_raster.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // zorblinth: the settings dialog (no argument or --settings), the standalone saver (--saver),
 // on Wayland or X11, or a screen-saver host's hack (--root, --window-id, or $XSCREENSAVER_WINDOW).
 #include "dialog/settings_dialog_qt.hpp"
-#include "saver/saver_window_x11.hpp"
+#include "saver/x11/saver_window_x11.hpp"
 #include "settings/settings_location_linux.hpp"
 #include "startup/command_line_linux.hpp"
 #include "startup/exit_status.hpp"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "dialog/settings_dialog_win32.hpp"
-#include "saver/saver_window_win32.hpp"
+#include "saver/win32/saver_window_win32.hpp"
 #include "settings/settings.hpp"
 #include "startup/exit_status.hpp"
 #include "startup/mode.hpp"

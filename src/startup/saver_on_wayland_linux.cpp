@@ -1,6 +1,6 @@
 #include "startup/saver_on_wayland_linux.hpp"
 
-#include "saver/saver_window_wayland.hpp"
+#include "saver/wayland/saver_window_wayland.hpp"
 
 #include <cstdlib>
 #include <iostream>

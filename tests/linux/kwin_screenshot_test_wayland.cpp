@@ -1,4 +1,4 @@
-#include "saver/kwin_screenshot_wayland.hpp"
+#include "saver/wayland/kwin_screenshot_wayland.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // GoogleTest first: Xlib's headers define None, a name GoogleTest uses.
 #include <gtest/gtest.h>
 
-#include "saver/monitors_x11.hpp"
+#include "saver/x11/monitors_x11.hpp"
 
 #include <vector>
 

@@ -3,9 +3,9 @@
 // GoogleTest first: Xlib's headers define None, a name GoogleTest uses.
 #include <gtest/gtest.h>
 
-#include "saver/frame_image_x11.hpp"
-#include "saver/paced_upload_x11.hpp"
-#include "saver/x11_handles_x11.hpp"
+#include "saver/x11/frame_image_x11.hpp"
+#include "saver/x11/paced_upload_x11.hpp"
+#include "saver/x11/x11_handles_x11.hpp"
 
 #include <X11/Xutil.h>
 

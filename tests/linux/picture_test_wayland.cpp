@@ -1,4 +1,4 @@
-#include "saver/picture_wayland.hpp"
+#include "saver/wayland/picture_wayland.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "saver/pixel_canvas.hpp"
+#include "saver/raster/pixel_canvas.hpp"
 
 #include <gtest/gtest.h>
 

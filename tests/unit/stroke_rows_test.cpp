@@ -1,5 +1,5 @@
-#include "saver/pixel_canvas.hpp"
-#include "saver/stroke_rows.hpp"
+#include "saver/raster/pixel_canvas.hpp"
+#include "saver/raster/stroke_rows.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "saver/pixel_canvas.hpp"
+#include "saver/raster/pixel_canvas.hpp"
 #include "saver/tick.hpp"
-#include "saver/tick_raster.hpp"
+#include "saver/raster/tick_raster.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The banded tick shared out over more threads than the machine may have cores, with wide pens:
 // built with ThreadSanitizer (the tsan preset), a set-up one thread makes and another reads
 // without the ordering between them shows up here as a race, however the threads happen to run.
-#include "saver/pixel_canvas.hpp"
+#include "saver/raster/pixel_canvas.hpp"
 #include "saver/tick.hpp"
-#include "saver/tick_raster.hpp"
+#include "saver/raster/tick_raster.hpp"
 
 #include <gtest/gtest.h>
 

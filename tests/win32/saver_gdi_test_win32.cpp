@@ -5,8 +5,8 @@
 
 #include "gdi_canvas_win32.hpp"
 #include "platform/gdi_handles_win32.hpp"
-#include "saver/dib_section_win32.hpp"
-#include "saver/off_screen_surface_win32.hpp"
+#include "saver/win32/dib_section_win32.hpp"
+#include "saver/win32/off_screen_surface_win32.hpp"
 
 #include <gtest/gtest.h>
 

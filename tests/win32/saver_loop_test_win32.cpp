@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "platform/gdi_handles_win32.hpp"
-#include "saver/saver_input_win32.hpp"
-#include "saver/tick_loop_win32.hpp"
+#include "saver/win32/saver_input_win32.hpp"
+#include "saver/win32/tick_loop_win32.hpp"
 
 #include <gtest/gtest.h>
 

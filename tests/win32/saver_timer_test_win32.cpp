@@ -3,7 +3,7 @@
 // saver window's tick counts while it runs, then closes it.
 #include <windows.h>
 
-#include "saver/saver_window_win32.hpp"
+#include "saver/win32/saver_window_win32.hpp"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "dialog/control_ids_win32.hpp"
 #include "dialog/dialog_model.hpp"
 #include "platform/gdi_handles_win32.hpp"
-#include "saver/saver_window_win32.hpp"
+#include "saver/win32/saver_window_win32.hpp"
 
 #include <chrono>
 #include <cstdio>
