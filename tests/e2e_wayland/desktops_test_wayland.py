@@ -1,18 +1,24 @@
-"""The standalone saver on the compositors of KDE Plasma and GNOME, nested in an Xvfb.
+"""The standalone saver on the compositors of KDE Plasma and GNOME, nested in an Xvfb, and the
+screenshot portal GNOME's picture comes from.
 
 On KWin 5.27: its first picture from KWin's screenshot interface (given here by a stand-in, as
 KWin offers it only with a GPU), who may have it, the black start where there is none or where
-the service never answers, and the input that ends it. On mutter 43: a black start (GNOME's
-Screenshot portal asks the user first, so the saver does not use it) that a key, a click or a
-move ends."""
+the service never answers, and the input that ends it. On mutter 43: a black start (without a
+portal) that a key, a click or a move ends. The portal (a stand-in, on two outputs of a headless
+sway with screencopy off, as on GNOME): its picture of the whole desktop cut to each output, only
+where its permission store already allows this program, and a black start in time otherwise."""
 
+import os
 import pathlib
 import tempfile
 import time
 import unittest
 
-from harness_wayland import (NORMAL_END, NestedSession, SessionTestCase, install_program,
-                             most_pixels_drawn, poll, read_log, still_running_after)
+from e2e.images import Screenshot, write_png
+from harness_wayland import (NORMAL_END, NestedSession, ProcessGroup, SessionBus,
+                             SessionTestCase, SwaySession, install_program, most_pixels_drawn,
+                             poll, read_log, start_portal_stand_in, still_running_after,
+                             wait_exit)
 
 # The share of the screen the frozen pattern must fill before the saver counts as showing it.
 MOSTLY = 0.8
@@ -174,6 +180,121 @@ class SaverOnMutter(SessionTestCase):
                 said = saver.stderr.read().decode(errors="replace")
                 self.assertIn("starting from black", said)
             self.tearDown()
+
+
+def black_start(test, shot, started, name):
+    black = sum(shot.rgb[i:i + 3] == b"\0\0\0" for i in range(0, len(shot.rgb), 3))
+    test.assertLessEqual(shot.width * shot.height - black,
+                         most_pixels_drawn(shot.width, shot.height, time.monotonic() - started),
+                         f"no black start on {name}")
+
+
+def layout_picture(session):
+    """The whole desktop as a portal pictures it: each output's picture at its place in the
+    layout's bounding box, black where no output is."""
+    width = max(output.x + output.picture.width for output in session.outputs)
+    height = max(output.y + output.picture.height for output in session.outputs)
+    rows = [bytearray(width * 3) for _ in range(height)]
+    for output in session.outputs:
+        for y in range(output.picture.height):
+            rows[output.y + y][output.x * 3:(output.x + output.picture.width) * 3] = \
+                output.picture.row(y)
+    return Screenshot(b"".join(rows), width, height)
+
+
+class PicturesFromThePortal(SessionTestCase):
+    """Two outputs side by side, 640 x 480 and 800 x 600 (tops level, so the portal's picture
+    has black below the first); neither wlr screencopy (turned off) nor KWin on the bus."""
+
+    @classmethod
+    def make_session(cls):
+        return SwaySession(640, 480, more_outputs=[(800, 600)])
+
+    @classmethod
+    def prepare_session(cls):
+        cls.folder = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-portal-")
+        folder = pathlib.Path(cls.folder.name)
+        cls.bus = SessionBus(folder)
+        cls.env = {"DBUS_SESSION_BUS_ADDRESS": cls.bus.start(),
+                   "ZORBLINTH_WAYLAND_SCREENCOPY": "off"}
+        cls.desktop = write_png(layout_picture(cls.session), folder / "desktop.png")
+        cls.shots = folder / "Pictures"
+        cls.shots.mkdir()
+        cls.log = folder / "portal.log"
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.bus.stop()
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.stand_in = ProcessGroup()
+
+    def tearDown(self):
+        self.session.kill_processes()
+        self.stand_in.kill_all()
+
+    def run_case(self, entries, silent=False):
+        """Starts the stand-in and the saver; returns the saver, when it started, when the
+        screen was seen covered, the outputs then and the calls logged."""
+        session = self.session
+        self.log.unlink(missing_ok=True)
+        start_portal_stand_in(self.stand_in, dict(session.env, **self.env), "--picture", self.desktop,
+                              "--folder", self.shots, "--log", self.log,
+                              *(f"--entry={entry}" for entry in entries),
+                              *(["--silent"] if silent else []))
+        names = [output.name for output in session.outputs]
+        before = session.screenshots(names)
+        started = time.monotonic()
+        saver = session.start_saver("--verbose", extra_env=self.env)
+        covered = session.wait_for_saver(saver, before)
+        return saver, started, covered, session.screenshots(names), read_log(self.log)
+
+    def test_the_portals_picture_only_where_the_permission_store_allows_it(self):
+        session = self.session
+        session.write_settings(1, 1)
+        session.pointer_to(300, 200)
+        cases = {"allowed": (["=yes"], False), "no entry": ([], False),
+                 "said no": (["=no"], False), "another program's": (["org.example.App=yes"], False),
+                 "a portal that never answers": (["=yes"], True)}
+        for case, (entries, silent) in cases.items():
+            with self.subTest(case=case):
+                saver, started, covered, shots, calls = self.run_case(entries, silent)
+                self.assertLess(covered - started, 1.0, "not covered within a second")
+                allowed = case == "allowed"
+                for name, shot in shots.items():
+                    if allowed:
+                        # Cut at the wrong place or size, it would differ almost everywhere.
+                        drawn = shot.changed_mask(session.output(name).picture)
+                        self.assertLessEqual(len(drawn), most_pixels_drawn(
+                            shot.width, shot.height, time.monotonic() - started),
+                            f"{name} does not show its part of the portal's picture")
+                    else:
+                        black_start(self, shot, started, name)
+                folder = os.environ.get("ZORBLINTH_SCREENSHOTS")
+                if allowed and folder:
+                    write_png(session.screenshot(), os.path.join(folder, "saver_portal_wayland.png"))
+                session.type("a")
+                self.assertEqual(wait_exit(saver, 3), NORMAL_END)
+                said = saver.stderr.read().decode(errors="replace")
+                self.assertEqual(calls[0], {"call": "Lookup", "table": "screenshot",
+                                            "id": "screenshot"})
+                asked = [call for call in calls if call["call"] == "Screenshot"]
+                if entries == ["=yes"]:
+                    self.assertEqual(len(asked), 1, calls)
+                    self.assertEqual(asked[0]["parent_window"], "")
+                    self.assertIs(asked[0]["options"]["interactive"], False)
+                    self.assertIn("handle_token", asked[0]["options"])
+                else:
+                    self.assertEqual(asked, [], "asked the portal without the permission")
+                    self.assertIn("permission store", said)
+                if silent:
+                    self.assertIn("the portal did not answer within", said)
+                self.assertEqual("starting from black" in said, not allowed, said)
+                # The portal's file is gone at once.
+                self.assertEqual(list(self.shots.iterdir()), [])
+            self.tearDown()  # the next case's stand-in takes the same names
 
 
 if __name__ == "__main__":

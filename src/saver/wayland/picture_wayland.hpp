@@ -9,6 +9,12 @@
 
 namespace zorblinth::wayland {
 
+// A picture wider or taller than this is not a screen.
+constexpr std::uint32_t largestScreenSide = 1u << 15;
+// The most a picture may take: an 8K screen is 133 MB; a description beyond this is not believed,
+// so that a wrong or hostile answer cannot make the saver claim gigabytes.
+constexpr std::size_t largestPictureBytes = std::size_t{1} << 30;
+
 // How a compositor lays out a captured frame's 32-bit pixels, named by wl_shm format code.
 // XRGB8888 and ARGB8888 keep blue in the low byte, XBGR8888 and ABGR8888 red; alpha is ignored
 // (the desktop is opaque). None for any other format: the saver then starts from black.
