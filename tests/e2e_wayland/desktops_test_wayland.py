@@ -122,7 +122,7 @@ class SaverOnKWin(SessionTestCase):
         self.assert_ends_on(saver, lambda: self.session.x.xdotool("key", "a"), "a key")
         said = saver.stderr.read().decode(errors="replace")
         self.assertIn("org.kde.KWin.ScreenShot2.Error.NoAuthorized", said)
-        self.assertEqual(len(said.splitlines()), 3, said)  # screencopy, KWin, black
+        self.assertEqual(len(said.splitlines()), 4, said)  # screencopy, KWin, the portal, black
 
     def test_a_service_that_never_answers_leaves_a_black_start_within_a_second(self):
         saver, started = self.start_with_stand_in("--silent", program=self.installed)

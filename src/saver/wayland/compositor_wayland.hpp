@@ -1,6 +1,7 @@
 #pragma once
 
 #include "saver/posix/termination_signals_posix.hpp"
+#include "saver/wayland/picture_wayland.hpp"
 #include "saver/wayland/wayland_handles_wayland.hpp"
 
 #include <chrono>
@@ -11,15 +12,6 @@
 #include <vector>
 
 namespace zorblinth::wayland {
-
-// A rectangle in the compositor's layout of its outputs, in logical pixels.
-struct LayoutArea {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    bool operator==(const LayoutArea&) const = default;
-};
 
 // One output as the compositor describes it.
 struct Output {

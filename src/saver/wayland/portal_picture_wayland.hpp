@@ -1,7 +1,7 @@
 #pragma once
 
 #include "saver/raster/pixel_surface.hpp"
-#include "saver/wayland/compositor_wayland.hpp"
+#include "saver/wayland/picture_wayland.hpp"
 
 #include <bit>
 #include <chrono>
