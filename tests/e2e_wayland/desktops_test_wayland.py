@@ -10,6 +10,7 @@ where its permission store already allows this program, and a black start in tim
 
 import os
 import pathlib
+import subprocess
 import tempfile
 import time
 import unittest
@@ -17,8 +18,8 @@ import unittest
 from e2e.images import Screenshot, write_png
 from harness_wayland import (NORMAL_END, NestedSession, ProcessGroup, SessionBus,
                              SessionTestCase, SwaySession, install_program, most_pixels_drawn,
-                             poll, read_log, start_portal_stand_in, still_running_after,
-                             wait_exit)
+                             poll, read_log, required_path, start_portal_stand_in,
+                             still_running_after, wait_exit)
 
 # The share of the screen the frozen pattern must fill before the saver counts as showing it.
 MOSTLY = 0.8
@@ -295,6 +296,50 @@ class PicturesFromThePortal(SessionTestCase):
                 # The portal's file is gone at once.
                 self.assertEqual(list(self.shots.iterdir()), [])
             self.tearDown()  # the next case's stand-in takes the same names
+
+
+class AskingForThePermission(unittest.TestCase):
+    """What `zorblinth --autostart` asks the portal (through zorblinth_portal_ask_wayland), on a
+    bus of its own with the stand-in."""
+
+    def test_the_answer_and_no_picture_left(self):
+        program = required_path("ZORBLINTH_PORTAL_ASK")
+        cases = {"already allowed": (["--entry==yes"], "allowed", False),
+                 "allowed in the dialog": ([], "allowed", True),
+                 "denied": (["--response=2"], "denied", True),
+                 "nobody answers": (["--silent"], "noAnswer", True),
+                 "no portal": (None, "unavailable", False)}
+        for case, (arguments, answer, asks) in cases.items():
+            with self.subTest(case=case), \
+                    tempfile.TemporaryDirectory(prefix="zorblinth-e2e-ask-") as name:
+                folder = pathlib.Path(name)
+                bus = SessionBus(folder)
+                env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.start())
+                group = ProcessGroup()
+                try:
+                    shots = folder / "Pictures"
+                    shots.mkdir()
+                    picture = write_png(Screenshot(b"\x80" * 48, 4, 4), folder / "desktop.png")
+                    if arguments is not None:
+                        start_portal_stand_in(group, env, "--picture", picture, "--folder",
+                                              shots, "--log", folder / "log", *arguments)
+                    started = time.monotonic()
+                    said = subprocess.run([program, "1"], env=env, capture_output=True,
+                                          text=True, timeout=10, check=True).stdout
+                    took = time.monotonic() - started
+                finally:
+                    group.kill_all()
+                    bus.stop()
+                self.assertEqual(said.split(":")[0], answer, said)
+                self.assertEqual(len(said.splitlines()), 1, said)
+                asked = [call for call in read_log(folder / "log") if call["call"] == "Screenshot"]
+                self.assertEqual(len(asked), 1 if asks else 0, asked)
+                if asks:
+                    self.assertIs(asked[0]["options"]["interactive"], False)
+                self.assertEqual(list(shots.iterdir()), [], "a picture left behind")
+                if answer == "noAnswer":
+                    self.assertGreater(took, 0.9, "gave up before its patience")
+                self.assertLess(took, 3, "waited past its patience")
 
 
 if __name__ == "__main__":

@@ -10,6 +10,8 @@ URI, as if the screen had been taken.
 
     portal_stand_in.py --picture FILE.png --folder DIR --log FILE [--entry =yes]
     portal_stand_in.py ... --silent      (takes Screenshot calls and never answers)
+    portal_stand_in.py ... --response 2  (answers with that code and no picture: 1 cancelled,
+                                          2 refused, as when the user clicks Deny)
 
 Each call is logged as one JSON line. Runs with Debian's python3 (python3-dbus, python3-gi).
 """
@@ -77,10 +79,14 @@ class Screenshot(dbus.service.Object):
         return dbus.ObjectPath(path)
 
     def answer(self, path):
+        request = Request(self.bus, path)
+        if self.arguments.response:
+            request.Response(dbus.UInt32(self.arguments.response), {})
+            request.remove_from_connection()
+            return False
         self.taken += 1
         picture = pathlib.Path(self.arguments.folder) / f"Screenshot {self.taken}.png"
         shutil.copyfile(self.arguments.picture, picture)
-        request = Request(self.bus, path)
         request.Response(dbus.UInt32(0), {"uri": "file://" + urllib.parse.quote(str(picture))})
         request.remove_from_connection()
         return False
@@ -93,6 +99,7 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--entry", action="append", default=[])
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--response", type=int, default=0)
     arguments = parser.parse_args()
     serve([STORE, PORTAL], lambda bus: [PermissionStore(bus, arguments),
                                        Screenshot(bus, arguments)])

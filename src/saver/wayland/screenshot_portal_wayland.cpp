@@ -105,7 +105,8 @@ int takeScreenshotReply(sd_bus_message* message, void* data, sd_bus_error*) {
     auto& talk = *static_cast<Conversation*>(data);
     talk.screenshot.reset();
     if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
-        talk.screenshotFailure = "the portal refused: " + errorText(*error);
+        talk.screenshotFailure =
+            "the screenshot portal did not take the call: " + errorText(*error);
         return 0;
     }
     const char* handle = nullptr;
