@@ -209,7 +209,7 @@ std::optional<std::string> localPathOf(std::string_view uri) {
 PortalPicture readPortalPicture(std::string_view uri, Clock::time_point deadline) {
     const std::optional<std::string> path = localPathOf(uri);
     if (!path)
-        return {nullptr, "the portal's answer is not a local file (" + std::string(uri) + ")"};
+        return {nullptr, "the portal's answer is not a plain local file"};
     TakenFile taken = takeFile(*path);
     std::string notDeleted;
     if (!taken.notDeleted.empty())
@@ -242,7 +242,7 @@ PortalPicture readPortalPicture(std::string_view uri, Clock::time_point deadline
 std::string deletePortalFile(std::string_view uri) {
     const std::optional<std::string> path = localPathOf(uri);
     if (!path)
-        return "the portal's answer is not a local file (" + std::string(uri) + ")";
+        return "the portal's answer is not a plain local file";
     const TakenFile taken = takeFile(*path);
     if (taken.deleted)
         return {};
