@@ -1,13 +1,15 @@
 # Client code for the Wayland protocols the saver, its tests and its benchmark speak, generated
-# at build time by wayland-scanner from the XML that Debian ships: xdg-shell and viewporter from
-# wayland-protocols, the wlr protocols (layer shell, screencopy, virtual pointer) from
+# at build time by wayland-scanner from the XML that Debian ships: xdg-shell, viewporter and
+# xdg-output from wayland-protocols, the wlr protocols (layer shell, screencopy, virtual pointer) from
 # librust-wayland-protocols-dev, the only Debian 12 package that carries them.
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(WaylandClient REQUIRED IMPORTED_TARGET wayland-client)
 pkg_check_modules(XkbCommon REQUIRED IMPORTED_TARGET xkbcommon)
-# KWin's screenshot interface on the session bus, through sd-bus.
+# KWin's screenshot interface and the screenshot portal on the session bus, through sd-bus.
 pkg_check_modules(SdBus REQUIRED IMPORTED_TARGET libsystemd)
+# The screenshot portal's pictures are PNG files.
+find_package(PNG REQUIRED)
 pkg_get_variable(WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
 if(NOT WAYLAND_PROTOCOLS_DIR)
     message(FATAL_ERROR "wayland-protocols is missing (scripts/setup installs it)")
@@ -27,6 +29,7 @@ endif()
 set(protocol_xml
     ${WAYLAND_PROTOCOLS_DIR}/stable/xdg-shell/xdg-shell.xml
     ${WAYLAND_PROTOCOLS_DIR}/stable/viewporter/viewporter.xml
+    ${WAYLAND_PROTOCOLS_DIR}/unstable/xdg-output/xdg-output-unstable-v1.xml
     ${WLR_PROTOCOLS_DIR}/wlr-layer-shell-unstable-v1.xml
     ${WLR_PROTOCOLS_DIR}/wlr-screencopy-unstable-v1.xml
     ${WLR_PROTOCOLS_DIR}/wlr-virtual-pointer-unstable-v1.xml)

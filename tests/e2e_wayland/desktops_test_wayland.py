@@ -1,18 +1,25 @@
-"""The standalone saver on the compositors of KDE Plasma and GNOME, nested in an Xvfb.
+"""The standalone saver on the compositors of KDE Plasma and GNOME, nested in an Xvfb, and the
+screenshot portal GNOME's picture comes from.
 
 On KWin 5.27: its first picture from KWin's screenshot interface (given here by a stand-in, as
 KWin offers it only with a GPU), who may have it, the black start where there is none or where
-the service never answers, and the input that ends it. On mutter 43: a black start (GNOME's
-Screenshot portal asks the user first, so the saver does not use it) that a key, a click or a
-move ends."""
+the service never answers, and the input that ends it. On mutter 43: a black start (without a
+portal) that a key, a click or a move ends. The portal (a stand-in, on two outputs of a headless
+sway with screencopy off, as on GNOME): its picture of the whole desktop cut to each output, only
+where its permission store already allows this program, and a black start in time otherwise."""
 
+import os
 import pathlib
+import subprocess
 import tempfile
 import time
 import unittest
 
-from harness_wayland import (NORMAL_END, NestedSession, SessionTestCase, install_program,
-                             most_pixels_drawn, poll, read_log, still_running_after)
+from e2e.images import Screenshot, write_png
+from harness_wayland import (NORMAL_END, NestedSession, ProcessGroup, SessionBus,
+                             SessionTestCase, SwaySession, install_program, most_pixels_drawn,
+                             poll, read_log, required_path, start_portal_stand_in,
+                             still_running_after, upside_down, wait_exit)
 
 # The share of the screen the frozen pattern must fill before the saver counts as showing it.
 MOSTLY = 0.8
@@ -116,7 +123,7 @@ class SaverOnKWin(SessionTestCase):
         self.assert_ends_on(saver, lambda: self.session.x.xdotool("key", "a"), "a key")
         said = saver.stderr.read().decode(errors="replace")
         self.assertIn("org.kde.KWin.ScreenShot2.Error.NoAuthorized", said)
-        self.assertEqual(len(said.splitlines()), 3, said)  # screencopy, KWin, black
+        self.assertEqual(len(said.splitlines()), 4, said)  # screencopy, KWin, the portal, black
 
     def test_a_service_that_never_answers_leaves_a_black_start_within_a_second(self):
         saver, started = self.start_with_stand_in("--silent", program=self.installed)
@@ -174,6 +181,191 @@ class SaverOnMutter(SessionTestCase):
                 said = saver.stderr.read().decode(errors="replace")
                 self.assertIn("starting from black", said)
             self.tearDown()
+
+    def test_the_portals_picture_once_the_permission_store_allows_it(self):
+        """GNOME's way to the picture, with a stand-in for its portal: the portal's picture (the
+        desktop upside down here, so that it passes neither for the desktop nor for black) is
+        the full-screen window's first picture, and its file is gone."""
+        session = self.session
+        picture = upside_down(session.desktop)
+        shots = session.folder / "Pictures"
+        shots.mkdir(exist_ok=True)
+        group = ProcessGroup()
+        self.addCleanup(group.kill_all)
+        start_portal_stand_in(group, session.env, "--picture",
+                              write_png(picture, session.folder / "portal.png"),
+                              "--folder", shots, "--entry==yes")
+        started = time.monotonic()
+        saver = session.start_saver("--verbose")
+
+        def shows_it():
+            shot = session.screenshot()
+            return len(shot.changed_mask(picture)) <= most_pixels_drawn(
+                shot.width, shot.height, time.monotonic() - started)
+        poll(shows_it, 5, interval=0.05, message="the portal's picture")
+        SaverOnKWin.assert_ends_on(self, saver, lambda: session.x.xdotool("key", "a"), "a key")
+        said = saver.stderr.read().decode(errors="replace")
+        self.assertNotIn("starting from black", said)
+        self.assertEqual(list(shots.iterdir()), [])
+
+
+def black_start(test, shot, started, name):
+    black = sum(shot.rgb[i:i + 3] == b"\0\0\0" for i in range(0, len(shot.rgb), 3))
+    test.assertLessEqual(shot.width * shot.height - black,
+                         most_pixels_drawn(shot.width, shot.height, time.monotonic() - started),
+                         f"no black start on {name}")
+
+
+def layout_picture(session):
+    """The whole desktop as a portal pictures it: each output's picture at its place in the
+    layout's bounding box, black where no output is."""
+    width = max(output.x + output.picture.width for output in session.outputs)
+    height = max(output.y + output.picture.height for output in session.outputs)
+    rows = [bytearray(width * 3) for _ in range(height)]
+    for output in session.outputs:
+        for y in range(output.picture.height):
+            rows[output.y + y][output.x * 3:(output.x + output.picture.width) * 3] = \
+                output.picture.row(y)
+    return Screenshot(b"".join(rows), width, height)
+
+
+class PicturesFromThePortal(SessionTestCase):
+    """Two outputs side by side, 640 x 480 and 800 x 600 (tops level, so the portal's picture
+    has black below the first); neither wlr screencopy (turned off) nor KWin on the bus."""
+
+    @classmethod
+    def make_session(cls):
+        return SwaySession(640, 480, more_outputs=[(800, 600)])
+
+    @classmethod
+    def prepare_session(cls):
+        cls.folder = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-portal-")
+        folder = pathlib.Path(cls.folder.name)
+        cls.bus = SessionBus(folder)
+        cls.env = {"DBUS_SESSION_BUS_ADDRESS": cls.bus.start(),
+                   "ZORBLINTH_WAYLAND_SCREENCOPY": "off"}
+        cls.desktop = write_png(layout_picture(cls.session), folder / "desktop.png")
+        cls.shots = folder / "Pictures"
+        cls.shots.mkdir()
+        cls.log = folder / "portal.log"
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.bus.stop()
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.stand_in = ProcessGroup()
+
+    def tearDown(self):
+        self.session.kill_processes()
+        self.stand_in.kill_all()
+
+    def run_case(self, entries, silent=False):
+        """Starts the stand-in and the saver; returns the saver, when it started, when the
+        screen was seen covered, the outputs then and the calls logged."""
+        session = self.session
+        self.log.unlink(missing_ok=True)
+        start_portal_stand_in(self.stand_in, dict(session.env, **self.env), "--picture", self.desktop,
+                              "--folder", self.shots, "--log", self.log,
+                              *(f"--entry={entry}" for entry in entries),
+                              *(["--silent"] if silent else []))
+        names = [output.name for output in session.outputs]
+        before = session.screenshots(names)
+        started = time.monotonic()
+        saver = session.start_saver("--verbose", extra_env=self.env)
+        covered = session.wait_for_saver(saver, before)
+        return saver, started, covered, session.screenshots(names), read_log(self.log)
+
+    def test_the_portals_picture_only_where_the_permission_store_allows_it(self):
+        session = self.session
+        session.write_settings(1, 1)
+        session.pointer_to(300, 200)
+        cases = {"allowed": (["=yes"], False), "no entry": ([], False),
+                 "said no": (["=no"], False), "another program's": (["org.example.App=yes"], False),
+                 "a portal that never answers": (["=yes"], True)}
+        for case, (entries, silent) in cases.items():
+            with self.subTest(case=case):
+                saver, started, covered, shots, calls = self.run_case(entries, silent)
+                self.assertLess(covered - started, 1.0, "not covered within a second")
+                allowed = case == "allowed"
+                for name, shot in shots.items():
+                    if allowed:
+                        # Cut at the wrong place or size, it would differ almost everywhere.
+                        drawn = shot.changed_mask(session.output(name).picture)
+                        self.assertLessEqual(len(drawn), most_pixels_drawn(
+                            shot.width, shot.height, time.monotonic() - started),
+                            f"{name} does not show its part of the portal's picture")
+                    else:
+                        black_start(self, shot, started, name)
+                folder = os.environ.get("ZORBLINTH_SCREENSHOTS")
+                if allowed and folder:
+                    write_png(session.screenshot(), os.path.join(folder, "saver_portal_wayland.png"))
+                session.type("a")
+                self.assertEqual(wait_exit(saver, 3), NORMAL_END)
+                said = saver.stderr.read().decode(errors="replace")
+                self.assertEqual(calls[0], {"call": "Lookup", "table": "screenshot",
+                                            "id": "screenshot"})
+                asked = [call for call in calls if call["call"] == "Screenshot"]
+                if entries == ["=yes"]:
+                    self.assertEqual(len(asked), 1, calls)
+                    self.assertEqual(asked[0]["parent_window"], "")
+                    self.assertIs(asked[0]["options"]["interactive"], False)
+                    self.assertIn("handle_token", asked[0]["options"])
+                else:
+                    self.assertEqual(asked, [], "asked the portal without the permission")
+                    self.assertIn("permission store", said)
+                if silent:
+                    self.assertIn("the portal did not answer within", said)
+                self.assertEqual("starting from black" in said, not allowed, said)
+                # The portal's file is gone at once.
+                self.assertEqual(list(self.shots.iterdir()), [])
+            self.tearDown()  # the next case's stand-in takes the same names
+
+
+class AskingForThePermission(unittest.TestCase):
+    """What `zorblinth --autostart` asks the portal (through zorblinth_portal_ask_wayland), on a
+    bus of its own with the stand-in."""
+
+    def test_the_answer_and_no_picture_left(self):
+        program = required_path("ZORBLINTH_PORTAL_ASK")
+        cases = {"already allowed": (["--entry==yes"], "allowed", False),
+                 "allowed in the dialog": ([], "allowed", True),
+                 "denied": (["--response=2"], "denied", True),
+                 "nobody answers": (["--silent"], "noAnswer", True),
+                 "no portal": (None, "unavailable", False)}
+        for case, (arguments, answer, asks) in cases.items():
+            with self.subTest(case=case), \
+                    tempfile.TemporaryDirectory(prefix="zorblinth-e2e-ask-") as name:
+                folder = pathlib.Path(name)
+                bus = SessionBus(folder)
+                env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.start())
+                group = ProcessGroup()
+                try:
+                    shots = folder / "Pictures"
+                    shots.mkdir()
+                    picture = write_png(Screenshot(b"\x80" * 48, 4, 4), folder / "desktop.png")
+                    if arguments is not None:
+                        start_portal_stand_in(group, env, "--picture", picture, "--folder",
+                                              shots, "--log", folder / "log", *arguments)
+                    started = time.monotonic()
+                    said = subprocess.run([program, "1"], env=env, capture_output=True,
+                                          text=True, timeout=10, check=True).stdout
+                    took = time.monotonic() - started
+                finally:
+                    group.kill_all()
+                    bus.stop()
+                self.assertEqual(said.split(":")[0], answer, said)
+                self.assertEqual(len(said.splitlines()), 1, said)
+                asked = [call for call in read_log(folder / "log") if call["call"] == "Screenshot"]
+                self.assertEqual(len(asked), 1 if asks else 0, asked)
+                if asks:
+                    self.assertIs(asked[0]["options"]["interactive"], False)
+                self.assertEqual(list(shots.iterdir()), [], "a picture left behind")
+                if answer == "noAnswer":
+                    self.assertGreater(took, 0.9, "gave up before its patience")
+                self.assertLess(took, 3, "waited past its patience")
 
 
 if __name__ == "__main__":

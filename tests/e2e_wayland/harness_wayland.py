@@ -345,7 +345,7 @@ class SwaySession:
 
 
 
-# --- a session bus, KWin's screenshot service, and KWin itself -------------------------------
+# --- a session bus, the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
 # python3-dbus and python3-gi are Debian's: the stand-in runs with Debian's own python3.
@@ -378,13 +378,23 @@ class SessionBus:
             self.process = None
 
 
-def start_kwin_stand_in(group, env, *arguments):
-    """Starts the stand-in for KWin's screenshot service (kwin_stand_in.py) in this process
-    group, once it owns its name on the bus of env."""
-    stand_in = group.start([SYSTEM_PYTHON, HERE / "kwin_stand_in.py", *arguments], env,
-                           stdout=subprocess.PIPE)
-    assert stand_in.stdout.readline().strip() == b"ready", "the KWin stand-in did not start"
+def start_stand_in(script, group, env, *arguments):
+    """Starts a stand-in service (kwin_stand_in.py, portal_stand_in.py) in this process group,
+    once it owns its names on the bus of env."""
+    stand_in = group.start([SYSTEM_PYTHON, HERE / script, *arguments],
+                           dict(env, PYTHONPATH=str(HERE)), stdout=subprocess.PIPE)
+    assert stand_in.stdout.readline().strip() == b"ready", f"{script} did not start"
     return stand_in
+
+
+def start_kwin_stand_in(group, env, *arguments):
+    """The stand-in for KWin's screenshot service."""
+    return start_stand_in("kwin_stand_in.py", group, env, *arguments)
+
+
+def start_portal_stand_in(group, env, *arguments):
+    """The stand-in for the screenshot portal and its permission store."""
+    return start_stand_in("portal_stand_in.py", group, env, *arguments)
 
 
 def read_log(path):

@@ -98,9 +98,7 @@ class ScreenShot(dbus.service.Object):
             self.picture = (width, height, argb32(width, height, rgb))
 
     def log(self, **record):
-        if self.arguments.log:
-            with open(self.arguments.log, "a") as log:
-                log.write(json.dumps(record) + "\n")
+        log_call(self.arguments.log, record)
 
     @dbus.service.method(INTERFACE, in_signature="sa{sv}h", out_signature="a{sv}",
                          sender_keyword="sender", async_callbacks=("reply", "refuse"))
@@ -138,6 +136,27 @@ class ScreenShot(dbus.service.Object):
                 pass
 
 
+def log_call(path, record):
+    """Appends one call to the log, a JSON line, where there is a log."""
+    if path:
+        with open(path, "a") as log:
+            log.write(json.dumps(record) + "\n")
+
+
+def serve(names, build):
+    """Owns these names on the session bus with the objects build(bus) makes, says "ready"
+    and runs until killed."""
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    owned = [dbus.service.BusName(name, bus, do_not_queue=True) for name in names]
+    services = build(bus)
+    print("ready", flush=True)
+    try:
+        GLib.MainLoop().run()
+    finally:
+        del services, owned
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--picture")
@@ -147,15 +166,7 @@ def main():
     arguments = parser.parse_args()
     if not arguments.silent and not (arguments.picture and arguments.screen):
         parser.error("--picture and --screen, or --silent")
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    name = dbus.service.BusName(INTERFACE, bus, do_not_queue=True)
-    service = ScreenShot(bus, arguments)
-    print("ready", flush=True)
-    try:
-        GLib.MainLoop().run()
-    finally:
-        del service, name
+    serve([INTERFACE], lambda bus: [ScreenShot(bus, arguments)])
 
 
 if __name__ == "__main__":

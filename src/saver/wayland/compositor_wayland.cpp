@@ -12,9 +12,16 @@ namespace zorblinth::wayland {
 namespace {
 
 constexpr wl_output_listener outputListener{
-    .geometry = [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                   std::int32_t, const char*, const char*,
-                   std::int32_t transform) { static_cast<Output*>(data)->transform = transform; },
+    .geometry =
+        [](void* data, wl_output*, std::int32_t x, std::int32_t y, std::int32_t, std::int32_t,
+           std::int32_t, const char*, const char*, std::int32_t transform) {
+            auto& output = *static_cast<Output*>(data);
+            output.transform = transform;
+            if (!output.xdgOutput) {
+                output.x = x;
+                output.y = y;
+            }
+        },
     .mode =
         [](void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
            std::int32_t) {
@@ -32,6 +39,31 @@ constexpr wl_output_listener outputListener{
     .description = [](void*, wl_output*, const char*) {},
 };
 
+constexpr zxdg_output_v1_listener xdgOutputListener{
+    .logical_position =
+        [](void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
+            auto& output = *static_cast<Output*>(data);
+            output.x = x;
+            output.y = y;
+        },
+    .logical_size =
+        [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+            auto& output = *static_cast<Output*>(data);
+            output.logicalWidth = width;
+            output.logicalHeight = height;
+        },
+    .done = [](void*, zxdg_output_v1*) {},
+    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .description = [](void*, zxdg_output_v1*, const char*) {},
+};
+
+void describeInLayout(zxdg_output_manager_v1* manager, Output& output) {
+    if (!manager || output.xdgOutput)
+        return;
+    output.xdgOutput.reset(zxdg_output_manager_v1_get_xdg_output(manager, output.output.get()));
+    zxdg_output_v1_add_listener(output.xdgOutput.get(), &xdgOutputListener, &output);
+}
+
 template <typename Interface>
 Interface* bind(wl_registry* registry, std::uint32_t name, const wl_interface& interface,
                 std::uint32_t offered, std::uint32_t wanted) {
@@ -40,6 +72,14 @@ Interface* bind(wl_registry* registry, std::uint32_t name, const wl_interface& i
 }
 
 } // namespace
+
+LayoutArea Output::layoutArea() const {
+    if (logicalWidth > 0 && logicalHeight > 0)
+        return {x, y, logicalWidth, logicalHeight};
+    const std::int32_t width = sideways() ? pixelHeight : pixelWidth;
+    const std::int32_t height = sideways() ? pixelWidth : pixelHeight;
+    return {x, y, width / scale, height / scale};
+}
 
 const wl_registry_listener Compositor::registryListener{
     .global =
@@ -78,6 +118,7 @@ void Compositor::announce(wl_registry* registry, std::uint32_t name, const char*
         // Before version 2 there is no done event: what the bind tells is all there is.
         output->described = std::min(version, 3u) < 2;
         wl_output_add_listener(output->output.get(), &outputListener, output.get());
+        describeInLayout(globals.xdgOutputs.get(), *output);
         globals.outputs.push_back(std::move(output));
     } else if (interface == zwlr_layer_shell_v1_interface.name && !globals.layerShell) {
         globals.layerShell.reset(
@@ -97,6 +138,11 @@ void Compositor::announce(wl_registry* registry, std::uint32_t name, const char*
     } else if (interface == wp_viewporter_interface.name && !globals.viewporter) {
         globals.viewporter.reset(
             bind<wp_viewporter>(registry, name, wp_viewporter_interface, version, 1));
+    } else if (interface == zxdg_output_manager_v1_interface.name && !globals.xdgOutputs) {
+        globals.xdgOutputs.reset(bind<zxdg_output_manager_v1>(
+            registry, name, zxdg_output_manager_v1_interface, version, 3));
+        for (const auto& output : globals.outputs)
+            describeInLayout(globals.xdgOutputs.get(), *output);
     }
 }
 

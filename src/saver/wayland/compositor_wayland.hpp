@@ -1,6 +1,7 @@
 #pragma once
 
 #include "saver/posix/termination_signals_posix.hpp"
+#include "saver/wayland/picture_wayland.hpp"
 #include "saver/wayland/wayland_handles_wayland.hpp"
 
 #include <chrono>
@@ -15,17 +16,25 @@ namespace zorblinth::wayland {
 // One output as the compositor describes it.
 struct Output {
     Proxy<wl_output> output;
+    Proxy<zxdg_output_v1> xdgOutput; // where the compositor offers xdg-output
     std::uint32_t name = 0;
     std::string connector; // what the compositor calls it ("DP-1"), where it says
     std::int32_t scale = 1;
     std::int32_t pixelWidth = 0; // the current mode, as the hardware scans it out
     std::int32_t pixelHeight = 0;
     std::int32_t transform = WL_OUTPUT_TRANSFORM_NORMAL;
+    std::int32_t x = 0; // its place in the layout, as wl_output or xdg-output tells it
+    std::int32_t y = 0;
+    std::int32_t logicalWidth = 0; // from xdg-output only: exact under fractional scales
+    std::int32_t logicalHeight = 0;
     bool described = false; // its first description is complete
     bool gone = false;      // the compositor took it away; forgotten once nothing uses it
 
     // A quarter turn either way: what the hardware calls width the user sees as height.
     bool sideways() const { return transform % 2 == 1; }
+    // Its area in the layout: xdg-output's, else its mode turned as the user sees it and
+    // divided by its scale.
+    LayoutArea layoutArea() const;
 };
 
 // The globals the saver uses, bound at the versions it speaks.
@@ -39,6 +48,7 @@ struct Globals {
     Proxy<zwlr_screencopy_manager_v1> screencopy;
     std::uint32_t screencopyVersion = 0;
     Proxy<wp_viewporter> viewporter;
+    Proxy<zxdg_output_manager_v1> xdgOutputs;
     std::vector<std::unique_ptr<Output>> outputs; // in the order the compositor lists them
 };
 

@@ -1,7 +1,9 @@
 #include "saver/wayland/desktop_pictures_wayland.hpp"
 
 #include "saver/wayland/kwin_screenshot_wayland.hpp"
+#include "saver/wayland/portal_picture_wayland.hpp"
 #include "saver/wayland/screencopy_wayland.hpp"
+#include "saver/wayland/screenshot_portal_wayland.hpp"
 
 #include <algorithm>
 #include <iostream>
@@ -30,6 +32,28 @@ public:
 
 private:
     ScreenPicture picture_;
+};
+
+// An output's area of the portal's picture of the whole desktop, upright; the picture is
+// shared by every output cut out of it.
+class PortalCut : public FrozenPicture {
+public:
+    PortalCut(std::shared_ptr<const DesktopImage> image, PixelArea area)
+        : image_(std::move(image)), area_(area) {}
+    CapturedFrame frame() const override {
+        const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(image_->width) * 4;
+        return {.data = reinterpret_cast<const std::byte*>(image_->pixels.data()) +
+                        area_.y * stride + static_cast<std::ptrdiff_t>(area_.x) * 4,
+                .width = area_.width,
+                .height = area_.height,
+                .strideBytes = stride,
+                .format = desktopImagePixels,
+                .upright = true};
+    }
+
+private:
+    std::shared_ptr<const DesktopImage> image_;
+    PixelArea area_;
 };
 
 // Collects the failures of one source into the single line --verbose shows for it.
@@ -123,6 +147,52 @@ void askKWin(std::span<Output* const> outputs, Pictures& pictures, Clock::time_p
     }
 }
 
+// The portal's picture covers the whole desktop, laid out as the compositor lays out every
+// output (not only those asked for).
+std::vector<LayoutArea> desktopLayout(const Compositor& compositor) {
+    std::vector<LayoutArea> layout;
+    for (const auto& output : compositor.globals().outputs)
+        if (!output->gone)
+            layout.push_back(output->layoutArea());
+    return layout;
+}
+
+// Only where the portal's permission store says this program may take screenshots without
+// asking: the saver must never bring up the portal's dialog on its way in.
+void askPortal(const Compositor& compositor, std::span<Output* const> outputs, Pictures& pictures,
+               Clock::time_point deadline, bool verbose) {
+    SourceFailures failures("the screenshot portal", verbose);
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (missing(pictures, outputs, i))
+            asked.push_back(i);
+    if (asked.empty())
+        return;
+    const auto failAll = [&](const std::string& why) {
+        for (std::size_t k = 0; k < asked.size(); ++k)
+            failures.add(why);
+    };
+    const PortalScreenshot shot = takePermittedScreenshot(deadline);
+    if (!shot.uri)
+        return failAll(shot.failure);
+    PortalPicture picture = readPortalPicture(*shot.uri, deadline);
+    if (!picture.image)
+        return failAll(picture.failure);
+    if (!picture.failure.empty() && verbose) // a picture, but a file left behind
+        std::cerr << "zorblinth: " << picture.failure << '\n';
+    const std::vector<LayoutArea> layout = desktopLayout(compositor);
+    for (const std::size_t i : asked) {
+        const std::optional<PixelArea> area = pictureAreaOf(
+            outputs[i]->layoutArea(), layout, picture.image->width, picture.image->height);
+        if (area)
+            pictures[i] = std::make_unique<PortalCut>(picture.image, *area);
+        else
+            failures.add("its picture (" + std::to_string(picture.image->width) + "x" +
+                         std::to_string(picture.image->height) +
+                         ") does not match the outputs' layout");
+    }
+}
+
 } // namespace
 
 Pictures takeDesktopPictures(Compositor& compositor, std::span<Output* const> outputs,
@@ -139,6 +209,8 @@ Pictures takeDesktopPictures(Compositor& compositor, std::span<Output* const> ou
         copyThroughScreencopy(compositor, outputs, pictures, deadline, sources);
     if (anyMissing() && !compositor.ending())
         askKWin(outputs, pictures, deadline, sources.verbose);
+    if (anyMissing() && !compositor.ending())
+        askPortal(compositor, outputs, pictures, deadline, sources.verbose);
     if (sources.verbose && anyMissing())
         std::cerr << "zorblinth: starting from black where no source gave a picture\n";
     return pictures;

@@ -11,7 +11,8 @@
 namespace zorblinth::wayland {
 
 // Where the saver's desktop pictures come from, in the order they are tried: the compositor's
-// wlr screencopy, then KWin's screenshot interface on the session bus, then none (black). Each
+// wlr screencopy, then KWin's screenshot interface on the session bus, then the screenshot
+// portal where its permission store already allows this program, then none (black). Each
 // output takes the first source that gives its picture without the cursor; the sources together
 // take at most `patience`, so that the saver covers the screen in time whatever a compositor or
 // a bus service does. Under `verbose`, a source that fails says why in one line on stderr.

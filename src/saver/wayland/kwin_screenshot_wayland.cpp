@@ -1,6 +1,7 @@
 #include "saver/wayland/kwin_screenshot_wayland.hpp"
 
 #include "saver/posix/termination_signals_posix.hpp"
+#include "saver/wayland/session_bus_wayland.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -11,7 +12,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 namespace zorblinth::wayland {
@@ -23,49 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kwinService = "org.kde.KWin.ScreenShot2";
 constexpr const char* kwinPath = "/org/kde/KWin/ScreenShot2";
 constexpr const char* kwinInterface = "org.kde.KWin.ScreenShot2";
-
-// A picture wider or taller than this is not a screen.
-constexpr std::uint32_t largestSide = 1u << 15;
-
-struct BusClose {
-    // Closed without flushing: a bus that does not read must not hold the saver.
-    void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusClose>;
-
-struct SlotUnref {
-    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-};
-using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
-
-struct MessageUnref {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int get() const { return fd_; }
-    void reset() { *this = FileDescriptor(); }
-
-private:
-    int fd_ = -1;
-};
-
-std::string errorText(int negativeErrno) {
-    return std::strerror(-negativeErrno);
-}
 
 // One screen asked for: KWin's answer, and the pixels it writes into the pipe after it.
 struct Request {
@@ -131,8 +88,7 @@ bool readDescription(sd_bus_message* message, PictureDescription& description) {
 int takeReply(sd_bus_message* message, void* data, sd_bus_error*) {
     auto& request = *static_cast<Request*>(data);
     if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
-        request.fail(std::string("KWin refused the picture of ") + request.screen + ": " +
-                     error->name + (error->message ? std::string(": ") + error->message : ""));
+        request.fail("KWin refused the picture of " + request.screen + ": " + errorText(*error));
         return 0;
     }
     PictureDescription description;
@@ -282,8 +238,8 @@ DescriptionCheck checkDescription(const PictureDescription& description) {
     if (!kwinPixelFormat(description.format))
         return {0, "pixels in a format the saver does not read (" +
                        std::to_string(description.format) + ")"};
-    if (description.width == 0 || description.height == 0 || description.width > largestSide ||
-        description.height > largestSide)
+    if (description.width == 0 || description.height == 0 ||
+        description.width > largestScreenSide || description.height > largestScreenSide)
         return {0, "an impossible size (" + std::to_string(description.width) + "x" +
                        std::to_string(description.height) + ")"};
     if (description.stride / 4 < description.width)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "saver/raster/pixel_surface.hpp"
+#include "saver/wayland/picture_wayland.hpp"
 
 #include <chrono>
 #include <cstddef>
@@ -33,10 +34,6 @@ struct PictureDescription {
 
 // The 32-bit formats KWin writes, by QImage's numbers; none for any other, which is not used.
 std::optional<PixelFormat> kwinPixelFormat(std::uint32_t qimageFormat);
-
-// The most a picture may take: an 8K screen is 133 MB; a description beyond this is not believed,
-// so that a wrong or hostile answer cannot make the saver claim gigabytes.
-constexpr std::size_t largestPictureBytes = std::size_t{1} << 30;
 
 // Whether the description is one the saver can use, and how many bytes the picture then has;
 // else why not.

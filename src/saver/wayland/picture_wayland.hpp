@@ -9,6 +9,21 @@
 
 namespace zorblinth::wayland {
 
+// A picture wider or taller than this is not a screen.
+constexpr std::uint32_t largestScreenSide = 1u << 15;
+// The most a picture may take: an 8K screen is 133 MB; a description beyond this is not believed,
+// so that a wrong or hostile answer cannot make the saver claim gigabytes.
+constexpr std::size_t largestPictureBytes = std::size_t{1} << 30;
+
+// A rectangle in the compositor's layout of its outputs, in logical pixels.
+struct LayoutArea {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    bool operator==(const LayoutArea&) const = default;
+};
+
 // How a compositor lays out a captured frame's 32-bit pixels, named by wl_shm format code.
 // XRGB8888 and ARGB8888 keep blue in the low byte, XBGR8888 and ABGR8888 red; alpha is ignored
 // (the desktop is opaque). None for any other format: the saver then starts from black.

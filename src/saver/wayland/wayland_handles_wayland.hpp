@@ -7,6 +7,7 @@
 #include <wlr-layer-shell-unstable-v1-client-protocol.h>
 #undef namespace
 #include <wlr-screencopy-unstable-v1-client-protocol.h>
+#include <xdg-output-unstable-v1-client-protocol.h>
 #include <xdg-shell-client-protocol.h>
 
 #include <memory>
@@ -77,6 +78,12 @@ inline void letGo(zwlr_screencopy_manager_v1* manager) {
 }
 inline void letGo(zwlr_screencopy_frame_v1* frame) {
     zwlr_screencopy_frame_v1_destroy(frame);
+}
+inline void letGo(zxdg_output_manager_v1* manager) {
+    zxdg_output_manager_v1_destroy(manager);
+}
+inline void letGo(zxdg_output_v1* output) {
+    zxdg_output_v1_destroy(output);
 }
 inline void letGo(wp_viewporter* viewporter) {
     wp_viewporter_destroy(viewporter);
