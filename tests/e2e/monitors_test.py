@@ -177,3 +177,4 @@ class SaverOverMonitorsTest(WineTestCase):
                                f"{monitor.name} stopped drawing")
         self.session.xdotool("mousemove_relative", "--", 1, 0)
         self.assert_ends_normally(process, "a one-pixel move")
+
