@@ -58,12 +58,19 @@ class SaverOverMonitorsTest(WineTestCase):
         return {tuple(int(v) for v in state[f"rect_{i}"].split(",")): int(state[f"drawn_{i}"])
                 for i in range(int(state["windows"]))}
 
-    def start_on_monitors(self, settings, pointer_on=LEFT):
+    def start_on_monitors(self, settings, pointer_on=LEFT, dpi=None):
+        """Starts the saver over the pattern; with dpi, at that resolution (the pattern at
+        Wine's own, so that it covers the monitors pixel for pixel)."""
         self.session.move_mouse(*pointer_on.centre)
         self.folder.write_settings(settings)
         self.before = self.session.show_pattern(every_monitor=True)
         self.session.let_wine_see_the_pointer()
-        process = self.session.start_program(self.folder, "/s")
+        if dpi:
+            with self.session.dpi(dpi):
+                process = self.session.start_program(self.folder, "/s")
+                self.wait_for_windows(process, *self.monitors)
+        else:
+            process = self.session.start_program(self.folder, "/s")
         self.wait_for_windows(process, *self.monitors)
         return process
 
@@ -94,10 +101,25 @@ class SaverOverMonitorsTest(WineTestCase):
     # --- the tests -------------------------------------------------------------------------
 
     def test_each_monitor_shows_its_own_picture_with_lines_and_the_rest_is_left_alone(self):
-        process = self.start_on_monitors((1, 1))
+        # At 150 % and 200 % too: the saver is per-monitor aware, so its windows and pictures
+        # stay in the monitors' own pixels, 1:1. With RIGHT the primary, LEFT lies at negative
+        # x on Windows' virtual screen.
+        self.addCleanup(self.session.probe_outputs)
+        self.addCleanup(self.session.lay_out, self.monitors)
+        for primary, dpi in ((LEFT, None), (LEFT, 144), (LEFT, 192), (RIGHT, None)):
+            with self.subTest(primary=primary.name, dpi=dpi or 96):
+                if primary is RIGHT:
+                    self.session.lay_out((RIGHT, LEFT))
+                    self.session.probe_outputs()
+                    time.sleep(3)  # Wine sees a new layout within 2 s
+                self.check_own_pictures_with_lines(primary, dpi)
+                self.session.kill_processes()
+
+    def check_own_pictures_with_lines(self, primary, dpi):
+        process = self.start_on_monitors((1, 1), dpi=dpi)
         first = self.session.screenshot()
         # Level 1: two or four lines and a box a tick; a window showing another area of the
-        # pattern, or its own shifted by a pixel, would differ in most of it.
+        # pattern, or its own scaled or shifted by a pixel, would differ in most of it.
         for monitor in (LEFT, RIGHT):
             self.assertLess(len(self.changed_on(first, monitor)),
                             monitor.width * monitor.height * 0.05,
@@ -110,8 +132,10 @@ class SaverOverMonitorsTest(WineTestCase):
             self.assertGreater(len(self.changed_on(later, monitor)), 3000,
                                f"hardly any lines on {monitor.name}")
         self.assertIsNone(self.changed_outside(later, LEFT, RIGHT))
+        # Windows' virtual screen has the primary monitor's corner at its origin.
         ticks = self.ticks()
-        self.assertEqual(sorted(ticks), sorted((LEFT.area, RIGHT.area)))
+        self.assertEqual(sorted(ticks), sorted((m.left - primary.left, m.top - primary.top,
+                                                m.width, m.height) for m in (LEFT, RIGHT)))
         self.assertTrue(all(count > 5 for count in ticks.values()), ticks)
         self.session.xdotool("mousemove_relative", "--", 1, 0)
         self.assert_ends_normally(process, "a one-pixel move on LEFT")

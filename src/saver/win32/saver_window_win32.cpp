@@ -89,7 +89,8 @@ void end(SaverWindows& saver) {
 
 // Covers the monitors there are now: windows of monitors gone go, new ones get a window and
 // a picture taken now. The first window made covers the primary monitor and draws with the
-// session's own drawing; every later one has a drawing of its own.
+// session's own drawing; every later one has a drawing of its own. False when a monitor's window
+// or picture could not be made (the others are covered all the same).
 bool followLayout(SaverWindows& saver) {
     saver.layoutMayHaveChanged = false;
     saver.layoutChecked = std::chrono::steady_clock::now();
@@ -104,6 +105,7 @@ bool followLayout(SaverWindows& saver) {
         saver.monitors.erase(saver.monitors.begin() + static_cast<std::ptrdiff_t>(*gone));
     }
     const bool first = covered.empty();
+    bool coveredAll = true;
     std::vector<MonitorWindow*> added;
     for (const Area& area : change.added) {
         std::optional<PictureDrawing> drawing;
@@ -111,8 +113,10 @@ bool followLayout(SaverWindows& saver) {
             drawing.emplace(saver.session.drawingForAnotherMonitor());
         auto monitor = coverMonitor(saver.windowClass, area, saver.desktopDc->get(), saver,
                                     std::move(drawing));
+        // The others are covered all the same; the next look tries this one again.
+        coveredAll = coveredAll && monitor != nullptr;
         if (!monitor)
-            return false;
+            continue;
         added.push_back(monitor.get());
         saver.monitors.push_back(std::move(monitor));
     }
@@ -126,7 +130,7 @@ bool followLayout(SaverWindows& saver) {
         GetCursorPos(&cursor);
         saver.session.pointerMovedBySystem({cursor.x, cursor.y});
     }
-    return true;
+    return coveredAll;
 }
 
 void followLayoutBetweenTicks(SaverWindows& saver) {
@@ -275,7 +279,7 @@ SaverOutcome runSaver(HINSTANCE instance, Point startCursor,
     const OwnedWindow timerWindow(CreateWindowExW(0, windowClassName, windowTitle.data(), 0, 0, 0,
                                                   0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
     saver.desktopDc = std::make_unique<WindowDc>(GetDesktopWindow());
-    if (!timerWindow || !*saver.desktopDc || !followLayout(saver))
+    if (!timerWindow || !*saver.desktopDc || !followLayout(saver) || saver.monitors.empty())
         return SaverOutcome::windowSystemFailed;
     ShowCursor(FALSE);
     saver.cursorHidden = true;
