@@ -148,7 +148,7 @@ void take(SaverWindows& saver, const InputEvent& event) {
     const std::optional<Point> start = saver.session.startCursor();
     if (event.kind == InputKind::mouseMove && start && saver.session.endsSaver(event) &&
         !onSomeMonitor(*start)) {
-        followLayout(saver);
+        followLayoutBetweenTicks(saver);
         saver.session.pointerMovedBySystem(event.position);
         return;
     }
