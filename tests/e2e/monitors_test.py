@@ -8,7 +8,7 @@ followed."""
 import math
 import time
 
-from harness import NORMAL_END, WineTestCase, poll
+from harness import ALREADY_RUNNING, NORMAL_END, WineTestCase, poll
 from e2e.images import crop
 from e2e.xsession import Monitor
 
@@ -202,3 +202,20 @@ class SaverOverMonitorsTest(WineTestCase):
         self.session.xdotool("mousemove_relative", "--", 1, 0)
         self.assert_ends_normally(process, "a one-pixel move")
 
+
+    def test_preview_password_and_a_second_saver_show_nothing_on_any_monitor(self):
+        self.before = self.session.show_pattern(every_monitor=True)
+        for arguments in (("/p", "1234"), ("/a",)):
+            with self.subTest(arguments=arguments):
+                process = self.session.start_program(self.folder, *arguments)
+                self.assertEqual(self.session.wait_exit(process, timeout=10), NORMAL_END)
+                self.assertEqual(self.session.screenshot().count_changed(self.before), 0)
+                self.assertEqual(self.saver_windows(), [])
+        first = self.start_on_monitors((1, 1))
+        windows = sorted(self.saver_windows())
+        second = self.session.start_program(self.folder, "/s")
+        self.assertEqual(self.session.wait_exit(second, timeout=10), ALREADY_RUNNING)
+        self.assertEqual(sorted(self.saver_windows()), windows)
+        self.assertIsNone(first.poll(), "the first saver ended")
+        self.session.xdotool("mousemove_relative", "--", 1, 0)
+        self.assert_ends_normally(first, "a one-pixel move")
