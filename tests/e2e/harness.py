@@ -65,8 +65,9 @@ class WineSession(XvfbSession):
 
     exit_timeout = 15
 
-    def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=None):
-        super().__init__(width, height, window_manager)
+    def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=None,
+                 monitors=None):
+        super().__init__(width, height, window_manager, monitors=monitors)
         self.wine_run = required_path("ZORBLINTH_WINE_RUN")
         self.scr = required_path("ZORBLINTH_SCR")
         self.pattern = required_path("ZORBLINTH_PATTERN")
@@ -82,6 +83,8 @@ class WineSession(XvfbSession):
     def start(self):
         self._end_wineserver()  # one left by an earlier test is bound to another display
         super().start()
+        if self.monitors:
+            self.probe_outputs()
         # Start Wine's desktop process now, so later starts are quick and timing-neutral, and
         # tell Wine whether a window manager is there to manage its windows. The prefix is
         # shared, so every class sets this for itself.
@@ -115,6 +118,11 @@ class WineSession(XvfbSession):
         env = dict(os.environ, WINEPREFIX=str(self.prefix))
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, check=False)
         subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, check=False)
+
+    def probe_outputs(self):
+        """A plain query makes Xorg probe its outputs: without one after lighting them, Wine
+        may see only the first."""
+        self.xrandr()
 
     # --- processes -------------------------------------------------------------------------
 
@@ -168,16 +176,19 @@ class WineSession(XvfbSession):
         saw the pointer move; a program started sooner would take a stale start position."""
         time.sleep(0.15)
 
-    def show_pattern(self):
-        """Shows the full-screen test pattern and returns its screenshot once it is painted."""
-        self.start_wine([self.pattern])
+    def show_pattern(self, every_monitor=False):
+        """Shows the full-screen test pattern (over every monitor: the virtual screen) and
+        returns its screenshot once it is painted."""
+        self.start_wine([self.pattern, *(["virtual"] if every_monitor else [])])
         poll(lambda: self.visible_windows("^Zorblinth test pattern$"), 20,
              message="the test pattern window")
 
         def painted():
             shot = self.screenshot()
             # The band colours are all bright; a painted pattern has no black at these points.
-            right, bottom = self.width - 8, self.height - 8
+            right, bottom = (self.width - 8, self.height - 8) if not every_monitor else (
+                max(m.left + m.width for m in self.monitors) - 8,
+                min(m.top + m.height for m in self.monitors) - 8)
             points = [(64, 10), (right - 56, 10), (500, 300), (8, bottom), (right, bottom)]
             return shot if all(shot.pixel(x, y) != (0, 0, 0) for x, y in points) else None
 
@@ -244,10 +255,12 @@ class WineTestCase(SessionTestCase):
     screen_width = SCREEN_WIDTH
     screen_height = SCREEN_HEIGHT
     window_manager = None
+    # Monitor values: Xorg with the dummy driver and these monitors, each on an output of its own.
+    monitors = None
 
     @classmethod
     def make_session(cls):
-        return WineSession(cls.screen_width, cls.screen_height, cls.window_manager)
+        return WineSession(cls.screen_width, cls.screen_height, cls.window_manager, cls.monitors)
 
     @classmethod
     def setUpClass(cls):

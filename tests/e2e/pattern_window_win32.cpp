@@ -3,6 +3,8 @@
 // window's own background out of desktop snapshots, so the tests need a window of their own).
 #include <windows.h>
 
+#include <string_view>
+
 #include <array>
 
 namespace {
@@ -74,7 +76,8 @@ LRESULT CALLBACK patternWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+// With the argument "virtual" it covers every monitor (the virtual screen), else the primary one.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = patternWindowProc;
     windowClass.hInstance = instance;
@@ -83,9 +86,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (RegisterClassW(&windowClass) == 0) {
         return 1;
     }
-    const HWND window = CreateWindowExW(
-        0, windowClassName, windowTitle, WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-        GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, instance, nullptr);
+    const bool everyMonitor = arguments != nullptr && std::wstring_view(arguments) == L"virtual";
+    const HWND window =
+        everyMonitor ? CreateWindowExW(0, windowClassName, windowTitle, WS_POPUP | WS_VISIBLE,
+                                       GetSystemMetrics(SM_XVIRTUALSCREEN),
+                                       GetSystemMetrics(SM_YVIRTUALSCREEN),
+                                       GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                                       GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr, nullptr,
+                                       instance, nullptr)
+                     : CreateWindowExW(0, windowClassName, windowTitle, WS_POPUP | WS_VISIBLE, 0, 0,
+                                       GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                       nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         return 1;
     }

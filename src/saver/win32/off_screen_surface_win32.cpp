@@ -12,8 +12,8 @@ PixelSurface OffScreenSurface::pixels() const {
     return bitmap_.pixels;
 }
 
-void OffScreenSurface::copyFrom(HDC source) const {
-    BitBlt(dc_.get(), 0, 0, width_, height_, source, 0, 0, SRCCOPY);
+void OffScreenSurface::copyFrom(HDC source, int left, int top) const {
+    BitBlt(dc_.get(), 0, 0, width_, height_, source, left, top, SRCCOPY);
 }
 
 void OffScreenSurface::paintTo(HDC destination, const RECT& area) const {

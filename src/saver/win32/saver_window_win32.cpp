@@ -2,16 +2,19 @@
 
 #include "platform/gdi_handles_win32.hpp"
 #include "resource_ids.h"
-#include "saver/win32/off_screen_surface_win32.hpp"
 #include "saver/random_source.hpp"
+#include "saver/win32/monitors_win32.hpp"
+#include "saver/win32/off_screen_surface_win32.hpp"
 #include "saver/win32/saver_input_win32.hpp"
 #include "settings/settings.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace zorblinth::win32 {
 
@@ -33,68 +36,145 @@ std::uint64_t tickCountClock() {
     return GetTickCount64();
 }
 
-// What lives across the events of Form1.
-struct SaverWindow {
-    explicit SaverWindow(SaverSession session) : session(std::move(session)) {}
+} // namespace
 
+// What every saver window shares: the session, the desktop the pictures come from, one window
+// per monitor covered (the first made is Form1), the timer and the cursor.
+struct SaverWindows {
+    SaverWindows(HINSTANCE instance, SaverSession session)
+        : windowClass{instance, windowClassName, windowTitle.data()}, session(std::move(session)) {}
+
+    MonitorWindowClass windowClass;
     SaverSession session;
-    // Held until the end, like the snapshot it was taken from.
+    // Held until the end, like the pictures taken from it.
     std::unique_ptr<WindowDc> desktopDc;
-    std::unique_ptr<OffScreenSurface> surface;
+    std::vector<std::unique_ptr<MonitorWindow>> monitors;
     std::optional<TickTimer> timer;
     bool cursorHidden = false;
     // Set once the saver has been the active program: only then does losing activation count.
     bool activated = false;
-    std::uintptr_t ticksDrawn = 0;
-    std::uintptr_t ticksCut = 0;
+    // While a tick draws, the monitors are left as they are; a change seen meanwhile waits.
+    bool drawing = false;
+    bool layoutMayHaveChanged = false;
+    std::chrono::steady_clock::time_point layoutChecked = std::chrono::steady_clock::now();
 };
 
-SaverWindow& stateOf(HWND window) {
-    return *reinterpret_cast<SaverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
+namespace {
 
-void showCursorAgain(SaverWindow& saver) {
+// Windows tells no running window of a monitor that came or went under Wine, and a message can
+// be missed anywhere: the layout is looked at again this often between ticks.
+constexpr std::chrono::seconds layoutCheckInterval{1};
+
+void showCursorAgain(SaverWindows& saver) {
     if (saver.cursorHidden)
         ShowCursor(TRUE);
     saver.cursorHidden = false;
 }
 
 // The saver has ended: nothing more is drawn, and the loop returns once the message at hand is
-// handled. The window goes with the process (see runSaver).
-void finish(SaverWindow& saver) {
+// handled. The windows go with the process (see runSaver).
+void finish(SaverWindows& saver) {
     if (saver.timer)
         saver.timer->stop();
     showCursorAgain(saver);
 }
 
-void take(SaverWindow& saver, const InputEvent& event) {
-    if (!saver.session.ended() && saver.session.take(event))
-        finish(saver);
-}
-
 // Ends the saver for a reason of the window system's.
-void end(SaverWindow& saver) {
+void end(SaverWindows& saver) {
     if (saver.session.ended())
         return;
     saver.session.end();
     finish(saver);
 }
 
-void drawOneTick(HWND window, SaverWindow& saver, std::vector<MSG>& heldInput) {
-    // Input that ends the saver cuts the tick short: nobody will see the rest, and the user
-    // would only wait for it. Other input waits for the tick's end.
-    const bool whole =
-        saver.session.tick(saver.surface->pixels(), EndingInputWatch(saver.session, heldInput));
-    ++(whole ? saver.ticksDrawn : saver.ticksCut);
-    SetPropW(window, whole ? ticksDrawnProperty : ticksCutProperty,
-             reinterpret_cast<HANDLE>(whole ? saver.ticksDrawn : saver.ticksCut));
-    InvalidateRect(window, nullptr, FALSE);
+// Covers the monitors there are now: windows of monitors gone go, new ones get a window and
+// a picture taken now. The first window made covers the primary monitor and draws with the
+// session's own drawing; every later one has a drawing of its own. False when a monitor's window
+// or picture could not be made (the others are covered all the same).
+bool followLayout(SaverWindows& saver) {
+    saver.layoutMayHaveChanged = false;
+    saver.layoutChecked = std::chrono::steady_clock::now();
+    std::vector<Area> covered;
+    for (const auto& monitor : saver.monitors)
+        covered.push_back(monitor->area);
+    const LayoutChange change = layoutChange(covered, everyMonitor());
+    if (change.empty())
+        return true;
+    for (auto gone = change.gone.rbegin(); gone != change.gone.rend(); ++gone) {
+        takeAway(*saver.monitors[*gone]);
+        saver.monitors.erase(saver.monitors.begin() + static_cast<std::ptrdiff_t>(*gone));
+    }
+    const bool first = covered.empty();
+    bool coveredAll = true;
+    std::vector<MonitorWindow*> added;
+    for (const Area& area : change.added) {
+        std::optional<PictureDrawing> drawing;
+        if (!first || !added.empty())
+            drawing.emplace(saver.session.drawingForAnotherMonitor());
+        auto monitor = coverMonitor(saver.windowClass, area, saver.desktopDc->get(), saver,
+                                    std::move(drawing));
+        // The others are covered all the same; the next look tries this one again.
+        coveredAll = coveredAll && monitor != nullptr;
+        if (!monitor)
+            continue;
+        added.push_back(monitor.get());
+        saver.monitors.push_back(std::move(monitor));
+    }
+    // Shown only once every new picture is taken: none may hold another saver window.
+    for (const MonitorWindow* monitor : added)
+        show(*monitor, first && monitor == added.front());
+    // Where the pointer's monitor was taken away, Windows put it elsewhere: no sign of the user.
+    const std::optional<Point> start = saver.session.startCursor();
+    if (!first && start && !onSomeMonitor(*start)) {
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        saver.session.pointerMovedBySystem({cursor.x, cursor.y});
+    }
+    return coveredAll;
 }
 
-void paint(HWND window, const SaverWindow& saver) {
+void followLayoutBetweenTicks(SaverWindows& saver) {
+    if (saver.drawing)
+        saver.layoutMayHaveChanged = true;
+    else if (!saver.session.ended())
+        followLayout(saver);
+}
+
+void take(SaverWindows& saver, const InputEvent& event) {
+    if (saver.session.ended())
+        return;
+    // A move away from a start no monitor shows any more is Windows moving the pointer off a
+    // monitor taken away, seen before the layout was looked at again.
+    const std::optional<Point> start = saver.session.startCursor();
+    if (event.kind == InputKind::mouseMove && start && saver.session.endsSaver(event) &&
+        !onSomeMonitor(*start)) {
+        followLayoutBetweenTicks(saver);
+        saver.session.pointerMovedBySystem(event.position);
+        return;
+    }
+    if (saver.session.take(event))
+        finish(saver);
+}
+
+// All monitors on the one grid, one after another; input that ends the saver cuts the tick
+// short: nobody will see the rest, and the user would only wait for it. Other input waits for
+// the tick's end.
+void drawOneTick(SaverWindows& saver, std::vector<MSG>& heldInput) {
+    if (saver.layoutMayHaveChanged ||
+        std::chrono::steady_clock::now() - saver.layoutChecked >= layoutCheckInterval)
+        followLayout(saver);
+    saver.drawing = true;
+    const InputWaiting endingInput = EndingInputWatch(saver.session, heldInput);
+    for (const auto& monitor : saver.monitors)
+        if (!drawTick(*monitor, saver.session, endingInput))
+            break;
+    saver.drawing = false;
+}
+
+void paint(HWND window, const MonitorWindow& monitor) {
     const PaintScope scope(window);
-    if (saver.surface)
-        saver.surface->paintTo(scope.dc(), scope.area());
+    if (monitor.surface)
+        monitor.surface->paintTo(scope.dc(), scope.area());
 }
 
 LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -105,7 +185,9 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
     }
     if (GetWindowLongPtrW(window, GWLP_USERDATA) == 0)
         return DefWindowProcW(window, message, wParam, lParam);
-    SaverWindow& saver = stateOf(window);
+    MonitorWindow& monitor =
+        *reinterpret_cast<MonitorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    SaverWindows& saver = *monitor.saver;
 
     if (const std::optional<InputEvent> event = inputEventOf(window, message, wParam, lParam)) {
         take(saver, *event);
@@ -117,7 +199,7 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
         // The surface covers every pixel; erasing first would flash black.
         return 1;
     case WM_PAINT:
-        paint(window, saver);
+        paint(window, monitor);
         return 0;
     case WM_SYSKEYDOWN:
     case WM_SYSKEYUP:
@@ -127,6 +209,11 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_KEYMENU)
             return 0;
         break;
+    case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+        // Every window stays over its monitor's pixels as they are: no rescaling.
+        followLayoutBetweenTicks(saver);
+        return 0;
     case WM_ACTIVATEAPP:
         // Another program took the screen, and the keyboard with it: end as the user would. A
         // deactivation before the saver was first active is the window system's start-up.
@@ -159,16 +246,19 @@ bool registerWindowClass(HINSTANCE instance) {
     return RegisterClassExW(&windowClass) != 0;
 }
 
-// Unhooks the state from a window that outlives it, so that nothing reaches a dead state.
+// Unhooks the state from the windows that outlive it, so that nothing reaches a dead state.
 class StateAttachment {
 public:
-    explicit StateAttachment(HWND window) : window_(window) {}
-    ~StateAttachment() { SetWindowLongPtrW(window_, GWLP_USERDATA, 0); }
+    explicit StateAttachment(SaverWindows& saver) : saver_(saver) {}
+    ~StateAttachment() {
+        for (const auto& monitor : saver_.monitors)
+            SetWindowLongPtrW(monitor->window, GWLP_USERDATA, 0);
+    }
     StateAttachment(const StateAttachment&) = delete;
     StateAttachment& operator=(const StateAttachment&) = delete;
 
 private:
-    HWND window_;
+    SaverWindows& saver_;
 };
 
 } // namespace
@@ -178,42 +268,25 @@ SaverOutcome runSaver(HINSTANCE instance, Point startCursor,
     if (!registerWindowClass(instance))
         return SaverOutcome::windowSystemFailed;
 
-    SaverWindow saver(SaverSession(startCursor, settingsToUse(readSettingsOrZeros(settingsFile)),
-                                   RandomSource{tickCountClock}));
-    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-
-    // Created hidden: the snapshot below must not contain the saver's own window.
-    OwnedWindow window(CreateWindowExW(WS_EX_TOPMOST, windowClassName, windowTitle.data(), WS_POPUP,
-                                       0, 0, screenWidth, screenHeight, nullptr, nullptr, instance,
-                                       &saver));
-    if (!window)
-        return SaverOutcome::windowSystemFailed;
-
+    SaverWindows saver(instance,
+                       SaverSession(startCursor, settingsToUse(readSettingsOrZeros(settingsFile)),
+                                    RandomSource{tickCountClock}));
+    // The windows are left for the end of the process to take down. Destroying a full-screen
+    // window makes Wine wait up to two seconds for a window manager to confirm, with the saver
+    // still on screen; the program ends right after the loop anyway.
+    const StateAttachment attachment(saver);
+    // The timer's own window, never shown, so that it outlives every monitor's.
+    const OwnedWindow timerWindow(CreateWindowExW(0, windowClassName, windowTitle.data(), 0, 0, 0,
+                                                  0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
     saver.desktopDc = std::make_unique<WindowDc>(GetDesktopWindow());
-    if (!*saver.desktopDc)
+    if (!timerWindow || !*saver.desktopDc || !followLayout(saver) || saver.monitors.empty())
         return SaverOutcome::windowSystemFailed;
-    saver.surface =
-        std::make_unique<OffScreenSurface>(saver.desktopDc->get(), screenWidth, screenHeight);
-    if (!*saver.surface)
-        return SaverOutcome::windowSystemFailed;
-    saver.surface->copyFrom(saver.desktopDc->get());
-
-    SetWindowPos(window.get(), HWND_TOPMOST, 0, 0, screenWidth, screenHeight, SWP_SHOWWINDOW);
-    SetForegroundWindow(window.get());
-    SetFocus(window.get());
-    UpdateWindow(window.get());
     ShowCursor(FALSE);
     saver.cursorHidden = true;
 
-    // From here the window is left for the end of the process to take down. Destroying a
-    // full-screen window makes Wine wait up to two seconds for a window manager to confirm,
-    // with the saver still on screen; the program ends right after the loop anyway.
-    const HWND shown = window.release();
-    const StateAttachment attachment(shown);
-    saver.timer.emplace(shown, timerSource);
+    saver.timer.emplace(timerWindow.get(), timerSource);
     TickLoop loop(
-        *saver.timer, [&] { drawOneTick(shown, saver, loop.heldInput()); },
+        *saver.timer, [&] { drawOneTick(saver, loop.heldInput()); },
         [&saver] { return saver.session.ended(); });
     const bool ranToTheEnd = loop.run();
     finish(saver);

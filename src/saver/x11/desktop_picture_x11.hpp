@@ -1,18 +1,12 @@
 #pragma once
 
+#include "saver/monitor_layout.hpp"
+
 #include <X11/Xlib.h>
 
 #include <optional>
 
 namespace zorblinth::x11 {
-
-struct Area {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool operator==(const Area&) const = default;
-};
 
 // The desktop picture a host leaves on its window in the _SCREENSAVER_SCREENSHOT property (one
 // Pixmap); none when there is none.

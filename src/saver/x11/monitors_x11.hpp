@@ -1,6 +1,7 @@
 #pragma once
 
 #include "saver/canvas.hpp"
+#include "saver/monitor_layout.hpp"
 #include "saver/x11/desktop_picture_x11.hpp"
 
 #include <X11/Xlib.h>
@@ -29,15 +30,5 @@ bool pointerMayRestAt(Display* display, Point point);
 // RRNotify) and the root window's ConfigureNotify; false without RandR. rrEventBase is where
 // RandR's events start.
 bool watchMonitorChanges(Display* display, int& rrEventBase);
-
-// How the monitors covered must change to cover those there are now: the ones no longer there
-// as they were (by index into `covered`, in order), and the areas to cover anew. A monitor that
-// moved or changed size is one gone and one new: its picture must be taken again.
-struct LayoutChange {
-    std::vector<std::size_t> gone;
-    std::vector<Area> added;
-    bool operator==(const LayoutChange&) const = default;
-};
-LayoutChange layoutChange(std::span<const Area> covered, std::span<const Area> now);
 
 } // namespace zorblinth::x11

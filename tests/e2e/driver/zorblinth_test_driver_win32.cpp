@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -360,6 +361,34 @@ int saverTicks() {
     return done;
 }
 
+// Every saver window shown, one per monitor, in the order the window system lists them: its
+// rectangle on the virtual screen, its title and its tick counts.
+int saverMonitors() {
+    if (waitFor(findSaver) == nullptr)
+        return noSaver;
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            if (className(window) == L"ZorblinthSaver" && IsWindowVisible(window))
+                reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    print("windows", static_cast<long long>(windows.size()));
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const std::string n = std::to_string(i);
+        RECT rect{};
+        GetWindowRect(windows[i], &rect);
+        printRect("rect_" + n, rect);
+        print("title_" + n, windowText(windows[i]).value_or(L""));
+        print("drawn_" + n, reinterpret_cast<long long>(
+                                GetPropW(windows[i], zorblinth::win32::ticksDrawnProperty)));
+        print("cut_" + n, reinterpret_cast<long long>(
+                              GetPropW(windows[i], zorblinth::win32::ticksCutProperty)));
+    }
+    return done;
+}
+
 // Waits for the saver's window to be made, looking every millisecond, and at once stops the
 // thread that made it: the test then moves the pointer for real, with the window still hidden
 // (SetCursorPos under Wine mostly leaves the X pointer where it was, and answers with the
@@ -394,6 +423,8 @@ int run(int argc, wchar_t** argv) {
         return saverAnswers();
     if (command == L"saver-ticks")
         return saverTicks();
+    if (command == L"saver-monitors")
+        return saverMonitors();
     if (command == L"hold-saver-when-it-exists")
         return holdSaverWhenItExists();
     if (command != L"state" && command != L"scroll" && command != L"click" && command != L"close" &&
@@ -436,7 +467,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: zorblinth_test_driver state | pid | scroll <1|2> <lineleft|lineright|"
                    "pageleft|pageright|left|right|endscroll|thumbtrack N|thumbposition N> | "
                    "click <set|cancel> | close | key <escape|enter> | messagebox | "
-                   "gdi-objects PID | saver-answers | saver-ticks | hold-saver-when-it-exists\n",
+                   "gdi-objects PID | saver-answers | saver-ticks | saver-monitors |"
+                   " hold-saver-when-it-exists\n",
                    stderr);
     return status;
 }

@@ -1,11 +1,10 @@
-// GoogleTest first: Xlib's headers define None, a name GoogleTest uses.
 #include <gtest/gtest.h>
 
-#include "saver/x11/monitors_x11.hpp"
+#include "saver/monitor_layout.hpp"
 
 #include <vector>
 
-using namespace zorblinth::x11;
+using namespace zorblinth;
 
 namespace {
 const Area left{0, 0, 1280, 720};
