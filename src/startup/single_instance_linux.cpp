@@ -16,8 +16,6 @@ namespace zorblinth::posix {
 
 namespace {
 
-constexpr const char* lockFileName = "zorblinth.lock";
-
 // A file descriptor closed with its owner.
 class Descriptor {
 public:
@@ -76,13 +74,13 @@ void SingleInstance::makePrivateFolder(const std::filesystem::path& folder) {
         fchmod(opened.get(), status.st_mode & 0700);
 }
 
-std::filesystem::path SingleInstance::programLockFile() {
+std::filesystem::path SingleInstance::programLockFile(const char* name) {
     const char* runtimeFolder = std::getenv("XDG_RUNTIME_DIR");
     const std::filesystem::path folder =
         lockFolder(runtimeFolder, std::getenv("XDG_CACHE_HOME"), homeFolder());
     if (!runtimeFolder || folder != runtimeFolder)
         makePrivateFolder(folder);
-    return folder / lockFileName;
+    return folder / name;
 }
 
 SingleInstance::SingleInstance(const std::filesystem::path& lockFile)

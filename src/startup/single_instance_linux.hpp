@@ -18,9 +18,11 @@ public:
         unavailable,   // no lock could be made (no such folder, ...): running without it
     };
 
-    // zorblinth.lock in the folder lockFolder() chooses from the environment, which it creates
-    // when it is the per-user fallback.
-    static std::filesystem::path programLockFile();
+    // name (the saver's and dialog's zorblinth.lock, or the idle watcher's own, as the watcher
+    // starts the saver) in the folder lockFolder() chooses from the environment, which it
+    // creates when it is the per-user fallback.
+    static std::filesystem::path programLockFile(const char* name = "zorblinth.lock");
+    static constexpr const char* watcherLockName = "zorblinth-idle.lock";
 
     // Where the lock is kept: runtimeFolder ($XDG_RUNTIME_DIR) when it is a private folder
     // (isPrivateFolder), else zorblinth in cacheHome ($XDG_CACHE_HOME, when absolute) or in

@@ -1,0 +1,129 @@
+#include "idle/idle_watcher_linux.hpp"
+
+#include "idle/idle_source_linux.hpp"
+#include "idle/idle_watch.hpp"
+#include "idle/saver_process_linux.hpp"
+#include "saver/posix/termination_signals_posix.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <utility>
+
+#include <poll.h>
+
+namespace zorblinth::idle {
+
+namespace {
+
+constexpr int normalEnd = 0;
+constexpr int sessionFailed = 3;
+constexpr int saverWindowSystemFailed = 3;
+constexpr int saverAlreadyRunning = 2;
+
+bool variableSet(const char* name) {
+    const char* const value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The first source the session offers, in the order of how closely each follows the input.
+std::unique_ptr<IdleSource> openFirstSource(long timeoutMilliseconds) {
+    // Under a Wayland compositor, XWayland's idle time sees only its own clients' input.
+    // Wayland's own sources come first once they are there; until then X11 alone.
+    if (variableSet("DISPLAY"))
+        if (auto source = openX11IdleSource(timeoutMilliseconds))
+            return source;
+    return nullptr;
+}
+
+struct Watcher {
+    IdleSource& source;
+    const WatcherOptions& options;
+    IdleWatch watch;
+    std::optional<SaverProcess> saver;
+
+    void startSaver() {
+        std::vector<std::string> arguments{"zorblinth"};
+        arguments.insert(arguments.end(), options.saverArguments.begin(),
+                         options.saverArguments.end());
+        if (auto started = SaverProcess::start(arguments))
+            saver.emplace(std::move(*started));
+        watch.saverStarted();
+        if (!saver)
+            watch.saverEnded();
+        source.setSaverRunning(saver.has_value());
+    }
+
+    void saverEnded() {
+        const int status = saver->reap();
+        saver.reset();
+        watch.saverEnded();
+        source.setSaverRunning(false);
+        if (status == saverWindowSystemFailed)
+            std::cerr << "zorblinth: the saver could not cover the screen (status 3); still "
+                         "watching for the next idle period\n";
+        else if (status != normalEnd && status != saverAlreadyRunning)
+            std::cerr << "zorblinth: the saver ended with status " << status
+                      << "; still watching for the next idle period\n";
+    }
+
+    // One step of the source: false when the session is gone.
+    bool follow(bool readable) {
+        switch (source.update(readable)) {
+        case IdleSource::Event::lost:
+            return false;
+        case IdleSource::Event::idle:
+            if (watch.sessionIdle() == IdleWatch::Action::startSaver)
+                startSaver();
+            break;
+        case IdleSource::Event::active:
+            watch.sessionActive();
+            break;
+        case IdleSource::Event::none:
+            break;
+        }
+        if (watch.restartTimeoutAfterInhibit())
+            source.restartTimeout();
+        return true;
+    }
+};
+
+} // namespace
+
+int runIdleWatcher(const WatcherOptions& options) {
+    const posix::TerminationSignals signals;
+    const long timeout = options.timeoutSeconds * 1000;
+    const std::unique_ptr<IdleSource> source = openFirstSource(timeout);
+    if (!source) {
+        std::cerr << "zorblinth: this session tells no idle time (no ext_idle_notifier_v1, "
+                     "org_kde_kwin_idle, org.gnome.Mutter.IdleMonitor or X server idle time)\n";
+        return sessionFailed;
+    }
+    Watcher watcher{*source, options, {}, {}};
+    if (!watcher.follow(false)) {
+        std::cerr << "zorblinth: " << source->name() << " went away\n";
+        return sessionFailed;
+    }
+    for (;;) {
+        std::array<pollfd, 3> fds{{{posix::TerminationSignals::wakeFd(), POLLIN, 0},
+                                   {source->fd(), POLLIN, 0},
+                                   {watcher.saver ? watcher.saver->fd() : -1, POLLIN, 0}}};
+        const int ready = poll(fds.data(), fds.size(), source->wakeAfterMilliseconds());
+        if (posix::TerminationSignals::requested())
+            return normalEnd; // the saver, if any, ends with the watcher
+        if (ready < 0 && errno != EINTR) {
+            std::cerr << "zorblinth: cannot wait for the session\n";
+            return sessionFailed;
+        }
+        if (ready > 0 && fds[2].revents != 0)
+            watcher.saverEnded();
+        if (!watcher.follow(ready > 0 && fds[1].revents != 0)) {
+            std::cerr << "zorblinth: " << source->name() << " went away\n";
+            return sessionFailed;
+        }
+    }
+}
+
+} // namespace zorblinth::idle

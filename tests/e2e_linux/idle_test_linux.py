@@ -1,0 +1,107 @@
+"""The idle watcher (zorblinth --idle) on Xvfb, through the X server's idle time: the saver comes
+once the session has had no input for the timeout and not before, a key ends it, it comes again
+after the next idle period; one watcher a session; SIGTERM ends the watcher and its saver; a lost
+X server ends the watcher with 3 and takes its saver along."""
+
+import os
+import signal
+import time
+
+from harness_linux import ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, XSession, XTestCase
+from e2e.processes import poll, wait_exit
+
+TIMEOUT = 2  # the watcher's --idle seconds
+SAVER = "^Form1$"  # the saver window's title
+
+
+def children(process):
+    """The pids of the process's children (the saver it started)."""
+    path = f"/proc/{process.pid}/task/{process.pid}/children"
+    try:
+        with open(path, encoding="ascii") as listed:
+            return [int(pid) for pid in listed.read().split()]
+    except FileNotFoundError:
+        return []
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(") ")[-1][0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+class IdleWatcherTest(XTestCase):
+    def setUp(self):
+        self.addCleanup(self.session.kill_processes)
+        self.session.write_settings((1, 1))
+
+    def start_watcher(self):
+        self.session.xdotool("mousemove", 10, 10)  # input: the idle time starts from here
+        return self.session.start_program("--idle", str(TIMEOUT))
+
+    def wait_for_saver(self, watcher):
+        """The saver's window; asserts it came after the timeout (counted from the last input),
+        not before."""
+        inputAt = time.monotonic()
+        self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
+        self.assertGreaterEqual(time.monotonic() - inputAt, TIMEOUT - 0.3)
+
+    def test_the_saver_comes_when_idle_and_again_after_the_next_idle_period(self):
+        watcher = self.start_watcher()
+        for period in range(2):
+            with self.subTest(period=period):
+                self.wait_for_saver(watcher)
+                self.session.xdotool("key", "a")
+                poll(lambda: not self.session.visible_windows(SAVER), 5,
+                     message="the saver to end on a key")
+                self.assertIsNone(watcher.poll())
+
+    def test_one_watcher_a_session_and_sigterm_ends_it_with_its_saver(self):
+        watcher = self.start_watcher()
+        time.sleep(0.3)
+        second = self.session.start_program("--idle", str(TIMEOUT))
+        self.assertEqual(self.session.wait_exit(second, 5), ALREADY_RUNNING)
+        self.assertIn(b"already", second.stderr.read())
+        self.wait_for_saver(watcher)
+        savers = children(watcher)
+        self.assertEqual(len(savers), 1)
+        status, _ = self.session.stop_with_signal(watcher, 5)
+        self.assertEqual(status, NORMAL_END)
+        poll(lambda: not alive(savers[0]), 3, message="the saver to end with its watcher")
+
+    def test_bad_timeouts_are_refused_in_one_line(self):
+        for value in ("0", "abc", "-5", "99999999999"):
+            with self.subTest(value=value):
+                process = self.session.start_program("--idle", value)
+                self.assertEqual(self.session.wait_exit(process, 5), 64)
+                message = process.stderr.read().decode()
+                self.assertEqual(message.count("\n"), 1, message)
+                self.assertIn(f"'{value}'", message)
+
+    def test_a_lost_x_server_ends_the_watcher_and_its_saver(self):
+        session = XSession(320, 240)
+        session.start()
+        try:
+            session.xdotool("mousemove", 5, 5)
+            watcher = session.start_program("--idle", str(TIMEOUT))
+            session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
+            savers = children(watcher)
+            # The test's own connection would end the test with the server.
+            session.cursor.close()
+            session.cursor = None
+            session._xvfb.kill()
+            self.assertEqual(wait_exit(watcher, 5), WINDOW_SYSTEM_FAILED)
+            lines = watcher.stderr.read().decode().splitlines()
+            self.assertTrue(any("went away" in line for line in lines), lines)
+            poll(lambda: not any(alive(pid) for pid in savers), 3,
+                 message="the saver to end with its watcher")
+        finally:
+            session.stop()
+
+
+if __name__ == "__main__":
+    import unittest
+
+    unittest.main()
