@@ -8,6 +8,7 @@
 #include "startup/exit_status.hpp"
 #include "startup/saver_on_wayland_linux.hpp"
 #include "startup/single_instance_linux.hpp"
+#include "startup/watcher_control_linux.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -67,16 +68,16 @@ int main(int argc, char** argv) {
                                                 commandLine.window, endWithStatusOf));
     case LinuxMode::idle: {
         // Its own lock: the watcher runs beside the saver it starts.
-        const SingleInstance watcher(
-            SingleInstance::programLockFile(SingleInstance::watcherLockName));
+        SingleInstance watcher(SingleInstance::programLockFile(SingleInstance::watcherLockName));
         if (watcher.anotherIsRunning()) {
             std::cerr << "zorblinth: an idle watcher already runs in this session\n";
             return alreadyRunning;
         }
+        watcher.recordOwner(); // for --autostart, which ends it
         return idle::runIdleWatcher({*commandLine.idleSeconds, saverArgumentsOf(commandLine)});
     }
     case LinuxMode::autostart:
-        return windowSystemFailed; // written below, in its own slice
+        return runAutostart(commandLine);
     case LinuxMode::settings:
         if (!claimRunningCopy())
             return alreadyRunning;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 
 namespace zorblinth::posix {
 
@@ -48,6 +49,10 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     Claim claim() const { return claim_; }
+    // Writes this process's id into the held lock, for ownerOf(): only the holder writes it.
+    void recordOwner();
+    // The process that holds lockFile and recorded itself there; none when nobody holds it.
+    static std::optional<int> ownerOf(const std::filesystem::path& lockFile);
     bool anotherIsRunning() const { return claim_ == Claim::heldByAnother; }
 
 private:

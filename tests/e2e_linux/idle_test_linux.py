@@ -5,6 +5,7 @@ X server ends the watcher with 3 and takes its saver along."""
 
 import os
 import signal
+import subprocess
 import time
 
 from harness_linux import ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, XSession, XTestCase
@@ -79,6 +80,45 @@ class IdleWatcherTest(XTestCase):
                 message = process.stderr.read().decode()
                 self.assertEqual(message.count("\n"), 1, message)
                 self.assertIn(f"'{value}'", message)
+
+    def autostart(self, *arguments):
+        """zorblinth --autostart's status. Its stderr is not kept: the watcher it starts would
+        hold the pipe open."""
+        process = self.session.start_process([self.session.program, "--autostart", *arguments],
+                                             stderr=subprocess.DEVNULL)
+        return self.session.wait_exit(process, 10)
+
+    def test_autostart_writes_a_valid_entry_starts_the_watcher_and_off_undoes_both(self):
+        entry = self.session._config / "autostart" / "zorblinth-idle.desktop"
+        lock = self.session._runtime / "zorblinth-idle.lock"
+
+        def watcher_pid():
+            text = lock.read_text().strip() if lock.exists() else ""
+            return int(text) if text and alive(int(text)) else None
+
+        # Started in a session of its own, the watcher is not one of the test's processes.
+        self.addCleanup(lambda: (pid := watcher_pid()) and os.kill(pid, signal.SIGKILL))
+        self.session.xdotool("mousemove", 20, 20)
+        self.assertEqual(self.autostart(str(TIMEOUT), "--line-width", "4"), NORMAL_END)
+        validation = subprocess.run(["desktop-file-validate", str(entry)], capture_output=True)
+        self.assertEqual(validation.returncode, 0, validation.stdout)
+        self.assertIn(b"--idle 2", entry.read_bytes())
+        first = watcher_pid()
+        self.assertIsNotNone(first)
+        with open(f"/proc/{first}/cmdline", "rb") as command:
+            self.assertIn(b"--line-width=4", command.read())
+        poll(lambda: self.session.visible_windows(SAVER), TIMEOUT + 5,
+             message="the saver from the autostarted watcher")
+        self.session.xdotool("key", "a")
+
+        # Again with another timeout: the running watcher makes way for the new one.
+        self.assertEqual(self.autostart("30"), NORMAL_END)
+        self.assertFalse(alive(first))
+        self.assertIsNotNone(watcher_pid())
+
+        self.assertEqual(self.autostart("off"), NORMAL_END)
+        self.assertFalse(entry.exists())
+        self.assertIsNone(watcher_pid())
 
     def test_a_lost_x_server_ends_the_watcher_and_its_saver(self):
         session = XSession(320, 240)
