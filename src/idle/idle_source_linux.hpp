@@ -31,6 +31,11 @@ public:
     virtual void setSaverRunning(bool) {}
 };
 
+// The compositor of $WAYLAND_DISPLAY through ext_idle_notifier_v1, else org_kde_kwin_idle.
+// reached tells whether a compositor answered at all: under one, X11's idle time (XWayland's)
+// would see only its own clients' input. Null when there is neither protocol.
+std::unique_ptr<IdleSource> openWaylandIdleSource(long timeoutMilliseconds, bool& reached);
+
 // The X server's idle time (MIT-SCREEN-SAVER), on $DISPLAY. Null when there is no X display or
 // no such extension.
 std::unique_ptr<IdleSource> openX11IdleSource(long timeoutMilliseconds);

@@ -22,8 +22,9 @@ void IdleWatch::saverStarted() {
 }
 
 void IdleWatch::saverEnded() {
+    // The input that ended it may have been told before its end: the period stays served
+    // only if no input came since it started.
     saverRunning_ = false;
-    served_ = true;
 }
 
 std::uint32_t IdleWatch::inhibit(const std::string& caller) {

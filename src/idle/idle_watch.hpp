@@ -24,8 +24,8 @@ public:
     // The saver that startSaver asked for runs, or could not be started (then saverEnded).
     void saverStarted();
     // Ended, by the user or failing. Either way the idle period it was started for counts as
-    // served: the next one needs input first, so a saver that fails at once is never restarted
-    // in a loop.
+    // served: the next start needs input first (before or after the end), so a saver that
+    // fails at once is never restarted in a loop.
     void saverEnded();
     bool saverRunning() const { return saverRunning_; }
 

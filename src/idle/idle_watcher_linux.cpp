@@ -22,6 +22,8 @@ constexpr int normalEnd = 0;
 constexpr int sessionFailed = 3;
 constexpr int saverWindowSystemFailed = 3;
 constexpr int saverAlreadyRunning = 2;
+// How long a failed saver's session may take to tell the watcher it ended too.
+constexpr int sessionEndMilliseconds = 200;
 
 bool variableSet(const char* name) {
     const char* const value = std::getenv(name);
@@ -30,9 +32,12 @@ bool variableSet(const char* name) {
 
 // The first source the session offers, in the order of how closely each follows the input.
 std::unique_ptr<IdleSource> openFirstSource(long timeoutMilliseconds) {
+    bool underWayland = false;
+    if (variableSet("WAYLAND_DISPLAY") || variableSet("WAYLAND_SOCKET"))
+        if (auto source = openWaylandIdleSource(timeoutMilliseconds, underWayland))
+            return source;
     // Under a Wayland compositor, XWayland's idle time sees only its own clients' input.
-    // Wayland's own sources come first once they are there; until then X11 alone.
-    if (variableSet("DISPLAY"))
+    if (!underWayland && variableSet("DISPLAY"))
         if (auto source = openX11IdleSource(timeoutMilliseconds))
             return source;
     return nullptr;
@@ -56,17 +61,25 @@ struct Watcher {
         source.setSaverRunning(saver.has_value());
     }
 
-    void saverEnded() {
+    // False when the session went with the saver.
+    bool saverEnded() {
         const int status = saver->reap();
         saver.reset();
         watch.saverEnded();
         source.setSaverRunning(false);
+        // A saver whose compositor or server went away fails as it goes: the session's end is
+        // what to tell then, and the watcher's own connection has it by now.
+        pollfd session{source.fd(), POLLIN, 0};
+        if (status == saverWindowSystemFailed && poll(&session, 1, sessionEndMilliseconds) > 0 &&
+            !follow(true))
+            return false;
         if (status == saverWindowSystemFailed)
             std::cerr << "zorblinth: the saver could not cover the screen (status 3); still "
                          "watching for the next idle period\n";
         else if (status != normalEnd && status != saverAlreadyRunning)
             std::cerr << "zorblinth: the saver ended with status " << status
                       << "; still watching for the next idle period\n";
+        return true;
     }
 
     // One step of the source: false when the session is gone.
@@ -117,9 +130,13 @@ int runIdleWatcher(const WatcherOptions& options) {
             std::cerr << "zorblinth: cannot wait for the session\n";
             return sessionFailed;
         }
-        if (ready > 0 && fds[2].revents != 0)
-            watcher.saverEnded();
+        // The session first: a saver that ended because its compositor went away is no
+        // failure of its own to report.
         if (!watcher.follow(ready > 0 && fds[1].revents != 0)) {
+            std::cerr << "zorblinth: " << source->name() << " went away\n";
+            return sessionFailed;
+        }
+        if (ready > 0 && fds[2].revents != 0 && !watcher.saverEnded()) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";
             return sessionFailed;
         }

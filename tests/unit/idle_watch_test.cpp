@@ -17,6 +17,11 @@ TEST(IdleWatch, StartsOnceAnIdlePeriodAndAgainOnlyAfterInput) {
     watch.saverEnded();
     EXPECT_EQ(watch.sessionIdle(), Action::none); // same idle period
     watch.sessionActive();
+    ASSERT_EQ(watch.sessionIdle(), Action::startSaver);
+    // The key that ends the saver may be told before the saver's end.
+    watch.saverStarted();
+    watch.sessionActive();
+    watch.saverEnded();
     EXPECT_EQ(watch.sessionIdle(), Action::startSaver);
 }
 

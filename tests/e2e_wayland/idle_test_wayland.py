@@ -1,0 +1,107 @@
+"""The idle watcher (zorblinth --idle) on Wayland, one case a compositor and its idle source:
+headless sway 1.7 (org_kde_kwin_idle) and nested KWin 5.27 (ext_idle_notifier_v1). On each the
+saver comes once the session has had no input for the timeout, input ends it, and it comes again
+after the next idle period; a compositor that goes away ends the watcher with 3 in one line and
+takes its saver along."""
+
+import subprocess
+import time
+import unittest
+
+from harness_wayland import (NORMAL_END, WINDOW_SYSTEM_FAILED, NestedSession, SwaySession,
+                             poll, wait_exit)
+
+TIMEOUT = 2  # the watcher's --idle seconds
+
+
+def saver_children(watcher):
+    """The pids of the savers the watcher runs now."""
+    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
+    try:
+        with open(path, encoding="ascii") as listed:
+            pids = [int(pid) for pid in listed.read().split()]
+    except FileNotFoundError:
+        return []
+    return [pid for pid in pids if alive(pid)]
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(") ")[-1][0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+class Compositor:
+    """What differs between the compositors: the session, a key press, the source's name."""
+
+    def __init__(self, name, make, press, source):
+        self.name, self.make, self.press, self.source = name, make, press, source
+
+
+COMPOSITORS = [
+    Compositor("sway", lambda: SwaySession(), lambda session: session.type("a"),
+               "org_kde_kwin_idle"),
+    Compositor("kwin", lambda: NestedSession("kwin", 640, 480),
+               lambda session: session.x.xdotool("key", "a"), "ext_idle_notifier_v1"),
+]
+
+
+class IdleWatcherOnWayland(unittest.TestCase):
+    def watch(self, compositor):
+        session = compositor.make()
+        session.start()
+        self.addCleanup(session.stop)
+        session.write_settings(1, 1)
+        compositor.press(session)  # the idle time counts from here
+        pressed = time.monotonic()
+        watcher = session.start_process([session.program, "--idle", str(TIMEOUT)],
+                                        stderr=subprocess.PIPE)
+        return session, watcher, pressed
+
+    def wait_for_cover(self, session, watcher, since):
+        """Waits for the saver to cover the screen; asserts it did not come before the
+        timeout."""
+        def covered():
+            if watcher.poll() is not None:
+                raise AssertionError(f"the watcher ended with {watcher.returncode}: "
+                                     f"{watcher.stderr.read().decode(errors='replace')}")
+            return saver_children(watcher) and not session.shows_pattern()
+        poll(covered, TIMEOUT + 8, interval=0.1, message="the saver over the desktop")
+        self.assertGreaterEqual(time.monotonic() - since, TIMEOUT - 0.3)
+
+    def test_the_saver_comes_when_idle_input_ends_it_and_it_comes_again(self):
+        for compositor in COMPOSITORS:
+            with self.subTest(compositor.name):
+                session, watcher, since = self.watch(compositor)
+                for _ in range(2):
+                    self.wait_for_cover(session, watcher, since)
+                    compositor.press(session)
+                    since = time.monotonic()
+                    poll(lambda: not saver_children(watcher), 5,
+                         message="the saver to end on a key")
+                self.assertIsNone(watcher.poll())
+                status = session.start_process([session.program, "--idle", "5"],
+                                               stderr=subprocess.DEVNULL)
+                self.assertEqual(wait_exit(status, 5), 2, "a second watcher")
+                watcher.terminate()
+                self.assertEqual(wait_exit(watcher, 5), NORMAL_END)
+
+    def test_a_compositor_that_goes_away_ends_the_watcher_and_its_saver(self):
+        compositor = COMPOSITORS[0]
+        session, watcher, since = self.watch(compositor)
+        self.wait_for_cover(session, watcher, since)
+        savers = saver_children(watcher)
+        session.kill_compositor()
+        self.assertEqual(wait_exit(watcher, 5), WINDOW_SYSTEM_FAILED)
+        # The saver says its own line on the same stderr; the watcher says one.
+        lines = watcher.stderr.read().decode().splitlines()
+        told = [line for line in lines if "went away" in line or "still watching" in line]
+        self.assertEqual(len(told), 1, lines)
+        self.assertIn(compositor.source, told[0])
+        poll(lambda: not any(alive(pid) for pid in savers), 3, message="the saver gone too")
+
+
+if __name__ == "__main__":
+    unittest.main()
