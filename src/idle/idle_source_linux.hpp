@@ -36,6 +36,10 @@ public:
 // would see only its own clients' input. Null when there is neither protocol.
 std::unique_ptr<IdleSource> openWaylandIdleSource(long timeoutMilliseconds, bool& reached);
 
+// GNOME's idle monitor (org.gnome.Mutter.IdleMonitor) on the session bus. Null when it is not
+// there.
+std::unique_ptr<IdleSource> openMutterIdleSource(long timeoutMilliseconds);
+
 // The X server's idle time (MIT-SCREEN-SAVER), on $DISPLAY. Null when there is no X display or
 // no such extension.
 std::unique_ptr<IdleSource> openX11IdleSource(long timeoutMilliseconds);

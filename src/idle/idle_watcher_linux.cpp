@@ -2,9 +2,11 @@
 
 #include "idle/idle_source_linux.hpp"
 #include "idle/idle_watch.hpp"
+#include "idle/inhibitors_linux.hpp"
 #include "idle/saver_process_linux.hpp"
 #include "saver/posix/termination_signals_posix.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -36,6 +38,8 @@ std::unique_ptr<IdleSource> openFirstSource(long timeoutMilliseconds) {
     if (variableSet("WAYLAND_DISPLAY") || variableSet("WAYLAND_SOCKET"))
         if (auto source = openWaylandIdleSource(timeoutMilliseconds, underWayland))
             return source;
+    if (auto source = openMutterIdleSource(timeoutMilliseconds))
+        return source;
     // Under a Wayland compositor, XWayland's idle time sees only its own clients' input.
     if (!underWayland && variableSet("DISPLAY"))
         if (auto source = openX11IdleSource(timeoutMilliseconds))
@@ -48,8 +52,16 @@ struct Watcher {
     const WatcherOptions& options;
     IdleWatch watch;
     std::optional<SaverProcess> saver;
+    std::unique_ptr<Inhibitors> inhibitors;
 
     void startSaver() {
+        // The desktop's own inhibitors are asked now: a video that plays keeps the saver away,
+        // and the timeout is counted again from here.
+        if (inhibitors && inhibitors->desktopInhibits()) {
+            watch.sessionActive();
+            source.restartTimeout();
+            return;
+        }
         std::vector<std::string> arguments{"zorblinth"};
         arguments.insert(arguments.end(), options.saverArguments.begin(),
                          options.saverArguments.end());
@@ -103,6 +115,15 @@ struct Watcher {
     }
 };
 
+// The sooner of the source's and the bus's wake-ups; -1 when neither needs one.
+int wakeAfter(const IdleSource& source, const Inhibitors* inhibitors) {
+    const int sourceWake = source.wakeAfterMilliseconds();
+    const int busWake = inhibitors ? inhibitors->timeoutMilliseconds() : -1;
+    if (sourceWake < 0 || busWake < 0)
+        return std::max(sourceWake, busWake);
+    return std::min(sourceWake, busWake);
+}
+
 } // namespace
 
 int runIdleWatcher(const WatcherOptions& options) {
@@ -114,16 +135,20 @@ int runIdleWatcher(const WatcherOptions& options) {
                      "org_kde_kwin_idle, org.gnome.Mutter.IdleMonitor or X server idle time)\n";
         return sessionFailed;
     }
-    Watcher watcher{*source, options, {}, {}};
+    Watcher watcher{*source, options, {}, {}, nullptr};
+    watcher.inhibitors = Inhibitors::open(watcher.watch);
     if (!watcher.follow(false)) {
         std::cerr << "zorblinth: " << source->name() << " went away\n";
         return sessionFailed;
     }
     for (;;) {
-        std::array<pollfd, 3> fds{{{posix::TerminationSignals::wakeFd(), POLLIN, 0},
+        Inhibitors* const inhibitors = watcher.inhibitors.get();
+        std::array<pollfd, 4> fds{{{posix::TerminationSignals::wakeFd(), POLLIN, 0},
                                    {source->fd(), POLLIN, 0},
-                                   {watcher.saver ? watcher.saver->fd() : -1, POLLIN, 0}}};
-        const int ready = poll(fds.data(), fds.size(), source->wakeAfterMilliseconds());
+                                   {watcher.saver ? watcher.saver->fd() : -1, POLLIN, 0},
+                                   {inhibitors ? inhibitors->fd() : -1,
+                                    inhibitors ? inhibitors->events() : short{0}, 0}}};
+        const int ready = poll(fds.data(), fds.size(), wakeAfter(*source, inhibitors));
         if (posix::TerminationSignals::requested())
             return normalEnd; // the saver, if any, ends with the watcher
         if (ready < 0 && errno != EINTR) {
@@ -135,6 +160,11 @@ int runIdleWatcher(const WatcherOptions& options) {
         if (!watcher.follow(ready > 0 && fds[1].revents != 0)) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";
             return sessionFailed;
+        }
+        if (inhibitors) {
+            inhibitors->process();
+            if (watcher.watch.restartTimeoutAfterInhibit())
+                source->restartTimeout();
         }
         if (ready > 0 && fds[2].revents != 0 && !watcher.saverEnded()) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";

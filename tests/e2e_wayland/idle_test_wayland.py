@@ -1,15 +1,19 @@
 """The idle watcher (zorblinth --idle) on Wayland, one case a compositor and its idle source:
-headless sway 1.7 (org_kde_kwin_idle) and nested KWin 5.27 (ext_idle_notifier_v1). On each the
-saver comes once the session has had no input for the timeout, input ends it, and it comes again
-after the next idle period; a compositor that goes away ends the watcher with 3 in one line and
-takes its saver along."""
+headless sway 1.7 (org_kde_kwin_idle), nested KWin 5.27 (ext_idle_notifier_v1) and nested
+mutter 43 (org.gnome.Mutter.IdleMonitor). On each the saver comes once the session has had no
+input for the timeout, input ends it, and it comes again after the next idle period; a
+compositor that goes away ends the watcher with 3 in one line and takes its saver along. What
+keeps it away: an Inhibit on the watcher's own org.freedesktop.ScreenSaver on sway, until
+UnInhibit or until its caller leaves the bus; GNOME's session manager saying idle is inhibited."""
 
 import subprocess
 import time
 import unittest
 
-from harness_wayland import (NORMAL_END, WINDOW_SYSTEM_FAILED, NestedSession, SwaySession,
-                             poll, wait_exit)
+from harness_wayland import (HERE, NORMAL_END, SYSTEM_PYTHON, WINDOW_SYSTEM_FAILED,
+                             NestedSession, SwaySession, poll, still_running_after, wait_exit)
+
+STAND_INS = HERE / "idle_stand_ins.py"
 
 TIMEOUT = 2  # the watcher's --idle seconds
 
@@ -41,11 +45,14 @@ class Compositor:
 
 
 COMPOSITORS = [
-    Compositor("sway", lambda: SwaySession(), lambda session: session.type("a"),
+    Compositor("sway", lambda: SwaySession(session_bus=True), lambda session: session.type("a"),
                "org_kde_kwin_idle"),
     Compositor("kwin", lambda: NestedSession("kwin", 640, 480),
                lambda session: session.x.xdotool("key", "a"), "ext_idle_notifier_v1"),
+    Compositor("mutter", lambda: NestedSession("mutter"),
+               lambda session: session.x.xdotool("key", "a"), "org.gnome.Mutter"),
 ]
+SWAY, KWIN, MUTTER = COMPOSITORS
 
 
 class IdleWatcherOnWayland(unittest.TestCase):
@@ -88,8 +95,50 @@ class IdleWatcherOnWayland(unittest.TestCase):
                 watcher.terminate()
                 self.assertEqual(wait_exit(watcher, 5), NORMAL_END)
 
+    def assert_kept_away(self, session, watcher, seconds):
+        """No saver for that long, nor a covered screen."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertFalse(saver_children(watcher), "a saver came while inhibited")
+            time.sleep(0.2)
+        self.assertTrue(session.shows_pattern())
+
+    def test_an_inhibit_on_the_watchers_screensaver_keeps_it_away(self):
+        session, watcher, _ = self.watch(SWAY)
+        time.sleep(0.5)  # the watcher owns org.freedesktop.ScreenSaver
+        for path, ending in (("/org/freedesktop/ScreenSaver", "UnInhibit"),
+                             ("/ScreenSaver", "the caller leaving the bus")):
+            with self.subTest(path=path, ending=ending):
+                caller = session.start_process([SYSTEM_PYTHON, STAND_INS, "inhibitor", path],
+                                               stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                self.assertGreater(int(caller.stdout.readline()), 0, "a cookie")
+                self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
+                if ending == "UnInhibit":
+                    caller.stdin.write(b"uninhibit\n")
+                    caller.stdin.flush()
+                    self.assertEqual(caller.stdout.readline().strip(), b"done")
+                else:
+                    caller.stdin.close()
+                    self.assertEqual(wait_exit(caller, 5), 0)
+                # The timeout counts from the inhibit's end.
+                self.wait_for_cover(session, watcher, time.monotonic())
+                SWAY.press(session)
+                poll(lambda: not saver_children(watcher), 5, message="the saver to end")
+
+    def test_gnomes_session_manager_saying_inhibited_keeps_it_away(self):
+        session, watcher, _ = self.watch(MUTTER)
+        manager = session.start_process([SYSTEM_PYTHON, STAND_INS, "session-manager"],
+                                        stdout=subprocess.PIPE)
+        self.assertEqual(manager.stdout.readline().strip(), b"ready")
+        self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
+        manager.kill()
+        manager.wait()
+        # Asked again once a full timeout has passed since it was last asked.
+        self.wait_for_cover(session, watcher, time.monotonic() - TIMEOUT)
+        self.assertTrue(still_running_after(watcher, 0.1))
+
     def test_a_compositor_that_goes_away_ends_the_watcher_and_its_saver(self):
-        compositor = COMPOSITORS[0]
+        compositor = SWAY
         session, watcher, since = self.watch(compositor)
         self.wait_for_cover(session, watcher, since)
         savers = saver_children(watcher)
