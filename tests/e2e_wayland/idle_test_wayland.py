@@ -11,7 +11,8 @@ import time
 import unittest
 
 from harness_wayland import (HERE, NORMAL_END, SYSTEM_PYTHON, WINDOW_SYSTEM_FAILED,
-                             NestedSession, SwaySession, poll, still_running_after, wait_exit)
+                             NestedSession, SwaySession, poll, required_path, still_running_after,
+                             wait_exit)
 
 STAND_INS = HERE / "idle_stand_ins.py"
 
@@ -102,6 +103,17 @@ class IdleWatcherOnWayland(unittest.TestCase):
             self.assertFalse(saver_children(watcher), "a saver came while inhibited")
             time.sleep(0.2)
         self.assertTrue(session.shows_pattern())
+
+    def test_a_window_holding_an_idle_inhibitor_keeps_it_away(self):
+        session, watcher, _ = self.watch(SWAY)
+        player = session.start_process([required_path("ZORBLINTH_IDLE_INHIBITOR")],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.assertEqual(player.stdout.readline().strip(), b"ready")
+        self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
+        player.stdin.close()
+        self.assertEqual(wait_exit(player, 5), 0)
+        # The compositor counts the timeout again from the inhibitor's end.
+        self.wait_for_cover(session, watcher, time.monotonic())
 
     def test_an_inhibit_on_the_watchers_screensaver_keeps_it_away(self):
         session, watcher, _ = self.watch(SWAY)
