@@ -27,8 +27,12 @@ public:
             return false;
         fired_.reset(slot);
         // GNOME's compositor leaving the bus is the session going away.
-        if (sd_bus_match_signal(bus, &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                "org.freedesktop.DBus", "NameOwnerChanged", ownerChanged, this) < 0)
+        // Only its own name's changes: other clients coming and going wake nobody.
+        if (sd_bus_add_match(bus, &slot,
+                             "type='signal',sender='org.freedesktop.DBus',"
+                             "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                             "arg0='org.gnome.Mutter.IdleMonitor'",
+                             ownerChanged, this) < 0)
             return false;
         owner_.reset(slot);
         return addIdleWatch(timeout_);

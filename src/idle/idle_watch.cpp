@@ -53,6 +53,12 @@ void IdleWatch::callerLeft(const std::string& caller) {
         inhibitEnded_ = true;
 }
 
+void IdleWatch::callersGone() {
+    if (inhibited())
+        inhibitEnded_ = true;
+    cookies_.clear();
+}
+
 bool IdleWatch::restartTimeoutAfterInhibit() {
     const bool ended = inhibitEnded_;
     inhibitEnded_ = false;

@@ -35,6 +35,8 @@ public:
     bool uninhibit(const std::string& caller, std::uint32_t cookie);
     // The caller left the bus: its inhibits end with it.
     void callerLeft(const std::string& caller);
+    // The bus itself went away, and every caller with it.
+    void callersGone();
     bool inhibited() const { return !cookies_.empty(); }
     // Once the last inhibit has ended, the source must count the timeout again from now, as a
     // video that just ended is not a session left alone for the whole timeout.

@@ -94,24 +94,25 @@ struct Watcher {
         return true;
     }
 
-    // One step of the source: false when the session is gone.
+    // Everything the source has to tell, in order: false when the session is gone.
     bool follow(bool readable) {
-        switch (source.update(readable)) {
-        case IdleSource::Event::lost:
-            return false;
-        case IdleSource::Event::idle:
-            if (watch.sessionIdle() == IdleWatch::Action::startSaver)
-                startSaver();
-            break;
-        case IdleSource::Event::active:
-            watch.sessionActive();
-            break;
-        case IdleSource::Event::none:
-            break;
+        for (;;) {
+            switch (source.update(std::exchange(readable, false))) {
+            case IdleSource::Event::lost:
+                return false;
+            case IdleSource::Event::idle:
+                if (watch.sessionIdle() == IdleWatch::Action::startSaver)
+                    startSaver();
+                break;
+            case IdleSource::Event::active:
+                watch.sessionActive();
+                break;
+            case IdleSource::Event::none:
+                if (watch.restartTimeoutAfterInhibit())
+                    source.restartTimeout();
+                return true;
+            }
         }
-        if (watch.restartTimeoutAfterInhibit())
-            source.restartTimeout();
-        return true;
     }
 };
 
@@ -161,11 +162,14 @@ int runIdleWatcher(const WatcherOptions& options) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";
             return sessionFailed;
         }
-        if (inhibitors) {
-            inhibitors->process();
-            if (watcher.watch.restartTimeoutAfterInhibit())
-                source->restartTimeout();
+        if (inhibitors && !inhibitors->process()) {
+            // The session bus went away: the inhibits it carried went with their callers.
+            std::cerr << "zorblinth: lost the session bus; going on without its inhibitors\n";
+            watcher.inhibitors.reset();
+            watcher.watch.callersGone();
         }
+        if (watcher.watch.restartTimeoutAfterInhibit())
+            source->restartTimeout();
         if (ready > 0 && fds[2].revents != 0 && !watcher.saverEnded()) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";
             return sessionFailed;

@@ -95,9 +95,11 @@ int Inhibitors::ownerChanged(sd_bus_message* signal, void* data, sd_bus_error*) 
     return 0;
 }
 
-void Inhibitors::process() {
-    while (sd_bus_process(bus_.get(), nullptr) > 0) {
+bool Inhibitors::process() {
+    int processed = 0;
+    while ((processed = sd_bus_process(bus_.get(), nullptr)) > 0) {
     }
+    return processed >= 0;
 }
 
 bool Inhibitors::desktopInhibits() {

@@ -19,8 +19,8 @@ public:
     int fd() const { return sd_bus_get_fd(bus_.get()); }
     short events() const { return static_cast<short>(sd_bus_get_events(bus_.get())); }
     int timeoutMilliseconds() const { return busTimeoutMilliseconds(bus_.get()); }
-    // Handles the calls and signals that came.
-    void process();
+    // Handles the calls and signals that came; false once the bus is gone.
+    bool process();
     // Whether the desktop says the session must not go idle now (each asked with a deadline).
     bool desktopInhibits();
     bool ownsScreenSaverName() const { return ownsName_; }
