@@ -8,7 +8,8 @@ import signal
 import subprocess
 import time
 
-from harness_linux import ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, XSession, XTestCase
+from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, ScreenSaverHost,
+                           XSession, XTestCase)
 from e2e.processes import poll, wait_exit
 
 TIMEOUT = 2  # the watcher's --idle seconds
@@ -71,6 +72,27 @@ class IdleWatcherTest(XTestCase):
         status, _ = self.session.stop_with_signal(watcher, 5)
         self.assertEqual(status, NORMAL_END)
         poll(lambda: not alive(savers[0]), 3, message="the saver to end with its watcher")
+
+    def test_a_saver_that_cannot_start_is_told_in_one_line_and_the_watcher_goes_on(self):
+        # The watcher holds no keyboard: another client takes it, and so the saver fails.
+        holder = ScreenSaverHost(self.session, "--size", "1x1", "--no-screenshot",
+                                 "--grab-keyboard")
+        watcher = self.start_watcher()
+        poll(lambda: children(watcher), TIMEOUT + 5, message="the saver started")
+        poll(lambda: not children(watcher), 5, message="the saver failing")
+        time.sleep(TIMEOUT + 0.5)  # still idle: not started again without input
+        self.assertEqual(children(watcher), [])
+        self.assertIsNone(watcher.poll())
+        holder.process.stdin.close()
+        self.session.xdotool("key", "a")
+        self.wait_for_saver(watcher)
+        self.session.xdotool("key", "a")
+        watcher.terminate()
+        self.assertEqual(self.session.wait_exit(watcher, 5), NORMAL_END)
+        told = [line for line in watcher.stderr.read().decode().splitlines()
+                if line.startswith("zorblinth: the saver")]
+        self.assertEqual(len(told), 1, told)
+        self.assertIn("status 3", told[0])
 
     def test_bad_timeouts_are_refused_in_one_line(self):
         for value in ("0", "abc", "-5", "99999999999"):
