@@ -1,7 +1,9 @@
 # Client code for the Wayland protocols the saver, its tests and its benchmark speak, generated
 # at build time by wayland-scanner from the XML that Debian ships: xdg-shell, viewporter and
 # xdg-output from wayland-protocols, the wlr protocols (layer shell, screencopy, virtual pointer) from
-# librust-wayland-protocols-dev, the only Debian 12 package that carries them.
+# librust-wayland-protocols-dev, the only Debian 12 package that carries them; ext-idle-notify
+# and idle-inhibit from wayland-protocols and KWin's older idle protocol from
+# plasma-wayland-protocols, for the idle watcher and its tests.
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(WaylandClient REQUIRED IMPORTED_TARGET wayland-client)
@@ -26,13 +28,22 @@ if(NOT WLR_PROTOCOLS_DIR OR NOT EXISTS ${WLR_PROTOCOLS_DIR}/wlr-layer-shell-unst
                         "(scripts/setup does)")
 endif()
 
+set(PLASMA_IDLE_XML /usr/share/plasma-wayland-protocols/idle.xml)
+if(NOT EXISTS ${PLASMA_IDLE_XML})
+    message(FATAL_ERROR "org_kde_kwin_idle's XML is missing: install plasma-wayland-protocols "
+                        "(scripts/setup does)")
+endif()
+
 set(protocol_xml
     ${WAYLAND_PROTOCOLS_DIR}/stable/xdg-shell/xdg-shell.xml
     ${WAYLAND_PROTOCOLS_DIR}/stable/viewporter/viewporter.xml
     ${WAYLAND_PROTOCOLS_DIR}/unstable/xdg-output/xdg-output-unstable-v1.xml
     ${WLR_PROTOCOLS_DIR}/wlr-layer-shell-unstable-v1.xml
     ${WLR_PROTOCOLS_DIR}/wlr-screencopy-unstable-v1.xml
-    ${WLR_PROTOCOLS_DIR}/wlr-virtual-pointer-unstable-v1.xml)
+    ${WLR_PROTOCOLS_DIR}/wlr-virtual-pointer-unstable-v1.xml
+    ${WAYLAND_PROTOCOLS_DIR}/staging/ext-idle-notify/ext-idle-notify-v1.xml
+    ${WAYLAND_PROTOCOLS_DIR}/unstable/idle-inhibit/idle-inhibit-unstable-v1.xml
+    ${PLASMA_IDLE_XML})
 
 set(protocol_out ${CMAKE_BINARY_DIR}/wayland-protocols)
 file(MAKE_DIRECTORY ${protocol_out})

@@ -16,6 +16,12 @@ Modes:
   --root             draw into the screen-saver host's window ($XSCREENSAVER_WINDOW),
                      or into the root window when there is none
   --window-id ID     draw into the window ID (decimal, or hexadecimal after 0x)
+  --idle SECONDS     watch the session and start the saver once it has had no input
+                     for SECONDS; again after each idle period (one watcher a session)
+  --autostart SECONDS
+                     start the watcher with SECONDS at each login (an XDG autostart
+                     entry), and now
+  --autostart off    remove that entry and end the running watcher
   --help             this text
 
 Started by a host that sets $XSCREENSAVER_WINDOW, with no mode, it draws into that window.
@@ -25,7 +31,7 @@ Options for the saver modes, overriding the settings file:
   --line-width N     pen width in pixels, 1 to 10
   --line-amount N    line-amount level, 1 to 20
 
-Options for --saver:
+Options for --saver (and --idle, --autostart, which pass them on to the saver):
   --wayland          run on the Wayland compositor of $WAYLAND_DISPLAY (the default
                      when it is set and can be reached)
   --x11              run on the X display of $DISPLAY
@@ -57,7 +63,34 @@ long parseNumber(std::string_view option, std::string_view text) {
     return value;
 }
 
+long parseSeconds(std::string_view option, std::string_view text) {
+    long seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    if (text.empty() || stop != end || error != std::errc() || seconds < 1 ||
+        seconds > maxIdleSeconds)
+        throw UsageError("--" + std::string(option) + " takes a number of seconds from 1 to " +
+                         std::to_string(maxIdleSeconds) + ", not '" + std::string(text) + "'");
+    return seconds;
+}
+
 } // namespace
+
+std::vector<std::string> saverArgumentsOf(const CommandLine& commandLine) {
+    std::vector<std::string> arguments{"--saver"};
+    if (commandLine.monitors == MonitorChoice::primaryOnly)
+        arguments.emplace_back("--one-monitor");
+    if (commandLine.overrides.lineWidth)
+        arguments.push_back("--line-width=" + std::to_string(*commandLine.overrides.lineWidth));
+    if (commandLine.overrides.lineAmount)
+        arguments.push_back("--line-amount=" + std::to_string(*commandLine.overrides.lineAmount));
+    if (commandLine.windowSystem)
+        arguments.emplace_back(*commandLine.windowSystem == WindowSystem::x11 ? "--x11"
+                                                                              : "--wayland");
+    if (commandLine.verbose)
+        arguments.emplace_back("--verbose");
+    return arguments;
+}
 
 std::optional<std::uint64_t> parseWindowId(std::string_view text) {
     int base = 10;
@@ -122,6 +155,16 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
             if (!result.window)
                 throw UsageError("--window-id takes a window id in decimal or 0x-hex, not '" +
                                  std::string(text) + "'");
+        } else if (name == "idle") {
+            choose(LinuxMode::idle, name);
+            result.idleSeconds = parseSeconds(name, value());
+        } else if (name == "autostart") {
+            choose(LinuxMode::autostart, name);
+            const std::string_view text = value();
+            if (text == "off")
+                result.idleSeconds.reset();
+            else
+                result.idleSeconds = parseSeconds(name, text);
         } else if (name == "line-width") {
             result.overrides.lineWidth = parseNumber(name, value());
         } else if (name == "line-amount") {

@@ -9,16 +9,19 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zorblinth::posix {
 
 // What the Linux program was asked to do.
 enum class LinuxMode {
-    settings, // the settings dialog: no argument, or --settings
-    saver,    // the standalone full-screen saver: --saver
-    hosted,   // drawing into a screen-saver host's window: --root, --window-id, or the host's
-              // XSCREENSAVER_WINDOW
-    help,     // --help, whatever else is asked
+    settings,  // the settings dialog: no argument, or --settings
+    saver,     // the standalone full-screen saver: --saver
+    hosted,    // drawing into a screen-saver host's window: --root, --window-id, or the host's
+               // XSCREENSAVER_WINDOW
+    idle,      // the idle watcher: --idle SECONDS
+    autostart, // --autostart SECONDS|off: the login entry for the watcher, written or removed
+    help,      // --help, whatever else is asked
 };
 
 // Where the standalone saver runs.
@@ -40,7 +43,16 @@ struct CommandLine {
     MonitorChoice monitors = MonitorChoice::every;
     // --verbose: the standalone saver tells why it has no desktop picture where it has none.
     bool verbose = false;
+    // --idle SECONDS, or --autostart SECONDS: the watcher's timeout. None with --autostart off.
+    std::optional<long> idleSeconds;
 };
+
+// The longest --idle timeout: its milliseconds fit the poll() timeout.
+constexpr long maxIdleSeconds = 2'147'483;
+
+// The saver's command line as the watcher starts it: --saver and the options given here that
+// the saver takes (monitors, pen, window system, --verbose).
+std::vector<std::string> saverArgumentsOf(const CommandLine& commandLine);
 
 // A command line that cannot be obeyed; what() is one line for the user.
 class UsageError : public std::runtime_error {

@@ -1,12 +1,14 @@
 // zorblinth: the settings dialog (no argument or --settings), the standalone saver (--saver),
 // on Wayland or X11, or a screen-saver host's hack (--root, --window-id, or $XSCREENSAVER_WINDOW).
 #include "dialog/settings_dialog_qt.hpp"
+#include "idle/idle_watcher_linux.hpp"
 #include "saver/x11/saver_window_x11.hpp"
 #include "settings/settings_location_linux.hpp"
 #include "startup/command_line_linux.hpp"
 #include "startup/exit_status.hpp"
 #include "startup/saver_on_wayland_linux.hpp"
 #include "startup/single_instance_linux.hpp"
+#include "startup/watcher_control_linux.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -64,6 +66,18 @@ int main(int argc, char** argv) {
         // A host may run several copies at once (one a screen, a preview), so no lock here.
         return exitStatusOf(x11::runHostedSaver(settingsFile, commandLine.overrides,
                                                 commandLine.window, endWithStatusOf));
+    case LinuxMode::idle: {
+        // Its own lock: the watcher runs beside the saver it starts.
+        SingleInstance watcher(SingleInstance::programLockFile(SingleInstance::watcherLockName));
+        if (watcher.anotherIsRunning()) {
+            std::cerr << "zorblinth: an idle watcher already runs in this session\n";
+            return alreadyRunning;
+        }
+        watcher.recordOwner(); // for --autostart, which ends it
+        return idle::runIdleWatcher({*commandLine.idleSeconds, saverArgumentsOf(commandLine)});
+    }
+    case LinuxMode::autostart:
+        return runAutostart(commandLine);
     case LinuxMode::settings:
         if (!claimRunningCopy())
             return alreadyRunning;

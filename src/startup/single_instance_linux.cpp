@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,8 +17,6 @@
 namespace zorblinth::posix {
 
 namespace {
-
-constexpr const char* lockFileName = "zorblinth.lock";
 
 // A file descriptor closed with its owner.
 class Descriptor {
@@ -76,13 +76,13 @@ void SingleInstance::makePrivateFolder(const std::filesystem::path& folder) {
         fchmod(opened.get(), status.st_mode & 0700);
 }
 
-std::filesystem::path SingleInstance::programLockFile() {
+std::filesystem::path SingleInstance::programLockFile(const char* name) {
     const char* runtimeFolder = std::getenv("XDG_RUNTIME_DIR");
     const std::filesystem::path folder =
         lockFolder(runtimeFolder, std::getenv("XDG_CACHE_HOME"), homeFolder());
     if (!runtimeFolder || folder != runtimeFolder)
         makePrivateFolder(folder);
-    return folder / lockFileName;
+    return folder / name;
 }
 
 SingleInstance::SingleInstance(const std::filesystem::path& lockFile)
@@ -147,6 +147,29 @@ SingleInstance::SingleInstance(const std::filesystem::path& lockFile, std::ostre
     } else {
         warnRunningWithout(warnings, lockFile, std::strerror(errno));
     }
+}
+
+void SingleInstance::recordOwner() {
+    if (claim_ != Claim::held)
+        return;
+    const std::string pid = std::to_string(getpid()) + '\n';
+    if (ftruncate(file_, 0) == 0) [[maybe_unused]]
+        const auto written = pwrite(file_, pid.data(), pid.size(), 0);
+}
+
+std::optional<int> SingleInstance::ownerOf(const std::filesystem::path& lockFile) {
+    const Descriptor file(open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // A lock we can take is held by nobody (ours is dropped again as the descriptor closes).
+    if (!file || flock(file.get(), LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return std::nullopt;
+    char text[24] = {};
+    const ssize_t length = pread(file.get(), text, sizeof text - 1, 0);
+    if (length <= 0)
+        return std::nullopt;
+    const long pid = std::strtol(text, nullptr, 10);
+    if (pid <= 1 || pid > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(pid);
 }
 
 SingleInstance::~SingleInstance() {

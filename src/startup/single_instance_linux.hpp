@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 
 namespace zorblinth::posix {
 
@@ -18,9 +19,11 @@ public:
         unavailable,   // no lock could be made (no such folder, ...): running without it
     };
 
-    // zorblinth.lock in the folder lockFolder() chooses from the environment, which it creates
-    // when it is the per-user fallback.
-    static std::filesystem::path programLockFile();
+    // name (the saver's and dialog's zorblinth.lock, or the idle watcher's own, as the watcher
+    // starts the saver) in the folder lockFolder() chooses from the environment, which it
+    // creates when it is the per-user fallback.
+    static std::filesystem::path programLockFile(const char* name = "zorblinth.lock");
+    static constexpr const char* watcherLockName = "zorblinth-idle.lock";
 
     // Where the lock is kept: runtimeFolder ($XDG_RUNTIME_DIR) when it is a private folder
     // (isPrivateFolder), else zorblinth in cacheHome ($XDG_CACHE_HOME, when absolute) or in
@@ -46,6 +49,10 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     Claim claim() const { return claim_; }
+    // Writes this process's id into the held lock, for ownerOf(): only the holder writes it.
+    void recordOwner();
+    // The process that holds lockFile and recorded itself there; none when nobody holds it.
+    static std::optional<int> ownerOf(const std::filesystem::path& lockFile);
     bool anotherIsRunning() const { return claim_ == Claim::heldByAnother; }
 
 private:

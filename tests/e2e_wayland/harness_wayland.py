@@ -75,7 +75,7 @@ class SwaySession:
     HOST_SIZE = (1024, 768)
 
     def __init__(self, width=640, height=480, scale=1, transform=0, more_outputs=(),
-                 nested=False):
+                 nested=False, session_bus=False):
         require_programs("sway", "swaybg", "grim", "wtype")
         if more_outputs and (scale != 1 or transform != 0):
             raise ValueError("more outputs go with a first output at scale 1, unturned")
@@ -98,6 +98,10 @@ class SwaySession:
         self._host = None
         self._host_env = None
         self.pointer = None
+        # session_bus: the programs under test share a private session bus (bare sway has
+        # none; the saver's clients then go without).
+        self.session_bus = session_bus
+        self.bus = None
 
     def start(self):
         self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-wayland-"))
@@ -144,6 +148,9 @@ class SwaySession:
         # other session running meanwhile.
         self.env = dict(env, XDG_CONFIG_HOME=str(config_home),
                         XDG_CACHE_HOME=str(self._folder / "cache"))
+        if self.session_bus:
+            self.bus = SessionBus(self._folder)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.start()
         self.outputs = [Output(first, 0, 0, self.pattern)]
         for size in self.more_outputs:
             self.add_output(*size)
@@ -198,6 +205,9 @@ class SwaySession:
             if process:
                 end_process(process)
         self._sway = self._host = None
+        if self.bus:
+            self.bus.stop()
+            self.bus = None
         if self._folder:
             shutil.rmtree(self._folder, ignore_errors=True)
             self._folder = None

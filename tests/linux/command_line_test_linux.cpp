@@ -115,3 +115,22 @@ TEST(CommandLine, VerboseOnlyWhenAsked) {
     EXPECT_TRUE(parse({"--saver", "--wayland", "-verbose"}).verbose);
     EXPECT_THROW(parse({"--saver", "--verbose=yes"}), UsageError);
 }
+
+// The watcher's timeout is whole seconds, at least one; the saver it starts gets the options
+// given for it, and nothing of the watcher's own.
+TEST(CommandLine, TheIdleWatcherAndWhatItPassesOnToTheSaver) {
+    const CommandLine watcher =
+        parse({"--idle", "600", "--one-monitor", "--line-width=3", "--line-amount", "12"});
+    EXPECT_EQ(watcher.mode, LinuxMode::idle);
+    EXPECT_EQ(watcher.idleSeconds, 600);
+    EXPECT_EQ(saverArgumentsOf(watcher),
+              (std::vector<std::string>{"--saver", "--one-monitor", "--line-width=3",
+                                        "--line-amount=12"}));
+    EXPECT_EQ(saverArgumentsOf(parse({"--idle=5"})), std::vector<std::string>{"--saver"});
+    EXPECT_EQ(parse({"--autostart", "off"}).idleSeconds, std::nullopt);
+    EXPECT_EQ(parse({"--autostart=90"}).idleSeconds, 90);
+    for (const char* bad : {"0", "abc", "-1", "1.5", "", "2147484"})
+        EXPECT_THROW(parse({"--idle", bad}), UsageError) << bad;
+    EXPECT_THROW(parse({"--autostart", "on"}), UsageError);
+    EXPECT_THROW(parse({"--idle", "5", "--saver"}), UsageError);
+}

@@ -1,0 +1,50 @@
+#include "idle/idle_watch.hpp"
+
+#include <gtest/gtest.h>
+
+namespace zorblinth::idle {
+namespace {
+
+using Action = IdleWatch::Action;
+
+// A saver that ended (by the user, or failing at once) is not started again until input came:
+// a saver that cannot start must not be restarted in a loop while the session stays idle.
+TEST(IdleWatch, StartsOnceAnIdlePeriodAndAgainOnlyAfterInput) {
+    IdleWatch watch;
+    ASSERT_EQ(watch.sessionIdle(), Action::startSaver);
+    watch.saverStarted();
+    EXPECT_EQ(watch.sessionIdle(), Action::none); // still running
+    watch.saverEnded();
+    EXPECT_EQ(watch.sessionIdle(), Action::none); // same idle period
+    watch.sessionActive();
+    ASSERT_EQ(watch.sessionIdle(), Action::startSaver);
+    // The key that ends the saver may be told before the saver's end.
+    watch.saverStarted();
+    watch.sessionActive();
+    watch.saverEnded();
+    EXPECT_EQ(watch.sessionIdle(), Action::startSaver);
+}
+
+// Inhibits belong to their caller: another caller's UnInhibit changes nothing, and a caller
+// that leaves the bus takes all of its own along, then the timeout is counted afresh.
+TEST(IdleWatch, InhibitsEndWithTheirCallerOnly) {
+    IdleWatch watch;
+    const auto video = watch.inhibit(":1.7");
+    const auto second = watch.inhibit(":1.7");
+    const auto other = watch.inhibit(":1.9");
+    EXPECT_NE(video, 0u);
+    EXPECT_NE(video, second);
+    EXPECT_EQ(watch.sessionIdle(), Action::none);
+    EXPECT_FALSE(watch.uninhibit(":1.9", video));
+    watch.callerLeft(":1.7");
+    EXPECT_TRUE(watch.inhibited());
+    EXPECT_FALSE(watch.restartTimeoutAfterInhibit());
+    EXPECT_TRUE(watch.uninhibit(":1.9", other));
+    EXPECT_FALSE(watch.inhibited());
+    EXPECT_TRUE(watch.restartTimeoutAfterInhibit());
+    EXPECT_FALSE(watch.restartTimeoutAfterInhibit());
+    EXPECT_EQ(watch.sessionIdle(), Action::startSaver);
+}
+
+} // namespace
+} // namespace zorblinth::idle
