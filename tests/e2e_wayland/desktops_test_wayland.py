@@ -328,6 +328,29 @@ class AskingForThePermission(unittest.TestCase):
     """What `zorblinth --autostart` asks the portal (through zorblinth_portal_ask_wayland), on a
     bus of its own with the stand-in."""
 
+    def ask(self, folder, stand_in_arguments, command, **environment):
+        """Runs `command` on a bus of its own with the stand-in (none for None); gives what it
+        said on standard output and standard error, how long it took, the portal's Screenshot
+        calls and the pictures left in the portal's folder."""
+        bus = SessionBus(folder)
+        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.start(), **environment)
+        group = ProcessGroup()
+        try:
+            shots = folder / "Pictures"
+            shots.mkdir()
+            picture = write_png(Screenshot(b"\x80" * 48, 4, 4), folder / "desktop.png")
+            if stand_in_arguments is not None:
+                start_portal_stand_in(group, env, "--picture", picture, "--folder",
+                                      shots, "--log", folder / "log", *stand_in_arguments)
+            started = time.monotonic()
+            said = subprocess.run(command, env=env, capture_output=True, text=True, timeout=20)
+            took = time.monotonic() - started
+        finally:
+            group.kill_all()
+            bus.stop()
+        asked = [call for call in read_log(folder / "log") if call["call"] == "Screenshot"]
+        return said, took, asked, list(shots.iterdir())
+
     def test_the_answer_and_no_picture_left(self):
         program = required_path("ZORBLINTH_PORTAL_ASK")
         cases = {"already allowed": (["--entry==yes"], "allowed", False),
@@ -338,35 +361,36 @@ class AskingForThePermission(unittest.TestCase):
         for case, (arguments, answer, asks) in cases.items():
             with self.subTest(case=case), \
                     tempfile.TemporaryDirectory(prefix="zorblinth-e2e-ask-") as name:
-                folder = pathlib.Path(name)
-                bus = SessionBus(folder)
-                env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.start())
-                group = ProcessGroup()
-                try:
-                    shots = folder / "Pictures"
-                    shots.mkdir()
-                    picture = write_png(Screenshot(b"\x80" * 48, 4, 4), folder / "desktop.png")
-                    if arguments is not None:
-                        start_portal_stand_in(group, env, "--picture", picture, "--folder",
-                                              shots, "--log", folder / "log", *arguments)
-                    started = time.monotonic()
-                    said = subprocess.run([program, "1"], env=env, capture_output=True,
-                                          text=True, timeout=10, check=True).stdout
-                    took = time.monotonic() - started
-                finally:
-                    group.kill_all()
-                    bus.stop()
+                result, took, asked, left = self.ask(pathlib.Path(name), arguments, [program, "1"])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                said = result.stdout
                 self.assertEqual(said.split(":")[0], answer, said)
                 self.assertEqual(len(said.splitlines()), 1, said)
-                asked = [call for call in read_log(folder / "log") if call["call"] == "Screenshot"]
                 self.assertEqual(len(asked), 1 if asks else 0, asked)
                 if asks:
                     self.assertIs(asked[0]["options"]["interactive"], False)
-                self.assertEqual(list(shots.iterdir()), [], "a picture left behind")
+                self.assertEqual(left, [], "a picture left behind")
                 if answer == "noAnswer":
                     self.assertGreater(took, 0.9, "gave up before its patience")
                 self.assertLess(took, 3, "waited past its patience")
 
+    def test_autostart_asks_on_gnome_alone(self):
+        # No window system here, so the watcher it starts ends at once: only the question counts.
+        program = required_path("ZORBLINTH_LINUX_PROGRAM")
+        for desktop, asks in {"ubuntu:GNOME": True, "KDE": False, "": False}.items():
+            with self.subTest(desktop=desktop), \
+                    tempfile.TemporaryDirectory(prefix="zorblinth-e2e-autostart-") as name:
+                folder = pathlib.Path(name)
+                result, _, asked, left = self.ask(
+                    folder, [], [program, "--autostart", "600"], XDG_CURRENT_DESKTOP=desktop,
+                    XDG_CONFIG_HOME=str(folder / "config"), WAYLAND_DISPLAY="", DISPLAY="")
+                self.assertTrue((folder / "config/autostart/zorblinth-idle.desktop").exists())
+                self.assertEqual(len(asked), 1 if asks else 0, result.stderr)
+                told = [line for line in result.stderr.splitlines() if "desktop picture" in line]
+                self.assertEqual(told, ["zorblinth: the desktop picture on GNOME: "
+                                        "the screenshot portal allows it"] if asks else [],
+                                 result.stderr)
+                self.assertEqual(left, [], "a picture left behind")
 
 if __name__ == "__main__":
     unittest.main()
