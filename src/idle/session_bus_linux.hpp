@@ -1,26 +1,15 @@
 #pragma once
 
-#include <systemd/sd-bus.h>
+#include "platform/sd_bus_handles_linux.hpp"
 
 #include <chrono>
-#include <memory>
+#include <cstdint>
 
 namespace zorblinth::idle {
 
-struct BusClose {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusClose>;
-
-struct SlotUnref {
-    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-};
-using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
-
-struct MessageUnref {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+using posix::Bus;
+using posix::Message;
+using posix::Slot;
 
 // A call that waits at most this long: a desktop's service that does not answer is taken as
 // absent, never waited on for good.
