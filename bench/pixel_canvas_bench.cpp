@@ -4,9 +4,11 @@
 // PixelCanvas, and next to a floor measured in the same run: as many pixels as the in-order
 // tick writes on 1920 x 1080, stored plainly one row after another (what memory bandwidth alone
 // would cost), and next to the thin pen's tick in order cut down to its stores.
+#include "saver_tick_case.hpp"
+
 #include "saver/raster/pixel_canvas.hpp"
-#include "saver/tick.hpp"
 #include "saver/raster/tick_raster.hpp"
+#include "saver/tick.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -17,34 +19,11 @@
 namespace {
 
 using namespace zorblinth;
-
-constexpr std::uint8_t busiestLevel = 20;
-constexpr std::uint64_t seed = 20101;
-
-std::uint64_t frozenClock() {
-    return 0;
-}
-
-struct Screen {
-    Screen(int width, int height)
-        : width(width), height(height),
-          pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0x00808080u) {}
-    PixelSurface surface() { return {pixels.data(), width, height, width}; }
-    int width, height;
-    std::vector<std::uint32_t> pixels;
-};
-
-// Arguments: width, height, pen width.
-void BM_SaverTick(benchmark::State& state) {
-    Screen screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    const auto penWidth = static_cast<int>(state.range(2));
-    RandomSource random(frozenClock, seed);
-    TickWorkspace workspace; // kept from tick to tick, as the saver keeps it
-    for (auto _ : state) {
-        drawTick(screen.surface(), penWidth, random, busiestLevel, workspace);
-        benchmark::ClobberMemory();
-    }
-}
+using bench::BM_SaverTick;
+using bench::busiestLevel;
+using bench::frozenClock;
+using bench::Screen;
+using bench::seed;
 
 // The drawing alone, on one thread: the strokes of one tick made beforehand, then drawn newest
 // first band by band. Shows the work the saver's tick shares out over the cores.

@@ -1,11 +1,11 @@
 // The geometry and colours of one tick at the busiest level on a 1920 x 1080 screen
 // (20,737 lines), against a canvas that only records, next to a baseline that only draws raw
 // numbers from the same generator without re-seeding.
+#include "tick_recording.hpp"
+
 #include "saver/tick.hpp"
 
 #include <benchmark/benchmark.h>
-
-#include <vector>
 
 namespace {
 
@@ -15,25 +15,6 @@ constexpr int screenWidth = 1920;
 constexpr int screenHeight = 1080;
 constexpr std::uint8_t busiestLevel = 20;
 constexpr int drawsPerLine = 5;
-
-class RecordingCanvas : public Canvas {
-public:
-    struct Segment {
-        Point from, to;
-        Colour colour;
-    };
-
-    int width() const override { return screenWidth; }
-    int height() const override { return screenHeight; }
-    void line(Point from, Point to, Colour colour) override {
-        segments.push_back({from, to, colour});
-    }
-    void box(Point corner, Point opposite, Colour colour) override {
-        segments.push_back({corner, opposite, colour});
-    }
-
-    std::vector<Segment> segments;
-};
 
 const std::int32_t linesPerBusiestTick = linesPerTick(screenWidth, screenHeight, busiestLevel);
 
@@ -46,13 +27,12 @@ void reportPerLine(benchmark::State& state) {
 }
 
 void BM_TickAtBusiestLevel(benchmark::State& state) {
-    RecordingCanvas canvas;
-    canvas.segments.reserve(static_cast<std::size_t>(linesPerBusiestTick) + 1);
+    bench::TickRecorder canvas(screenWidth, screenHeight);
+    canvas.tick.lines.reserve(static_cast<std::size_t>(linesPerBusiestTick));
     RandomSource random;
     for (auto _ : state) {
-        canvas.segments.clear();
-        drawTick(canvas, random, busiestLevel);
-        benchmark::DoNotOptimize(canvas.segments.data());
+        canvas.record(random, busiestLevel);
+        benchmark::DoNotOptimize(canvas.tick.lines.data());
     }
     reportPerLine(state);
 }
