@@ -9,6 +9,7 @@ import math
 import time
 
 from harness import ALREADY_RUNNING, NORMAL_END, WineTestCase, poll
+from e2e import images
 from e2e.images import crop
 from e2e.xsession import Monitor
 
@@ -81,17 +82,7 @@ class SaverOverMonitorsTest(WineTestCase):
     def changed_outside(self, shot, *monitors):
         """Where the screen differs from before the saver outside the monitors' areas: the
         first row and span of it, or None."""
-        for y in range(shot.height):
-            row, expected = shot.row(y), self.before.row(y)
-            if row == expected:
-                continue
-            x = 0
-            for start, end in sorted((m.left, m.left + m.width) for m in monitors
-                                     if m.top <= y < m.top + m.height) + [(shot.width,) * 2]:
-                if start > x and row[x * 3 : start * 3] != expected[x * 3 : start * 3]:
-                    return f"row {y} between x = {x} and {start}"
-                x = max(x, end)
-        return None
+        return images.changed_outside(shot, self.before, monitors)
 
     def assert_ends_normally(self, process, why):
         self.assertEqual(self.session.wait_exit(process, timeout=10), NORMAL_END,

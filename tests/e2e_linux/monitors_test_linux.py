@@ -9,6 +9,7 @@ import math
 import subprocess
 import time
 
+from e2e import images
 from harness_linux import (
     NORMAL_END,
     TICK_SECONDS,
@@ -135,17 +136,7 @@ class SaverOverMonitors(XTestCase):
     def changed_outside(self, shot, *monitors):
         """Where the screen differs from the pattern outside the monitors' areas: the first row
         and span of it, or None."""
-        for y in range(shot.height):
-            row, expected = shot.row(y), self.pattern.row(y)
-            if row == expected:
-                continue
-            x = 0
-            for start, end in sorted((m.left, m.left + m.width) for m in monitors
-                                     if m.top <= y < m.top + m.height) + [(shot.width,) * 2]:
-                if start > x and row[x * 3 : start * 3] != expected[x * 3 : start * 3]:
-                    return f"row {y} between x = {x} and {start}"
-                x = max(x, end)
-        return None
+        return images.changed_outside(shot, self.pattern, monitors)
 
     def wait_for_the_pattern_outside(self, *monitors):
         """A screenshot once the pattern shows again outside the monitors' areas: a window

@@ -245,3 +245,19 @@ def stroke_width(mask):
     if not estimates:
         raise AssertionError("nothing was drawn")
     return estimates[len(estimates) // 2]
+
+
+def changed_outside(shot, expected, monitors):
+    """Where `shot` differs from `expected` outside the monitors' areas (anything with left,
+    top, width and height): the first row and span of it, or None."""
+    for y in range(shot.height):
+        row, wanted = shot.row(y), expected.row(y)
+        if row == wanted:
+            continue
+        x = 0
+        for start, end in sorted((m.left, m.left + m.width) for m in monitors
+                                 if m.top <= y < m.top + m.height) + [(shot.width,) * 2]:
+            if start > x and row[x * 3 : start * 3] != wanted[x * 3 : start * 3]:
+                return f"row {y} between x = {x} and {start}"
+            x = max(x, end)
+    return None
