@@ -84,10 +84,13 @@ int main(int argc, char** argv) {
     }
     case LinuxMode::autostart:
         return runAutostart(commandLine);
-    case LinuxMode::settings:
+    case LinuxMode::settings: {
         if (!claimRunningCopy())
             return alreadyRunning;
-        return exitStatusOf(qt::runSettingsDialog(argc, argv, settingsFile, endWithStatusOf));
+        WatcherControl idleGroup;
+        return exitStatusOf(
+            qt::runSettingsDialog(argc, argv, settingsFile, endWithStatusOf, &idleGroup));
+    }
     }
     return normalEnd;
 }
