@@ -196,19 +196,9 @@ void SettingsDialog::addIdleGroup() {
     }
     entryInForce_ = idleGroup_->entryCommand();
     const dialog::IdleChoice opening = dialog::idleChoiceOf(entryInForce_);
-    QCheckBox* const start = box(dialog::IdleControl::startWhenIdleBox);
-    start->setChecked(opening.startWhenIdle);
+    box(dialog::IdleControl::startWhenIdleBox)->setChecked(opening.startWhenIdle);
     waitMinutes()->setValue(opening.waitMinutes);
     box(dialog::IdleControl::lockOnResumeBox)->setChecked(opening.lockOnResume);
-    // The wait and the lock belong to starting when idle.
-    const auto follow = [this](bool on) {
-        for (const auto which :
-             {dialog::IdleControl::waitLabel, dialog::IdleControl::waitMinutesBox,
-              dialog::IdleControl::minutesLabel, dialog::IdleControl::lockOnResumeBox})
-            control(which)->setEnabled(on);
-    };
-    follow(opening.startWhenIdle);
-    connect(start, &QCheckBox::toggled, this, follow);
 }
 
 QWidget* SettingsDialog::control(Control which) const {

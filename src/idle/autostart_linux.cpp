@@ -78,9 +78,10 @@ std::vector<std::string> splitExec(std::string_view exec) {
             quoted = !quoted;
             inArgument = true;
         } else if (c == '%' && i + 1 < exec.size()) {
-            if (exec[++i] == '%')
+            if (exec[++i] == '%') { // a field code alone leaves no argument
                 current += '%';
-            inArgument = true;
+                inArgument = true;
+            }
         } else if (!quoted && (c == ' ' || c == '\t')) {
             if (inArgument)
                 arguments.push_back(std::move(current));
