@@ -119,7 +119,7 @@ public:
             startCursor_ = event.position;
             startSurface_ = event.surface;
         } else if (endsSaver(event)) {
-            endedByInput_ = !ended_;
+            endedByInput_ = endedByInput_ || !ended_;
             ended_ = true;
         }
         return ended_;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 using namespace zorblinth;
 using namespace std::chrono_literals;
@@ -34,19 +35,22 @@ private:
     int lockedFrom_;
 };
 
-SaverSession endedBy(bool input) {
+// A session ended in turn by each of `endings`: 'i' a key, 's' a signal (or another program).
+SaverSession endedBy(std::string_view endings) {
     SaverSession session(Point{10, 10}, SaverSettings{1, 1});
-    if (input)
-        session.take({InputKind::key, {}, U'a'});
-    else
-        session.end();
+    for (const char ending : endings) {
+        if (ending == 'i')
+            session.take({InputKind::key, {}, U'a'});
+        else
+            session.end();
+    }
     return session;
 }
 
 struct Case {
     const char* name;
     bool lockAsked;
-    bool endedByInput;
+    const char* endings;
     bool accepts;
     int lockedFromLook;
     bool signalWhileCovering;
@@ -62,7 +66,7 @@ class LockAfterInput : public testing::TestWithParam<Case> {};
 TEST_P(LockAfterInput, AsksOnlyAfterInputAndCoversUntilLocked) {
     const Case& c = GetParam();
     FakeLocker locker(c.accepts, c.lockedFromLook);
-    const SaverSession session = endedBy(c.endedByInput);
+    const SaverSession session = endedBy(c.endings);
     int covers = 0;
     const LockResult result =
         lockAfterInput(c.lockAsked ? &locker : nullptr, session, [&](auto time) {
@@ -81,12 +85,14 @@ TEST_P(LockAfterInput, AsksOnlyAfterInputAndCoversUntilLocked) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LockAfterInput,
     testing::Values(
-        Case{"NotAsked", false, true, true, 1, false, LockResult::notWanted, 0, 0},
-        Case{"EndedBySignal", true, false, true, 1, false, LockResult::notWanted, 0, 0},
-        Case{"Refused", true, true, false, 1, false, LockResult::notLocked, 1, 0},
-        Case{"LockedAtOnce", true, true, true, 1, false, LockResult::locked, 1, 0},
-        Case{"LockedOnTheThirdLook", true, true, true, 3, false, LockResult::locked, 1, 2},
-        Case{"SignalWhileCovering", true, true, true, 0, true, LockResult::locked, 1, 1}),
+        Case{"NotAsked", false, "i", true, 1, false, LockResult::notWanted, 0, 0},
+        Case{"EndedBySignal", true, "s", true, 1, false, LockResult::notWanted, 0, 0},
+        Case{"EndedBySignalThenAKey", true, "si", true, 1, false, LockResult::notWanted, 0, 0},
+        Case{"AKeyThenMoreInput", true, "iis", true, 1, false, LockResult::locked, 1, 0},
+        Case{"Refused", true, "i", false, 1, false, LockResult::notLocked, 1, 0},
+        Case{"LockedAtOnce", true, "i", true, 1, false, LockResult::locked, 1, 0},
+        Case{"LockedOnTheThirdLook", true, "i", true, 3, false, LockResult::locked, 1, 2},
+        Case{"SignalWhileCovering", true, "i", true, 0, true, LockResult::locked, 1, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The wait for the lock ends at the limit, counted from the input, whatever the session says.
