@@ -36,11 +36,13 @@ LockResult lockAfterInput(SessionLocker* locker, const SaverSession& session,
     for (;;) {
         const bool sessionLocked = locker->locked(lock.lookPatienceAt(LockOnEnd::Clock::now()));
         const auto now = LockOnEnd::Clock::now();
-        if (!sessionLocked && !lock.keepCovering(false, now))
-            // Lockers that never set the hint (swaylock, most X11 lockers) end up here.
+        if (!sessionLocked && !lock.keepCovering(false, now)) {
+            // A locker that does not set the hint (swaylock does not) ends here.
             std::cerr << "zorblinth: the session's locker did not say within "
                       << LockOnEnd::coverLimit.count() << " ms that the session is locked\n";
-        if (!lock.keepCovering(sessionLocked, now) || !keepCovering(lock.coverAt(now)))
+            return lock.result();
+        }
+        if (sessionLocked || !keepCovering(lock.coverAt(now)))
             return lock.result();
     }
 }
