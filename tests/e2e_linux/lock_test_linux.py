@@ -1,7 +1,8 @@
 """zorblinth --saver --lock against python-dbusmock's logind on a private system bus: a key ends
 the saver, logind's Lock is called on our own session alone, and the saver keeps covering until
-LockedHint turns true; SIGTERM does not lock; a logind that refuses, one that never answers, or
-none at all end the saver as before, with one line and status 4."""
+LockedHint turns true; SIGTERM does not lock; a logind that refuses, one that never answers (or
+a system bus that never does), or none at all end the saver as before, with one line and
+status 4."""
 
 import signal
 import tempfile
@@ -31,6 +32,9 @@ CASES = {
     "logind never answers":
         dict(logind="frozen", session_id=True, end="key", status=SESSION_NOT_LOCKED,
              line=NOT_LOCKED_LINE + "logind did not give this process's session"),
+    "the system bus itself never answers":
+        dict(logind="bus frozen", session_id=True, end="key", status=SESSION_NOT_LOCKED,
+             line=NOT_LOCKED_LINE + "logind did not give this process's session"),
     "no logind on the system bus":
         dict(logind="absent", session_id=True, end="key", status=SESSION_NOT_LOCKED,
              line=NOT_LOCKED_LINE),
@@ -58,6 +62,8 @@ class LockTest(SaverOverPattern):
                               "name='org.freedesktop.DBus.Error.AccessDenied')")
         if behaviour == "frozen":
             logind.freeze()
+        if behaviour == "bus frozen":
+            logind.freeze_bus()
         return logind, ours
 
     def test_lock_on_resume(self):

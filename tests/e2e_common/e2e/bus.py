@@ -107,7 +107,13 @@ class MockLogind:
         """Stops the mock: its names stay on the bus, and nothing answers."""
         self.mock.send_signal(signal.SIGSTOP)
 
+    def freeze_bus(self):
+        """Stops the bus itself: a connection is accepted by the kernel, and nothing more."""
+        self.bus.process.send_signal(signal.SIGSTOP)
+
     def stop(self):
+        if self.bus.process:
+            self.bus.process.send_signal(signal.SIGCONT)
         if self.mock:
             self.mock.send_signal(signal.SIGCONT)
             end_process(self.mock)
