@@ -4,12 +4,14 @@
 #include "settings/settings.hpp"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 
 #include <cstring>
 #include <string_view>
@@ -26,6 +28,10 @@ QString qString(std::u16string_view text) {
 }
 
 std::size_t indexOf(Control control) {
+    return static_cast<std::size_t>(control);
+}
+
+std::size_t indexOf(dialog::IdleControl control) {
     return static_cast<std::size_t>(control);
 }
 
@@ -94,6 +100,26 @@ QWidget* makeControl(Control control, QWidget* parent) {
     }
 }
 
+QWidget* makeControl(dialog::IdleControl control, QWidget* parent) {
+    switch (control) {
+    case dialog::IdleControl::startWhenIdleBox:
+    case dialog::IdleControl::lockOnResumeBox:
+        return new QCheckBox(qString(dialog::caption(control)), parent);
+    case dialog::IdleControl::waitMinutesBox: {
+        auto* minutes = new QSpinBox(parent);
+        minutes->setRange(dialog::minimumWaitMinutes, dialog::maximumWaitMinutes);
+        minutes->setAlignment(Qt::AlignRight);
+        return minutes;
+    }
+    default: {
+        auto* label = new QLabel(qString(dialog::caption(control)), parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    }
+    }
+}
+
 // The heading, the file and the system's reason, in the user's language: QApplication has set
 // the C library's locale from the environment, so strerror's text is already translated.
 QString saveFailureText(const SettingsFileError& failure) {
@@ -125,10 +151,11 @@ int resultOf(dialog::DialogOutcome outcome) {
 
 } // namespace
 
-SettingsDialog::SettingsDialog(std::filesystem::path settingsFile, QWidget* parent)
+SettingsDialog::SettingsDialog(std::filesystem::path settingsFile,
+                               dialog::IdleGroupStore* idleGroup, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      settingsFile_(std::move(settingsFile)) {
+      settingsFile_(std::move(settingsFile)), idleGroup_(idleGroup) {
     setWindowTitle(qString(dialog::title));
     QFont captionFont = font();
     captionFont.setPointSize(dialog::fontPointSize);
@@ -154,11 +181,40 @@ SettingsDialog::SettingsDialog(std::filesystem::path settingsFile, QWidget* pare
             &SettingsDialog::save);
     connect(static_cast<QPushButton*>(control(Control::cancelButton)), &QPushButton::clicked, this,
             [this] { done(resultOf(dialog::DialogOutcome::closed)); });
+    if (idleGroup_)
+        addIdleGroup();
     bar(Control::lineWidthBar)->setFocus();
+}
+
+// Below the seed's controls, after them in the focus chain; it shows the entry in force.
+void SettingsDialog::addIdleGroup() {
+    setFixedSize(dialog::innerWidth, dialog::innerHeightWithIdleGroup);
+    for (const dialog::IdleControlLayout& item : dialog::idleGroupLayout) {
+        QWidget* widget = makeControl(item.control, this);
+        widget->setGeometry(item.rect.left, item.rect.top, item.rect.width, item.rect.height);
+        idleControls_[indexOf(item.control)] = widget;
+    }
+    entryInForce_ = idleGroup_->entryCommand();
+    const dialog::IdleChoice opening = dialog::idleChoiceOf(entryInForce_);
+    box(dialog::IdleControl::startWhenIdleBox)->setChecked(opening.startWhenIdle);
+    waitMinutes()->setValue(opening.waitMinutes);
+    box(dialog::IdleControl::lockOnResumeBox)->setChecked(opening.lockOnResume);
 }
 
 QWidget* SettingsDialog::control(Control which) const {
     return controls_[indexOf(which)];
+}
+
+QWidget* SettingsDialog::control(dialog::IdleControl which) const {
+    return idleControls_[indexOf(which)];
+}
+
+QCheckBox* SettingsDialog::box(dialog::IdleControl which) const {
+    return static_cast<QCheckBox*>(control(which));
+}
+
+QSpinBox* SettingsDialog::waitMinutes() const {
+    return static_cast<QSpinBox*>(control(dialog::IdleControl::waitMinutesBox));
 }
 
 QScrollBar* SettingsDialog::bar(Control which) const {
@@ -179,31 +235,56 @@ void SettingsDialog::showLineWidth(int lineWidth) {
         ->setText(qString(dialog::lineWidthLabelText(lineWidth)));
 }
 
-// "設定": writes the bar positions; on failure tells the user which file and why.
+// "設定": writes the bar positions, then the idle group's entry; on failure tells the user
+// which file and why.
 void SettingsDialog::save() {
     const dialog::ScrollValues positions{bar(Control::lineWidthBar)->value(),
                                          bar(Control::lineAmountBar)->value()};
     try {
         writeSettingsCreatingFolder(settingsFile_, dialog::settingsToSave(positions));
-        done(resultOf(dialog::DialogOutcome::closed));
     } catch (const SettingsFileError& failure) {
-        QMessageBox message(QMessageBox::Critical, qString(dialog::saveFailureCaption),
-                            saveFailureText(failure), QMessageBox::Ok, this);
-        message.setTextFormat(Qt::PlainText); // a path may hold '<'
-        message.exec();
-        done(resultOf(dialog::DialogOutcome::settingsNotSaved));
+        tellSaveFailure(saveFailureText(failure));
+        return;
     }
+    if (idleGroup_ && !saveIdleGroup())
+        return;
+    done(resultOf(dialog::DialogOutcome::closed));
+}
+
+// The entry and the watcher, where the group no longer shows what is in force.
+bool SettingsDialog::saveIdleGroup() {
+    waitMinutes()->interpretText(); // a number typed but not yet taken
+    const dialog::IdleChoice chosen{box(dialog::IdleControl::startWhenIdleBox)->isChecked(),
+                                    waitMinutes()->value(),
+                                    box(dialog::IdleControl::lockOnResumeBox)->isChecked()};
+    const dialog::EntryChange change = dialog::entryChangeFor(chosen, entryInForce_);
+    if (!change.needed)
+        return true;
+    const auto failure = idleGroup_->apply(change.watcherArguments);
+    if (!failure)
+        return true;
+    tellSaveFailure(QString::fromStdU16String(
+        dialog::saveFailureMessage(failure->entry, dialog::utf16FromUtf8(failure->reason))));
+    return false;
+}
+
+void SettingsDialog::tellSaveFailure(const QString& text) {
+    QMessageBox message(QMessageBox::Critical, qString(dialog::saveFailureCaption), text,
+                        QMessageBox::Ok, this);
+    message.setTextFormat(Qt::PlainText); // a path may hold '<'
+    message.exec();
+    done(resultOf(dialog::DialogOutcome::settingsNotSaved));
 }
 
 dialog::DialogOutcome runSettingsDialog(int& argc, char** argv,
                                         const std::filesystem::path& settingsFile,
-                                        EndProcess endProcess) {
+                                        EndProcess endProcess, dialog::IdleGroupStore* idleGroup) {
     endOnFatalError = endProcess;
     defaultMessageHandler = qInstallMessageHandler(endOnFatalMessage);
     const QApplication application(argc, argv);
     qInstallMessageHandler(defaultMessageHandler);
 
-    SettingsDialog dialog(settingsFile);
+    SettingsDialog dialog(settingsFile, idleGroup);
     dialog.exec();
     return dialog.outcome();
 }

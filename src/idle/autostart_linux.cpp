@@ -34,7 +34,131 @@ std::string execArgument(std::string_view argument) {
     return quoted + '"';
 }
 
+// A value's string escapes undone (\s, \n, \t, \r, \\).
+std::string unescapeValue(std::string_view value) {
+    std::string plain;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            plain += value[i];
+            continue;
+        }
+        switch (const char next = value[++i]) {
+        case 's':
+            plain += ' ';
+            break;
+        case 'n':
+            plain += '\n';
+            break;
+        case 't':
+            plain += '\t';
+            break;
+        case 'r':
+            plain += '\r';
+            break;
+        default:
+            plain += next;
+        }
+    }
+    return plain;
+}
+
+// An Exec value (string escapes undone) split into arguments: spaces separate, double quotes
+// group, and inside them a backslash escapes the next character; %% is a percent sign and the
+// other field codes go.
+std::vector<std::string> splitExec(std::string_view exec) {
+    std::vector<std::string> arguments;
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted && c == '\\' && i + 1 < exec.size()) {
+            current += exec[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (c == '%' && i + 1 < exec.size()) {
+            if (exec[++i] == '%') { // a field code alone leaves no argument
+                current += '%';
+                inArgument = true;
+            }
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (inArgument)
+                arguments.push_back(std::move(current));
+            current.clear();
+            inArgument = false;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        arguments.push_back(std::move(current));
+    return arguments;
+}
+
 } // namespace
+
+std::optional<std::vector<std::string>> autostartCommandOf(std::string_view text) {
+    std::optional<std::string> exec;
+    bool inMainGroup = false;
+    bool turnedOff = false;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.starts_with('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMainGroup || equals == std::string_view::npos)
+            continue;
+        auto trimmed = [](std::string_view part) {
+            while (!part.empty() && part.front() == ' ')
+                part.remove_prefix(1);
+            while (!part.empty() && part.back() == ' ')
+                part.remove_suffix(1);
+            return part;
+        };
+        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        if (key == "Exec")
+            exec = unescapeValue(value);
+        else if ((key == "Hidden" && value == "true") ||
+                 (key == "X-GNOME-Autostart-enabled" && value == "false"))
+            turnedOff = true;
+    }
+    if (!exec || turnedOff)
+        return std::nullopt;
+    return splitExec(*exec);
+}
+
+std::optional<std::vector<std::string>> readAutostartCommand(const std::filesystem::path& entry) {
+    constexpr std::size_t largestEntry = 64 * 1024;
+    const int file = open(entry.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
+        return std::nullopt;
+    struct stat status {};
+    std::string text;
+    if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::size_t>(status.st_size) <= largestEntry) {
+        text.resize(largestEntry);
+        std::size_t done = 0;
+        for (ssize_t got = 0; done < text.size(); done += static_cast<std::size_t>(got)) {
+            got = read(file, text.data() + done, text.size() - done);
+            if (got < 0 && errno == EINTR)
+                got = 0;
+            else if (got <= 0)
+                break;
+        }
+        text.resize(done);
+    }
+    close(file);
+    if (text.empty())
+        return std::nullopt;
+    return autostartCommandOf(text);
+}
 
 std::filesystem::path autostartEntry(const char* configHome, const std::filesystem::path& home) {
     // The settings' folder is chosen by the same rule; its parent is the configuration home.

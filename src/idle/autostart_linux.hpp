@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +23,14 @@ std::string autostartEntryText(const std::filesystem::path& program,
 // it could not.
 bool writeAutostartEntry(const std::filesystem::path& entry, std::string_view text,
                          std::string& why);
+
+// The command line an entry's text runs: its Exec value unquoted into the program and its
+// arguments (field codes such as %f dropped). None when the entry has no Exec in its
+// [Desktop Entry] group, or is turned off there (Hidden=true, X-GNOME-Autostart-enabled=false).
+std::optional<std::vector<std::string>> autostartCommandOf(std::string_view text);
+
+// The same for the entry's file; none also when it is missing, not a regular file, or too big
+// to be one of ours.
+std::optional<std::vector<std::string>> readAutostartCommand(const std::filesystem::path& entry);
 
 } // namespace zorblinth::idle

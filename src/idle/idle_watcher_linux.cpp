@@ -24,6 +24,7 @@ constexpr int normalEnd = 0;
 constexpr int sessionFailed = 3;
 constexpr int saverWindowSystemFailed = 3;
 constexpr int saverAlreadyRunning = 2;
+constexpr int saverSessionNotLocked = 4; // it said so itself
 // How long a failed saver's session may take to tell the watcher it ended too.
 constexpr int sessionEndMilliseconds = 200;
 
@@ -88,7 +89,8 @@ struct Watcher {
         if (status == saverWindowSystemFailed)
             std::cerr << "zorblinth: the saver could not cover the screen (status 3); still "
                          "watching for the next idle period\n";
-        else if (status != normalEnd && status != saverAlreadyRunning)
+        else if (status != normalEnd && status != saverAlreadyRunning &&
+                 status != saverSessionNotLocked)
             std::cerr << "zorblinth: the saver ended with status " << status
                       << "; still watching for the next idle period\n";
         return true;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "saver/ending.hpp"
-#include "saver/raster/pixel_surface.hpp"
 #include "saver/random_source.hpp"
+#include "saver/raster/pixel_surface.hpp"
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"
 
@@ -28,6 +28,7 @@ enum class MonitorChoice {
 // How a saver run ended; start-up turns it into the program's exit status.
 enum class SaverOutcome {
     ended,              // by the user, the host or a signal
+    endedNotLocked,     // by the user, but the session lock asked for was not had
     anotherCopyRunning, // the one running copy is someone else's; nothing was shown
     windowSystemFailed, // no window system, or no window or surface could be made there
 };
@@ -118,6 +119,7 @@ public:
             startCursor_ = event.position;
             startSurface_ = event.surface;
         } else if (endsSaver(event)) {
+            endedByInput_ = endedByInput_ || !ended_;
             ended_ = true;
         }
         return ended_;
@@ -134,6 +136,8 @@ public:
     // screen, the window going away).
     void end() { ended_ = true; }
     bool ended() const { return ended_; }
+    // Whether it was the user's input that ended it (what a lock on resume follows).
+    bool endedByInput() const { return endedByInput_; }
 
     // Draws one tick onto the picture (see PictureDrawing::tick).
     bool tick(const PixelSurface& picture, const InputWaiting& endingInputWaits = {}) {
@@ -154,6 +158,7 @@ private:
     RandomSource random_; // where every monitor's source is counted from
     std::uint64_t monitorsDrawn_ = 0;
     bool ended_ = false;
+    bool endedByInput_ = false;
 };
 
 } // namespace zorblinth

@@ -39,11 +39,13 @@ Options for --saver (and --idle, --autostart, which pass them on to the saver):
                      by default every monitor is covered, each with its own lines
   --verbose          say on stderr why a source of the desktop picture gave none
                      (Wayland: wlr screencopy, KWin's screenshot interface)
+  --lock             once a key, click or mouse move has ended the saver, lock the
+                     session through logind (the desktop's locker asks for the password)
 
 Options may also be written with one dash (-root), and values after '=' (--line-width=3).
 Settings: $XDG_CONFIG_HOME/zorblinth/Qelvanor.txt (~/.config/zorblinth/ when unset).
 Exit status: 0 done, 1 settings not saved, 2 already running, 3 no display or window,
-64 bad command line.
+4 the saver ended but the session could not be locked, 64 bad command line.
 )";
 
 namespace {
@@ -89,6 +91,8 @@ std::vector<std::string> saverArgumentsOf(const CommandLine& commandLine) {
                                                                               : "--wayland");
     if (commandLine.verbose)
         arguments.emplace_back("--verbose");
+    if (commandLine.lock)
+        arguments.emplace_back("--lock");
     return arguments;
 }
 
@@ -181,6 +185,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
         } else if (name == "verbose") {
             noValue();
             result.verbose = true;
+        } else if (name == "lock") {
+            noValue();
+            result.lock = true;
         } else if (name == "help") {
             noValue();
             helpAsked = true;
@@ -200,6 +207,9 @@ CommandLine parseCommandLine(std::span<const std::string_view> arguments,
     // A host's window is always an X11 window.
     if (result.mode == LinuxMode::hosted && result.windowSystem == WindowSystem::wayland)
         throw UsageError("--wayland works with --saver only; a host's window is an X11 window");
+    // In a host's window locking is the host's.
+    if (result.lock && (result.mode == LinuxMode::hosted || result.mode == LinuxMode::settings))
+        throw UsageError("--lock works with --saver, --idle and --autostart only");
     if (result.mode == LinuxMode::hosted && !result.window && hostWindowSet) {
         result.window = parseWindowId(screenSaverWindow);
         if (!result.window)

@@ -43,6 +43,8 @@ struct CommandLine {
     MonitorChoice monitors = MonitorChoice::every;
     // --verbose: the standalone saver tells why it has no desktop picture where it has none.
     bool verbose = false;
+    // --lock: once the user's input has ended the standalone saver, the session is locked.
+    bool lock = false;
     // --idle SECONDS, or --autostart SECONDS: the watcher's timeout. None with --autostart off.
     std::optional<long> idleSeconds;
 };
@@ -51,7 +53,7 @@ struct CommandLine {
 constexpr long maxIdleSeconds = 2'147'483;
 
 // The saver's command line as the watcher starts it: --saver and the options given here that
-// the saver takes (monitors, pen, window system, --verbose).
+// the saver takes (monitors, pen, window system, --verbose, --lock).
 std::vector<std::string> saverArgumentsOf(const CommandLine& commandLine);
 
 // A command line that cannot be obeyed; what() is one line for the user.

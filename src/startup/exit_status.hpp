@@ -11,6 +11,7 @@ enum ExitStatus : int {
     settingsNotSaved = 1,   // "設定" could not write the settings file; the user was told why
     alreadyRunning = 2,     // another copy is running; this one showed nothing
     windowSystemFailed = 3, // a window or drawing surface could not be created
+    sessionNotLocked = 4,   // Linux: the saver ended, but the lock asked for (--lock) was not had
     badCommandLine = 64,    // Linux: an option the program does not know (EX_USAGE)
 };
 
@@ -18,6 +19,8 @@ constexpr ExitStatus exitStatusOf(SaverOutcome outcome) {
     switch (outcome) {
     case SaverOutcome::ended:
         return normalEnd;
+    case SaverOutcome::endedNotLocked:
+        return sessionNotLocked;
     case SaverOutcome::anotherCopyRunning:
         return alreadyRunning;
     case SaverOutcome::windowSystemFailed:

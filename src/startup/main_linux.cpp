@@ -7,6 +7,7 @@
 #include "startup/command_line_linux.hpp"
 #include "startup/exit_status.hpp"
 #include "startup/saver_on_wayland_linux.hpp"
+#include "startup/session_lock_linux.hpp"
 #include "startup/single_instance_linux.hpp"
 #include "startup/watcher_control_linux.hpp"
 
@@ -54,14 +55,19 @@ int main(int argc, char** argv) {
     case LinuxMode::help:
         std::cout << usageText;
         return normalEnd;
-    case LinuxMode::saver:
+    case LinuxMode::saver: {
+        std::optional<LogindLocker> locker;
+        if (commandLine.lock)
+            locker.emplace();
+        SessionLocker* const lockOnEnd = locker ? &*locker : nullptr;
         if (const auto status =
-                runSaverOnWaylandIfChosen(settingsFile, claimRunningCopy, commandLine))
+                runSaverOnWaylandIfChosen(settingsFile, claimRunningCopy, commandLine, lockOnEnd))
             return *status;
         // The saver claims its copy once it knows where the pointer was at the start.
         return exitStatusOf(x11::runStandaloneSaver(settingsFile, commandLine.overrides,
                                                     commandLine.monitors, claimRunningCopy,
-                                                    endWithStatusOf));
+                                                    endWithStatusOf, lockOnEnd));
+    }
     case LinuxMode::hosted:
         // A host may run several copies at once (one a screen, a preview), so no lock here.
         return exitStatusOf(x11::runHostedSaver(settingsFile, commandLine.overrides,
@@ -78,10 +84,13 @@ int main(int argc, char** argv) {
     }
     case LinuxMode::autostart:
         return runAutostart(commandLine);
-    case LinuxMode::settings:
+    case LinuxMode::settings: {
         if (!claimRunningCopy())
             return alreadyRunning;
-        return exitStatusOf(qt::runSettingsDialog(argc, argv, settingsFile, endWithStatusOf));
+        WatcherControl idleGroup;
+        return exitStatusOf(
+            qt::runSettingsDialog(argc, argv, settingsFile, endWithStatusOf, &idleGroup));
+    }
     }
     return normalEnd;
 }

@@ -24,7 +24,8 @@ ExitStatus noWindowSystem(std::string_view why) {
 
 std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path& settingsFile,
                                                     const std::function<bool()>& claimRunningCopy,
-                                                    const CommandLine& commandLine) {
+                                                    const CommandLine& commandLine,
+                                                    SessionLocker* locker) {
     const bool waylandSession = variableSet("WAYLAND_DISPLAY") || variableSet("WAYLAND_SOCKET");
     const auto asked = commandLine.windowSystem;
     if (asked == WindowSystem::x11 || (!asked && !waylandSession)) {
@@ -46,8 +47,8 @@ std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path&
         return alreadyRunning;
     const SaverSettings settings =
         settingsToUse(readSettingsOrZeros(settingsFile), commandLine.overrides);
-    return exitStatusOf(wayland::runStandaloneSaver(std::move(compositor), settings,
-                                                    commandLine.monitors, commandLine.verbose));
+    return exitStatusOf(wayland::runStandaloneSaver(
+        std::move(compositor), settings, commandLine.monitors, commandLine.verbose, locker));
 }
 
 } // namespace zorblinth::posix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "saver/lock_on_end.hpp"
 #include "startup/command_line_linux.hpp"
 #include "startup/exit_status.hpp"
 
@@ -13,9 +14,10 @@ namespace zorblinth::posix {
 // (--x11), when $WAYLAND_DISPLAY names a compositor that answers: claims the one running copy
 // (claimRunningCopy: false when another copy has it) and reads the settings before anything is
 // shown. None when the saver belongs on X11 instead. Without any window system to run on, it says
-// so and fails.
+// so and fails. A locker (--lock) locks the session once input has ended the saver.
 std::optional<ExitStatus> runSaverOnWaylandIfChosen(const std::filesystem::path& settingsFile,
                                                     const std::function<bool()>& claimRunningCopy,
-                                                    const CommandLine& commandLine);
+                                                    const CommandLine& commandLine,
+                                                    SessionLocker* locker);
 
 } // namespace zorblinth::posix

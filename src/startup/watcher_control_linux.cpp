@@ -102,42 +102,60 @@ void askForTheDesktopPicture() {
 
 } // namespace
 
-ExitStatus runAutostart(const CommandLine& commandLine) {
-    const std::filesystem::path entry =
-        idle::autostartEntry(std::getenv("XDG_CONFIG_HOME"), homeFolder());
-    const std::filesystem::path lock =
-        SingleInstance::programLockFile(SingleInstance::watcherLockName);
-    if (!commandLine.idleSeconds) {
+WatcherControl::WatcherControl()
+    : entry_(idle::autostartEntry(std::getenv("XDG_CONFIG_HOME"), homeFolder())),
+      lock_(SingleInstance::programLockFile(SingleInstance::watcherLockName)) {}
+
+std::optional<std::vector<std::string>> WatcherControl::entryCommand() {
+    return idle::readAutostartCommand(entry_);
+}
+
+std::optional<dialog::EntryFailure>
+WatcherControl::apply(const std::optional<std::vector<std::string>>& watcherArguments) {
+    watcherStatus_ = normalEnd;
+    if (!watcherArguments) {
         std::error_code error;
-        std::filesystem::remove(entry, error);
-        if (error) {
-            std::cerr << "zorblinth: cannot remove " << entry.native() << ": " << error.message()
-                      << '\n';
-            return settingsNotSaved;
-        }
-        return endRunningWatcher(lock) ? normalEnd : alreadyRunning;
+        std::filesystem::remove(entry_, error);
+        if (error)
+            return dialog::EntryFailure{entry_, error.message()};
+        watcherStatus_ = endRunningWatcher(lock_) ? normalEnd : alreadyRunning;
+        return std::nullopt;
     }
 
-    std::vector<std::string> watcherArguments{"--idle", std::to_string(*commandLine.idleSeconds)};
-    const std::vector<std::string> saverArguments = saverArgumentsOf(commandLine);
-    watcherArguments.insert(watcherArguments.end(), saverArguments.begin() + 1,
-                            saverArguments.end()); // all but --saver
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     std::string why = error.message();
     if (error || !idle::writeAutostartEntry(
-                     entry, idle::autostartEntryText(program, watcherArguments), why)) {
-        std::cerr << "zorblinth: cannot write " << entry.native() << ": " << why << '\n';
-        return settingsNotSaved;
-    }
+                     entry_, idle::autostartEntryText(program, *watcherArguments), why))
+        return dialog::EntryFailure{entry_, why};
 
     if (onGnome())
         askForTheDesktopPicture();
+    if (!endRunningWatcher(lock_)) {
+        watcherStatus_ = alreadyRunning;
+        return std::nullopt;
+    }
+    std::vector<std::string> command{"zorblinth"};
+    command.insert(command.end(), watcherArguments->begin(), watcherArguments->end());
+    watcherStatus_ = startWatcher(command, lock_);
+    return std::nullopt;
+}
 
-    if (!endRunningWatcher(lock))
-        return alreadyRunning;
-    watcherArguments.insert(watcherArguments.begin(), "zorblinth");
-    return startWatcher(watcherArguments, lock);
+ExitStatus runAutostart(const CommandLine& commandLine) {
+    std::optional<std::vector<std::string>> watcherArguments;
+    if (commandLine.idleSeconds) {
+        watcherArguments = {"--idle", std::to_string(*commandLine.idleSeconds)};
+        const std::vector<std::string> saverArguments = saverArgumentsOf(commandLine);
+        watcherArguments->insert(watcherArguments->end(), saverArguments.begin() + 1,
+                                 saverArguments.end()); // all but --saver
+    }
+    WatcherControl control;
+    if (const auto failure = control.apply(watcherArguments)) {
+        std::cerr << "zorblinth: cannot " << (watcherArguments ? "write " : "remove ")
+                  << failure->entry.native() << ": " << failure->reason << '\n';
+        return settingsNotSaved;
+    }
+    return control.watcherStatus();
 }
 
 } // namespace zorblinth::posix

@@ -100,6 +100,25 @@ class XSession(XvfbSession):
     def read_settings(self):
         return self.settings_file.read_bytes()
 
+    @property
+    def autostart_entry(self):
+        """Where --autostart and the dialog write the watcher's login entry."""
+        return self._config / "autostart" / "zorblinth-idle.desktop"
+
+    def running_watcher(self):
+        """The pid of the idle watcher that holds the session's watcher lock; None when none
+        runs. One started by --autostart or the dialog is in a session of its own, not among
+        this session's processes: the caller ends it."""
+        lock = self._runtime / "zorblinth-idle.lock"
+        text = lock.read_text().strip() if lock.exists() else ""
+        if not text:
+            return None
+        try:
+            with open(f"/proc/{text}/stat", encoding="ascii") as stat:
+                return int(text) if stat.read().split(") ")[-1][0] != "Z" else None
+        except FileNotFoundError:
+            return None
+
     def stop_with_signal(self, process, timeout):
         """Sends SIGTERM; returns the exit status and how long the process took to end."""
         sent = time.monotonic()

@@ -1,6 +1,6 @@
 """The standalone saver on a headless sway: its first picture, the hidden cursor, what ends it
 and what does not, where typed keys go, one copy at a time, the xdg-shell path, the idle
-daemon, and what happens without a compositor or when it goes away."""
+daemon, the lock on resume, and what happens without a compositor or when it goes away."""
 
 import os
 import pathlib
@@ -10,6 +10,7 @@ import tempfile
 import time
 import unittest
 
+from e2e.bus import MockLogind
 from harness_wayland import (ALREADY_RUNNING, BUTTON_LEFT, BUTTON_RIGHT, NORMAL_END,
                              WINDOW_SYSTEM_FAILED, ProcessGroup, SessionBus, SessionTestCase,
                              SwaySession, install_program, start_kwin_stand_in,
@@ -177,6 +178,23 @@ class SaverOnSway(SessionTestCase):
         saver, _, _ = self.start_and_wait(extra_env={"ZORBLINTH_WAYLAND_SHELL": "xdg"})
         self.session.type("q")
         self.assert_ends(saver, "a typed letter")
+
+    def test_with_lock_a_key_locks_the_session_and_the_surfaces_stay_until_it_is_locked(self):
+        # The lock's rule is the core's, as on X11 (tests/e2e_linux/lock_test_linux.py has the
+        # rest); here the surfaces stay up on Wayland while the session locks.
+        with tempfile.TemporaryDirectory(prefix="zorblinth-logind-") as folder:
+            logind = MockLogind(folder)
+            self.addCleanup(logind.stop)
+            ours = logind.add_session("c1", 1000, "user")
+            saver, before, _ = self.start_and_wait(
+                "--lock", extra_env=logind.environment() | {"XDG_SESSION_ID": "c1"})
+            self.session.type("q")
+            poll(lambda: "Lock" in logind.calls(ours), 2, message="Lock on our session")
+            self.assertTrue(still_running_after(saver, 0.3), "the saver did not wait")
+            self.assertNotEqual(self.session.screenshot().rgb, before.rgb,
+                                "the desktop showed before the session was locked")
+            logind.set_locked_hint(ours, True)
+            self.assert_ends(saver, "the session locked")
 
     def test_swayidle_starts_it_after_the_idle_timeout(self):
         require_programs("swayidle")

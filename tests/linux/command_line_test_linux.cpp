@@ -134,3 +134,20 @@ TEST(CommandLine, TheIdleWatcherAndWhatItPassesOnToTheSaver) {
     EXPECT_THROW(parse({"--autostart", "on"}), UsageError);
     EXPECT_THROW(parse({"--idle", "5", "--saver"}), UsageError);
 }
+
+// --lock goes with the saver and with what starts it, and on to the saver; a host's window
+// leaves locking to the host.
+TEST(CommandLine, LockGoesWithTheStandaloneSaverOnly) {
+    EXPECT_FALSE(parse({"--saver"}).lock);
+    EXPECT_TRUE(parse({"--saver", "-lock"}).lock);
+    EXPECT_EQ(saverArgumentsOf(parse({"--idle", "60", "--lock", "--one-monitor"})),
+              (std::vector<std::string>{"--saver", "--one-monitor", "--lock"}));
+    EXPECT_TRUE(parse({"--autostart=60", "--lock"}).lock);
+    for (const auto& arguments :
+         std::vector<std::vector<std::string_view>>{{"--root", "--lock"},
+                                                    {"--window-id", "7", "--lock"},
+                                                    {"--lock"},
+                                                    {"--saver", "--lock=yes"}})
+        EXPECT_THROW(parseCommandLine(arguments, nullptr), UsageError) << arguments.front();
+    EXPECT_THROW(parse({"--lock"}, "0x77"), UsageError) << "in the host's window";
+}

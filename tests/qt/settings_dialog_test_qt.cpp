@@ -3,11 +3,13 @@
 #include "dialog/settings_dialog_qt.hpp"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +21,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <sys/stat.h>
@@ -63,6 +67,26 @@ QRect partOf(const QScrollBar* bar, QStyle::SubControl part) {
     return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar);
 }
 
+using Command = std::vector<std::string>;
+
+// The login entry and the watcher as the idle group sees them: what it shows on opening, and
+// every change 設定 asks for (failing, when told to).
+class FakeIdleGroupStore final : public dialog::IdleGroupStore {
+public:
+    std::optional<Command> entry;
+    bool failing = false;
+    std::vector<std::optional<Command>> applied;
+
+    std::optional<Command> entryCommand() override { return entry; }
+    std::optional<dialog::EntryFailure> apply(const std::optional<Command>& arguments) override {
+        applied.push_back(arguments);
+        if (failing)
+            return dialog::EntryFailure{"/home/u/.config/autostart/zorblinth-idle.desktop",
+                                        "Permission denied"};
+        return std::nullopt;
+    }
+};
+
 // What a message box said when it was dismissed.
 struct SeenMessage {
     QString title;
@@ -80,9 +104,10 @@ private:
     fs::path settingsFile_;
     std::unique_ptr<qt::SettingsDialog> dialog_;
 
-    // Shows the dialog on the settings file and waits until its window is active.
-    void open() {
-        dialog_ = std::make_unique<qt::SettingsDialog>(settingsFile_);
+    // Shows the dialog on the settings file (with the idle group, given a store) and waits until
+    // its window is active.
+    void open(dialog::IdleGroupStore* idleGroup = nullptr) {
+        dialog_ = std::make_unique<qt::SettingsDialog>(settingsFile_, idleGroup);
         dialog_->show();
         if (!QTest::qWaitForWindowActive(dialog_.get()))
             qFatal("the dialog's window never became active");
@@ -493,6 +518,104 @@ private slots:
             QVERIFY(!fs::exists(fs::symlink_status(target)));
         else
             QCOMPARE(stored(target), (Bytes{0x03, 0x0A}));
+    }
+
+    // --- the idle group (the Linux program's) ---------------------------------------------
+
+    // The seed's controls stay where they are; the group opens with the entry in force, and
+    // 設定 asks for a change only where the group no longer shows it.
+    void theIdleGroupShowsTheEntryAndSetChangesOnlyWhatChanged() {
+        using dialog::IdleControl;
+        struct Case {
+            const char* name;
+            std::optional<Command> entry;
+            bool shownOn, shownLock;
+            int shownMinutes;
+            bool turnOn, turnOff;
+            const char* typedMinutes; // into the spin box, or null
+            std::vector<std::optional<Command>> applied;
+        };
+        const Case cases[] = {
+            {"left as it opened",
+             Command{"zorblinth", "--idle", "90", "--lock"},
+             true,
+             true,
+             2,
+             false,
+             false,
+             nullptr,
+             {}},
+            {"turned off",
+             Command{"zorblinth", "--idle", "90", "--lock"},
+             true,
+             true,
+             2,
+             false,
+             true,
+             nullptr,
+             {std::nullopt}},
+            {"turned on at 7 minutes",
+             std::nullopt,
+             false,
+             false,
+             10,
+             true,
+             false,
+             "7",
+             {Command{"--idle", "420"}}},
+            {"not ours, left alone",
+             Command{"xautolock", "--idle", "5"},
+             false,
+             false,
+             10,
+             false,
+             false,
+             "7",
+             {}},
+        };
+        for (const Case& c : cases) {
+            FakeIdleGroupStore store;
+            store.entry = c.entry;
+            open(&store);
+            QCOMPARE(dialog_->size(), QSize(dialog::innerWidth, dialog::innerHeightWithIdleGroup));
+            for (const dialog::ControlLayout& item : dialog::layout)
+                QCOMPARE(dialog_->control(item.control)->geometry(),
+                         QRect(item.rect.left, item.rect.top, item.rect.width, item.rect.height));
+            auto* start = qobject_cast<QCheckBox*>(dialog_->control(IdleControl::startWhenIdleBox));
+            auto* lock = qobject_cast<QCheckBox*>(dialog_->control(IdleControl::lockOnResumeBox));
+            auto* minutes = qobject_cast<QSpinBox*>(dialog_->control(IdleControl::waitMinutesBox));
+            QVERIFY2(start->isChecked() == c.shownOn, c.name);
+            QVERIFY2(lock->isChecked() == c.shownLock, c.name);
+            QCOMPARE(minutes->value(), c.shownMinutes);
+            QCOMPARE(minutes->maximum(), 9999);
+            if (c.turnOn || c.turnOff)
+                QTest::mouseClick(start, Qt::LeftButton, {}, QPoint(8, start->height() / 2));
+            if (c.typedMinutes) {
+                minutes->setFocus();
+                QTest::keyClick(minutes, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(minutes, QString::fromLatin1(c.typedMinutes));
+            }
+            click(Control::setButton);
+            QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::closed);
+            QVERIFY2(store.applied == c.applied, c.name);
+            dialog_.reset();
+        }
+    }
+
+    void anEntryThatCannotBeWrittenIsToldAsTheSettingsFileIs() {
+        FakeIdleGroupStore store;
+        store.failing = true;
+        open(&store);
+        QTest::mouseClick(dialog_->control(dialog::IdleControl::startWhenIdleBox), Qt::LeftButton,
+                          {}, QPoint(8, 8));
+        const SeenMessage seen = setAndDismissTheMessage();
+        QCOMPARE(seen.text, QStringLiteral("設定を保存できませんでした。\n\n"
+                                           "/home/u/.config/autostart/zorblinth-idle.desktop\n"
+                                           "Permission denied"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QCOMPARE(dialog_->outcome(), dialog::DialogOutcome::settingsNotSaved);
+        QCOMPARE(store.applied.size(), std::size_t{1});
+        QCOMPARE(stored(settingsFile_), (Bytes{0x01, 0x01})); // the settings file, as today
     }
 };
 

@@ -1,9 +1,9 @@
 #include "saver/wayland/saver_window_wayland.hpp"
 
+#include "saver/saver_session.hpp"
 #include "saver/wayland/compositor_wayland.hpp"
 #include "saver/wayland/desktop_pictures_wayland.hpp"
 #include "saver/wayland/output_surface_wayland.hpp"
-#include "saver/saver_session.hpp"
 #include "saver/wayland/seat_wayland.hpp"
 
 #include <algorithm>
@@ -245,6 +245,19 @@ void runEventLoop(Saver& saver) {
     }
 }
 
+// While the session locks: the surfaces stay and the compositor is answered, for `time` at
+// most; false on a termination signal or the connection lost.
+bool keepCovering(Saver& saver, Clock::duration time) {
+    const auto until = Clock::now() + time;
+    while (!saver.compositor.lost() && !posix::TerminationSignals::requested()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left <= std::chrono::milliseconds::zero())
+            return true;
+        saver.compositor.waitForEvents(static_cast<int>(left.count()));
+    }
+    return false;
+}
+
 SaverOutcome connectionLost(wl_display* display) {
     const int error = wl_display_get_error(display);
     std::cerr << "zorblinth: lost the connection to the Wayland compositor ("
@@ -279,7 +292,7 @@ std::vector<Output*> outputsToCover(const Globals& globals, MonitorChoice choice
 } // namespace
 
 SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSettings& settings,
-                                MonitorChoice outputs, bool verbose) {
+                                MonitorChoice outputs, bool verbose, SessionLocker* locker) {
     Saver saver(connection.get(), settings, outputs, verbose);
     // The globals, then what they tell at once: outputs' modes and scales, the seat's devices.
     if (!saver.compositor.roundTrip() || !saver.compositor.roundTrip()) {
@@ -312,7 +325,12 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     runEventLoop(saver);
     if (saver.compositor.lost())
         return connectionLost(connection.get());
-    return SaverOutcome::ended;
+    const LockResult lock = lockAfterInput(locker, saver.session, [&saver](Clock::duration time) {
+        return keepCovering(saver, time);
+    });
+    if (saver.compositor.lost())
+        return connectionLost(connection.get());
+    return outcomeWith(lock);
 }
 
 } // namespace zorblinth::wayland

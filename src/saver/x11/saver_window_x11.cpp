@@ -213,6 +213,32 @@ void runEventLoop(SaverWindows& saver, SaverSession& session) {
     }
 }
 
+// While the session locks: the windows stay, their pictures repainted where the server asks,
+// for `time` at most; false on a termination signal.
+bool keepCovering(SaverWindows& saver, SaverSession& session, Clock::duration time) {
+    const auto until = Clock::now() + time;
+    for (;;) {
+        while (XPending(saver.display) > 0) {
+            XEvent event;
+            XNextEvent(saver.display, &event);
+            handle(saver, session, event);
+        }
+        if (terminationRequested())
+            return false;
+        for (const auto& monitor : saver.monitors)
+            monitor->send();
+        XFlush(saver.display);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left <= std::chrono::milliseconds::zero())
+            return true;
+        if (XEventsQueued(saver.display, QueuedAlready) > 0)
+            continue;
+        pollfd waits[2] = {{ConnectionNumber(saver.display), POLLIN, 0},
+                           {posix::TerminationSignals::wakeFd(), POLLIN, 0}};
+        poll(waits, waits[1].fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+    }
+}
+
 // Every monitor's picture, each taken before any of our windows exists so that none contains
 // them, then a window over each.
 bool coverMonitors(SaverWindows& saver, SaverSession& session, const std::vector<Area>& areas) {
@@ -241,7 +267,7 @@ DisplayConnection openDisplay() {
 SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
                                 const SettingsOverrides& overrides, MonitorChoice monitors,
                                 const ClaimRunningCopy& claimRunningCopy,
-                                EndProcess endOnLostConnection) {
+                                EndProcess endOnLostConnection, SessionLocker* locker) {
     prepareForEnding(endOnLostConnection);
     readKeysAsTheUserTypes();
     const DisplayConnection display = openDisplay();
@@ -292,13 +318,18 @@ SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
     session.take({InputKind::mouseMove, pointerPosition(x)});
     runEventLoop(saver, session);
 
-    if (cursorHidden)
-        XFixesShowCursor(x, root);
+    // A locker grabs the keyboard as it shows (GNOME's shell on X11 gives up when it cannot).
     XUngrabPointer(x, CurrentTime);
     XUngrabKeyboard(x, CurrentTime);
+    if (LockOnEnd::wanted(locker != nullptr, session))
+        XSync(x, False);
+    const LockResult lock = lockAfterInput(
+        locker, session, [&](Clock::duration time) { return keepCovering(saver, session, time); });
+    if (cursorHidden)
+        XFixesShowCursor(x, root);
     saver.monitors.clear();
     XSync(x, False);
-    return SaverOutcome::ended;
+    return outcomeWith(lock);
 }
 
 SaverOutcome runHostedSaver(const std::filesystem::path& settingsFile,

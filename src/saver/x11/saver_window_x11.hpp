@@ -1,5 +1,6 @@
 #pragma once
 
+#include "saver/lock_on_end.hpp"
 #include "saver/saver_session.hpp"
 #include "settings/settings.hpp"
 
@@ -28,11 +29,13 @@ using ClaimRunningCopy = std::function<bool()>;
 // settings (the file's, overridden where asked), freezes each monitor's picture (or the primary
 // monitor's alone) in a window above everything, grabs the keyboard and the pointer, hides the
 // cursor and draws a tick on every monitor every 50 ms until the first input that ends the
-// saver, or SIGTERM, SIGINT or SIGHUP. Monitors that come or go meanwhile are followed.
+// saver, or SIGTERM, SIGINT or SIGHUP. Monitors that come or go meanwhile are followed. With a
+// locker (--lock), input that ends the saver locks the session first (lockAfterInput): the
+// keyboard and the pointer are let go for the locker while the windows stay.
 SaverOutcome runStandaloneSaver(const std::filesystem::path& settingsFile,
                                 const SettingsOverrides& overrides, MonitorChoice monitors,
                                 const ClaimRunningCopy& claimRunningCopy,
-                                EndProcess endOnLostConnection);
+                                EndProcess endOnLostConnection, SessionLocker* locker = nullptr);
 
 // Draws into a screen-saver host's window (none: the root window) until SIGTERM, SIGINT or
 // SIGHUP, or until the window goes; input and ending belong to the host.
