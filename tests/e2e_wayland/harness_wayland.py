@@ -19,6 +19,7 @@ import subprocess
 import tempfile
 import time
 
+from e2e.buses import SessionBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
 from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
                            required_path, still_running_after, wait_exit)
@@ -354,38 +355,11 @@ class SwaySession:
         return time.monotonic()
 
 
-
-# --- a session bus, the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
+# --- the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
 # python3-dbus and python3-gi are Debian's: the stand-in runs with Debian's own python3.
 SYSTEM_PYTHON = "/usr/bin/python3"
-
-
-class SessionBus:
-    """A private D-Bus session bus in a folder of the session's, for a compositor and the
-    programs under test to share."""
-
-    def __init__(self, folder):
-        require_programs("dbus-daemon")
-        self.folder = pathlib.Path(folder)
-        self.process = None
-        self.address = None
-
-    def start(self):
-        self.process = subprocess.Popen(
-            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
-             f"--address=unix:path={self.folder / 'bus'}"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.address = self.process.stdout.readline().decode().strip()
-        assert self.address, "dbus-daemon gave no address"
-        return self.address
-
-    def stop(self):
-        if self.process:
-            end_process(self.process)
-            self.process.stdout.close()
-            self.process = None
 
 
 def start_stand_in(script, group, env, *arguments):
