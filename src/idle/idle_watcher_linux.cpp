@@ -1,5 +1,6 @@
 #include "idle/idle_watcher_linux.hpp"
 
+#include "idle/desktop_settings_linux.hpp"
 #include "idle/idle_source_linux.hpp"
 #include "idle/idle_watch.hpp"
 #include "idle/inhibitors_linux.hpp"
@@ -145,6 +146,9 @@ int runIdleWatcher(const WatcherOptions& options) {
                      "org_kde_kwin_idle, org.gnome.Mutter.IdleMonitor or X server idle time)\n";
         return sessionFailed;
     }
+    if (!variableSet(desktopToldVariable))
+        if (const std::optional<std::string> line = desktopComesFirst(options.timeoutSeconds))
+            std::cerr << *line << '\n';
     Watcher watcher{*source, options, {}, {}, nullptr, SessionLock::open(options.verbose)};
     watcher.inhibitors = Inhibitors::open(watcher.watch);
     if (!watcher.follow(false)) {

@@ -1,6 +1,6 @@
-"""Private D-Bus buses for the programs under test, and the real services put on them: a
-session bus (which starts dconf when GSettings is written), and logind on a private system bus
-through python-dbusmock's logind template."""
+"""Private D-Bus buses for the programs under test, and the services put on them: a session
+bus (which starts the real dconf when GSettings is written), services played by python-dbusmock
+(a desktop's ScreenSaver), and logind on a private system bus through dbusmock's template."""
 
 import pathlib
 import subprocess
@@ -22,11 +22,13 @@ class SessionBus:
         self.process = None
         self.address = None
 
-    def start(self):
+    def start(self, env=None):
+        """env: the environment of the services the bus starts (dconf writes the settings of
+        the XDG_CONFIG_HOME it has); by default this process's."""
         self.process = subprocess.Popen(
             ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
              f"--address=unix:path={self.folder / self.name}"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.address = self.process.stdout.readline().decode().strip()
         assert self.address, "dbus-daemon gave no address"
         return self.address
@@ -52,36 +54,65 @@ class SessionBus:
                          "NameHasOwner", "s", name) == "b true"
 
 
+class MockService:
+    """A service python-dbusmock plays on a bus: one object of a template's, or a bare one whose
+    methods add_method() gives."""
+
+    def __init__(self, bus, name, path, interface, template=None, system=False):
+        require_programs("busctl")
+        self.bus, self.name, self.path, self.interface = bus, name, path, interface
+        self.template, self.system = template, system
+        self.process = None
+
+    def start(self):
+        what = ["--template", self.template] if self.template else [
+            *(["--system"] if self.system else []), self.name, self.path, self.interface]
+        variable = "DBUS_SYSTEM_BUS_ADDRESS" if self.system else "DBUS_SESSION_BUS_ADDRESS"
+        self.process = subprocess.Popen(
+            [SYSTEM_PYTHON, "-m", "dbusmock", *what],
+            env={variable: self.bus.address, "PATH": "/usr/bin:/bin"},
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        poll(lambda: self.bus.has_owner(self.name), 10, message=f"dbusmock's {self.name}")
+        return self
+
+    def mock(self, method, signature, *arguments, path=None):
+        """Calls one of dbusmock's own methods (AddMethod, AddSession...) on an object."""
+        return self.bus.call(self.name, path or self.path, "org.freedesktop.DBus.Mock", method,
+                             signature, *arguments)
+
+    def add_method(self, name, in_signature, out_signature, code, interface=""):
+        """Gives the object a method, or new code for one it has; interface "": its own."""
+        self.mock("AddMethod", "sssss", interface, name, in_signature, out_signature, code)
+
+    def stop(self):
+        if self.process:
+            end_process(self.process)
+            self.process = None
+
+
 class LogindMock:
     """logind as python-dbusmock's template gives it, on a private system bus of its own, with
-    one session. environment() points a program at that bus and session; lock() and unlock()
-    set the session's LockedHint as the desktop's lock screen does."""
+    one session. environment() points a program at that bus and session; set_locked() sets the
+    session's LockedHint as the desktop's lock screen does."""
 
     SESSION = "c1"
     PATH = f"/org/freedesktop/login1/session/{SESSION}"
 
     def __init__(self, folder):
-        require_programs("busctl")
         self.bus = SessionBus(folder, "system_bus")
-        self.process = None
+        self.service = MockService(self.bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                                   "org.freedesktop.login1.Manager", template="logind",
+                                   system=True)
 
     def start(self, by_pid=False):
         """by_pid: logind also answers GetSessionByPID (the template does not), with this
         session, for a program started without $XDG_SESSION_ID."""
-        address = self.bus.start()
-        self.process = subprocess.Popen(
-            [SYSTEM_PYTHON, "-m", "dbusmock", "--template", "logind"],
-            env={"DBUS_SYSTEM_BUS_ADDRESS": address, "PATH": "/usr/bin:/bin"},
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        poll(lambda: self.bus.has_owner("org.freedesktop.login1"), 10,
-             message="dbusmock's logind on the bus")
-        manager = ("org.freedesktop.login1", "/org/freedesktop/login1")
-        self.bus.call(*manager, "org.freedesktop.DBus.Mock", "AddSession", "ssusb",
-                      self.SESSION, "seat0", 0, "root", "true")
+        self.bus.start()
+        self.service.start()
+        self.service.mock("AddSession", "ssusb", self.SESSION, "seat0", 0, "root", "true")
         if by_pid:
-            self.bus.call(*manager, "org.freedesktop.DBus.Mock", "AddMethod", "sssss",
-                          "org.freedesktop.login1.Manager", "GetSessionByPID", "u", "o",
-                          f"ret = '{self.PATH}'")
+            self.service.add_method("GetSessionByPID", "u", "o", f"ret = '{self.PATH}'",
+                                    interface="org.freedesktop.login1.Manager")
 
     def environment(self, with_session_id=True):
         return {"DBUS_SYSTEM_BUS_ADDRESS": self.bus.address,
@@ -92,7 +123,5 @@ class LogindMock:
                       "SetLockedHint", "b", "true" if locked else "false")
 
     def stop(self):
-        if self.process:
-            end_process(self.process)
-            self.process = None
+        self.service.stop()
         self.bus.stop()
