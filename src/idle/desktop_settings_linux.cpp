@@ -3,6 +3,8 @@
 #include "idle/desktop_idle_rules.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -10,12 +12,30 @@
 
 #include <fcntl.h>
 #include <gio/gio.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zorblinth::idle {
 
 namespace {
+
+// A file descriptor closed with its owner.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
 
 // --- GNOME, through GSettings: its schemas tell whether the settings exist at all --------------
 
@@ -75,6 +95,54 @@ std::optional<GnomeIdleSettings> readGnomeSettings() {
                              g_variant_get_uint32(lockDelay.get())};
 }
 
+// GSettings starts threads of its own (D-Bus, dconf), and a dconf profile with a service
+// database makes it wait on the bus: it is read in a child process within a deadline, so that
+// the watcher stays one thread that never waits for good.
+constexpr int gnomeReadMilliseconds = 2000;
+
+std::optional<GnomeIdleSettings> readGnomeSettingsApart() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return std::nullopt;
+    const Descriptor readEnd(ends[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        if (const std::optional<GnomeIdleSettings> settings = readGnomeSettings())
+            if (::write(ends[1], &*settings, sizeof *settings) < 0)
+                _exit(1);
+        _exit(0);
+    }
+    ::close(ends[1]);
+    if (child < 0)
+        return std::nullopt;
+    GnomeIdleSettings settings;
+    std::size_t got = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(gnomeReadMilliseconds);
+    while (got < sizeof settings) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd answer{readEnd.get(), POLLIN, 0};
+        const int ready = left.count() > 0 ? poll(&answer, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue; // a termination signal ends the watcher on its own deadline
+        if (ready <= 0)
+            break;
+        const ssize_t read =
+            ::read(readEnd.get(), reinterpret_cast<char*>(&settings) + got, sizeof settings - got);
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read <= 0)
+            break;
+        got += static_cast<std::size_t>(read);
+    }
+    kill(child, SIGKILL); // done or out of time: either way it has nothing more to say
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return got == sizeof settings ? std::optional(settings) : std::nullopt;
+}
+
 // --- KDE, from its configuration files
 // ------------------------------------------------------------
 
@@ -82,21 +150,6 @@ std::optional<GnomeIdleSettings> readGnomeSettings() {
 constexpr std::size_t maxConfigBytes = 1 << 20;
 
 enum class FileState { read, absent, unreadable };
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 // A regular file's text, opened without blocking (a FIFO at the path must not hold the
 // watcher).
@@ -149,7 +202,7 @@ std::optional<std::string> desktopComesFirst(long saverSeconds) {
     const char* const current = std::getenv("XDG_CURRENT_DESKTOP");
     switch (desktopOf(current ? current : "")) {
     case Desktop::gnome:
-        if (const auto settings = readGnomeSettings())
+        if (const auto settings = readGnomeSettingsApart())
             return desktopComesFirstLine("GNOME", gnomeIdleSteps(*settings), saverSeconds);
         return std::nullopt;
     case Desktop::kde:
