@@ -59,8 +59,8 @@ CASES = [
     Case("GNOME without schemas", desktop="GNOME", no_schemas=True),
     Case("GNOME's settings on another desktop", desktop="sway",
          gsettings=((*SESSION_KEY, "1"),)),
-    Case("KDE turns the screen off first", desktop="KDE", kde_files={"powermanagementprofilesrc":
-                                                                      PROFILES},
+    Case("KDE turns the screen off first", desktop="KDE",
+         kde_files={"powermanagementprofilesrc": PROFILES},
          said=r"KDE turns the screen off after 1 s without input, .*\[AC\]\[DPMSControl\] "
               r"idleTime.*Screen Energy Saving"),
     Case("KDE turns the screen off first, with --autostart", desktop="KDE",
