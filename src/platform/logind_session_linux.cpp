@@ -91,7 +91,10 @@ Message newCall(sd_bus* bus, const char* path, const char* interface, const char
     sd_bus_message* call = nullptr;
     if (sd_bus_message_new_method_call(bus, &call, service, path, interface, member) < 0)
         return nullptr;
-    return Message(call);
+    Message owned(call);
+    // Where logind is not running, nobody should start it for us.
+    sd_bus_message_set_auto_start(owned.get(), 0);
+    return owned;
 }
 
 // The session's path from GetSession or GetSessionByPID; empty with why said.

@@ -19,7 +19,7 @@ import subprocess
 import tempfile
 import time
 
-from e2e.bus import SYSTEM_PYTHON, PrivateBus as SessionBus  # noqa: F401
+from e2e.buses import SYSTEM_PYTHON, SessionBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
 from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
                            required_path, still_running_after, wait_exit)
@@ -355,8 +355,7 @@ class SwaySession:
         return time.monotonic()
 
 
-
-# --- a session bus, the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
+# --- the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
 
