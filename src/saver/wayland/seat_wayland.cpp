@@ -133,7 +133,7 @@ void SeatInput::moved(wl_fixed_t x, wl_fixed_t y) {
         take_({InputKind::mouseMove, under_->pointerPixel(x, y), 0, false, under_->id()});
 }
 
-void SeatInput::forget(const OutputSurface* surface) {
+void SeatInput::forget(const PointerTarget* surface) {
     if (under_ == surface) {
         under_ = nullptr;
         surfaceGoneUnderPointer_ = true;
