@@ -2,6 +2,8 @@
 
 #include "saver/canvas.hpp"
 
+#include <chrono>
+
 namespace zorblinth {
 
 // What a front end tells the saver about one piece of user input, in the same words on every
@@ -47,6 +49,20 @@ constexpr bool endsSaver(const InputEvent& event, Point startCursor) {
         return event.position != startCursor;
     }
     return false;
+}
+
+// Where the window system tells the pointer's position only once it is over the saver's
+// surface (Wayland), the first position told is the start only while the surfaces appear: a
+// compositor that gives a new surface the pointer at once (sway, KWin) does so as it first shows
+// it. A first position told later than this after the surfaces were shown came with the pointer
+// moving onto them (mutter sends the enter only with the first motion over a new surface), so it
+// is a move. The cost: a compositor that gives the pointer later than this ends the saver
+// without a sign, and on one that waits for a motion, a move within this time of the saver's
+// appearing is taken as the start, not as a move.
+inline constexpr std::chrono::milliseconds enterPatience{250};
+
+constexpr bool firstPositionIsMove(std::chrono::steady_clock::duration sinceShown) {
+    return sinceShown > enterPatience;
 }
 
 } // namespace zorblinth

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "saver/ending.hpp"
-#include "saver/raster/pixel_surface.hpp"
 #include "saver/random_source.hpp"
+#include "saver/raster/pixel_surface.hpp"
 #include "saver/tick.hpp"
 #include "settings/settings.hpp"
 
@@ -89,9 +89,10 @@ private:
 // input alone.
 //
 // Where the window system cannot tell the pointer's position before the saver's surface has it
-// (Wayland), the session starts without a start cursor: the first move it takes is the start.
-// Moves are compared only on the start's own surface: a move reported on another surface is
-// the pointer gone over to another monitor.
+// (Wayland), the session starts without a start cursor: the first move it takes is the start,
+// unless it comes later than enterPatience after the surfaces were shown (surfacesShown): then
+// it is a move (see firstPositionIsMove). Moves are compared only on the start's own surface: a
+// move reported on another surface is the pointer gone over to another monitor.
 class SaverSession {
 public:
     SaverSession(std::optional<Point> startCursor, SaverSettings settings,
@@ -112,15 +113,28 @@ public:
         return zorblinth::endsSaver(event, startCursor_.value_or(Point{}));
     }
 
-    // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
-    bool take(const InputEvent& event) {
+    // Takes one piece of the user's input, arrived at `now`; true when it ends the saver
+    // (ended() from then on).
+    bool take(const InputEvent& event,
+              std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
         if (!startCursor_ && event.kind == InputKind::mouseMove) {
+            if (shownAt_ && firstPositionIsMove(now - *shownAt_)) {
+                ended_ = true;
+                return ended_;
+            }
             startCursor_ = event.position;
             startSurface_ = event.surface;
         } else if (endsSaver(event)) {
             ended_ = true;
         }
         return ended_;
+    }
+
+    // The compositor has shown the saver's surfaces, at `when`; a first position told much
+    // later is a move.
+    void surfacesShown(std::chrono::steady_clock::time_point when) {
+        if (!shownAt_)
+            shownAt_ = when;
     }
 
     // The window system moved the pointer itself (the monitor under it was taken away): no sign
@@ -150,6 +164,7 @@ public:
 private:
     std::optional<Point> startCursor_;
     unsigned startSurface_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> shownAt_;
     PictureDrawing drawing_;
     RandomSource random_; // where every monitor's source is counted from
     std::uint64_t monitorsDrawn_ = 0;

@@ -53,6 +53,8 @@ public:
     // of. False without memory for them. Made once the copied frame is gone: an output keeps
     // its picture and two buffers, no more.
     bool showPicture();
+    // The compositor has shown the picture's first frame.
+    bool pictureShown() const { return pictureShown_; }
     // Follows a new configure, if one came, and shows the picture again.
     void followConfigure();
     // Draws one tick (see PictureDrawing::tick).
@@ -109,6 +111,8 @@ private:
     PixelSurface picture_;
     bool pictureUpright_ = false;
     std::array<std::unique_ptr<ShmBuffer>, 2> buffers_;
+    Proxy<wl_callback> firstFrame_;
+    bool pictureShown_ = false;
 };
 
 } // namespace zorblinth::wayland
