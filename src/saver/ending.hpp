@@ -24,6 +24,8 @@ struct InputEvent {
     // surfaces cannot be compared (Wayland: one surface an output, each in its own pixels).
     // 0 where positions are the whole screen's.
     unsigned surface = 0;
+    // Mouse moves: the pointer came onto that surface (Wayland's enter) rather than moved on it.
+    bool entered = false;
 };
 
 // A key types a character the way Windows delivers one to a window: letters, digits,
@@ -52,16 +54,17 @@ constexpr bool endsSaver(const InputEvent& event, Point startCursor) {
 }
 
 // Where the window system tells the pointer's position only once it is over the saver's
-// surface (Wayland), the first position told is the start only while the surfaces appear: a
-// compositor that gives a new surface the pointer at once (sway, KWin) does so as it first shows
-// it. A first position told later than this after the surfaces were shown came with the pointer
-// moving onto them (mutter sends the enter only with the first motion over a new surface), so it
-// is a move. The cost: a compositor that gives the pointer later than this ends the saver
-// without a sign, and on one that waits for a motion, a move within this time of the saver's
-// appearing is taken as the start, not as a move.
+// surface (Wayland), the first position told is the start. A compositor that gives a new surface
+// the pointer at once (sway, KWin) does so as it first shows it; one told later than this after
+// the surfaces were shown may have come with the pointer moving onto them: mutter gives the
+// pointer only with the first motion over a new surface, as an enter and then a motion report
+// at that very point. So after such a late start the first motion report ends the saver even
+// at the start's point; a late enter alone (mutter's, once its effect of showing a window ends)
+// stays the start. The cost: on a compositor that sends the enter at once, nothing; on one that
+// waits for a motion, a move within this time of the saver's appearing is taken as the start.
 inline constexpr std::chrono::milliseconds enterPatience{250};
 
-constexpr bool firstPositionIsMove(std::chrono::steady_clock::duration sinceShown) {
+constexpr bool firstPositionIsLate(std::chrono::steady_clock::duration sinceShown) {
     return sinceShown > enterPatience;
 }
 

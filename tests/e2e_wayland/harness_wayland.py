@@ -685,10 +685,14 @@ class GnomeShellSession:
                     self.wait_for_name(name, 15)
         # In a whole session gnome-settings-daemon has woken GNOME's org.gnome.ScreenSaver (a
         # service of its own in front of the shell's screen shield) long before anyone asks.
-        self.screen_blanked()
-        # The shell starts in the overview.
-        self.x.xdotool("key", "Escape")
-        self.desktop = poll(self._settled_desktop, 20, interval=0.2,
+        # It answers once the shell has made its shield, which may come after its name.
+        poll(self._screen_shield_answers, 30, interval=0.2, message="GNOME's screen shield")
+        # The shell starts in the overview; an Escape sent before it is ready to leave it is
+        # lost, so it is sent again until the desktop shows.
+        def left_overview():
+            self.x.xdotool("key", "Escape")
+            return self._settled_desktop()
+        self.desktop = poll(left_overview, 20, interval=0.5,
                             message="GNOME's desktop with the pattern")
 
     def _prepare_settings(self):
@@ -832,6 +836,13 @@ class GnomeShellSession:
         """Whether GNOME's screen shield is up (its blank, or its lock)."""
         return self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
                                "org.gnome.ScreenSaver.GetActive") == "(true,)"
+
+    def _screen_shield_answers(self):
+        try:
+            self.screen_blanked()
+            return True
+        except AssertionError:
+            return False
 
     def idle_time(self):
         """Mutter's idle time, in milliseconds."""

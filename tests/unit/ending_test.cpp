@@ -159,31 +159,33 @@ TEST(SaverSession, APointerTheSystemMovedIsTheNewStart) {
     EXPECT_TRUE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 2}));
 }
 
-TEST(SaverSession, AFirstPositionToldLongAfterTheSurfacesShowedIsAMove) {
+TEST(SaverSession, AfterALateEnterTheFirstMotionEndsItEvenWhereThePointerEntered) {
     using namespace std::chrono_literals;
     const std::chrono::steady_clock::time_point shown{100s};
-    // (when the first position comes, after the surfaces showed; whether it ends the saver)
-    // A compositor that gives the pointer with the first frame (sway, KWin) never ends it
-    // with the enter, and not before the surfaces showed at all; one that gives it only with
-    // a motion (mutter) ends it with that enter.
-    for (const auto& [after, ends] :
+    const InputEvent entered{InputKind::mouseMove, {40, 30}, 0, false, 1, true};
+    const InputEvent movedThere{InputKind::mouseMove, {40, 30}, 0, false, 1};
+    // (when the enter comes, after the surfaces showed; whether a motion report at the enter's
+    // point then ends it). A compositor that gives the pointer with the first frame (sway,
+    // KWin): the enter is the start, a report of the same point no move. mutter gives it with
+    // the first motion: an enter and a motion report at that point, which is a move.
+    for (const auto& [after, motionThereEnds] :
          {std::pair{-30ms, false}, std::pair{0ms, false}, std::pair{enterPatience, false},
           std::pair{enterPatience + 1ms, true}, std::pair{std::chrono::milliseconds(5s), true}}) {
         SaverSession session(std::nullopt, {1, 1});
         session.surfacesShown(shown);
-        EXPECT_EQ(session.take({InputKind::mouseMove, {40, 30}, 0, false, 1}, shown + after), ends)
-            << after.count() << " ms";
-        if (!ends) { // the start, then moves compared with it as ever
-            EXPECT_FALSE(session.take({InputKind::mouseMove, {40, 30}, 0, false, 1}, shown + 9s));
-            EXPECT_TRUE(session.take({InputKind::mouseMove, {41, 30}, 0, false, 1}, shown + 9s));
-        }
+        EXPECT_FALSE(session.take(entered, shown + after)) << after.count() << " ms";
+        EXPECT_EQ(session.take(movedThere, shown + after), motionThereEnds) << after.count();
+        EXPECT_TRUE(session.take({InputKind::mouseMove, {41, 30}, 0, false, 1}, shown + 9s));
     }
-    // Keys that type nothing and the wheel stay no sign however late; a later "shown" does not
-    // move the first one.
+    // A late enter alone (mutter's, once it has shown a new window) stays the start: keys that
+    // type nothing, the wheel and the pointer entering again at that point leave it running;
+    // a later "shown" does not move the first one.
     SaverSession session(std::nullopt, {1, 1});
     session.surfacesShown(shown);
     session.surfacesShown(shown + 10s);
+    EXPECT_FALSE(session.take(entered, shown + 3s));
     EXPECT_FALSE(session.take(key(0), shown + 9s));
     EXPECT_FALSE(session.take({InputKind::wheel}, shown + 9s));
-    EXPECT_TRUE(session.take({InputKind::mouseMove, {40, 30}, 0, false, 1}, shown + 9s));
+    EXPECT_FALSE(session.take(entered, shown + 9s));
+    EXPECT_TRUE(session.take(movedThere, shown + 9s));
 }

@@ -363,7 +363,7 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     if (covered == Covered::ending)
         return SaverOutcome::ended;
     saver.started = true;
-    // From the first frame on, a pointer that only now enters has moved (firstPositionIsMove).
+    // From the first frame on, a pointer that only now enters may have moved (firstPositionIsLate).
     saver.compositor.waitUntil(std::chrono::seconds(1), [&saver] {
         return std::all_of(saver.surfaces.begin(), saver.surfaces.end(),
                            [](const auto& surface) { return surface->pictureShown(); });

@@ -52,7 +52,7 @@ private:
     static const wl_keyboard_listener keyboardListener;
 
     void capabilities(wl_seat* seat, std::uint32_t capabilities);
-    void moved(wl_fixed_t x, wl_fixed_t y);
+    void moved(wl_fixed_t x, wl_fixed_t y, bool entered = false);
 
     Take take_;
     Take movedBySystem_;
