@@ -2,6 +2,8 @@
 
 #include "saver/canvas.hpp"
 
+#include <chrono>
+
 namespace zorblinth {
 
 // What a front end tells the saver about one piece of user input, in the same words on every
@@ -22,6 +24,8 @@ struct InputEvent {
     // surfaces cannot be compared (Wayland: one surface an output, each in its own pixels).
     // 0 where positions are the whole screen's.
     unsigned surface = 0;
+    // Mouse moves: the pointer came onto that surface (Wayland's enter) rather than moved on it.
+    bool entered = false;
 };
 
 // A key types a character the way Windows delivers one to a window: letters, digits,
@@ -47,6 +51,21 @@ constexpr bool endsSaver(const InputEvent& event, Point startCursor) {
         return event.position != startCursor;
     }
     return false;
+}
+
+// Where the window system tells the pointer's position only once it is over the saver's
+// surface (Wayland), the first position told is the start. A compositor that gives a new surface
+// the pointer at once (sway, KWin) does so as it first shows it; one told later than this after
+// the surfaces were shown may have come with the pointer moving onto them: mutter gives the
+// pointer only with the first motion over a new surface, as an enter and then a motion report
+// at that very point. So after such a late start the first motion report ends the saver even
+// at the start's point; a late enter alone (mutter's, once its effect of showing a window ends)
+// stays the start. The cost: on a compositor that sends the enter at once, nothing; on one that
+// waits for a motion, a move within this time of the saver's appearing is taken as the start.
+inline constexpr std::chrono::milliseconds enterPatience{250};
+
+constexpr bool firstPositionIsLate(std::chrono::steady_clock::duration sinceShown) {
+    return sinceShown > enterPatience;
 }
 
 } // namespace zorblinth

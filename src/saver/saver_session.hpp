@@ -90,9 +90,11 @@ private:
 // input alone.
 //
 // Where the window system cannot tell the pointer's position before the saver's surface has it
-// (Wayland), the session starts without a start cursor: the first move it takes is the start.
-// Moves are compared only on the start's own surface: a move reported on another surface is
-// the pointer gone over to another monitor.
+// (Wayland), the session starts without a start cursor: the first move it takes is the start;
+// where it came later than enterPatience after the surfaces were shown (surfacesShown), the first
+// motion report after it ends the saver wherever it is (see firstPositionIsLate). Moves are
+// compared only on the start's own surface: a move reported on another surface is the pointer gone
+// over to another monitor.
 class SaverSession {
 public:
     SaverSession(std::optional<Point> startCursor, SaverSettings settings,
@@ -113,11 +115,16 @@ public:
         return zorblinth::endsSaver(event, startCursor_.value_or(Point{}));
     }
 
-    // Takes one piece of the user's input; true when it ends the saver (ended() from then on).
-    bool take(const InputEvent& event) {
+    // Takes one piece of the user's input, arrived at `now`; true when it ends the saver
+    // (ended() from then on).
+    bool take(const InputEvent& event,
+              std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
         if (!startCursor_ && event.kind == InputKind::mouseMove) {
             startCursor_ = event.position;
             startSurface_ = event.surface;
+            lateStart_ = shownAt_ && firstPositionIsLate(now - *shownAt_);
+        } else if (event.kind == InputKind::mouseMove && lateStart_ && !event.entered) {
+            ended_ = true; // the motion that brought the pointer in, or one after it
         } else if (endsSaver(event)) {
             endedByInput_ = endedByInput_ || !ended_;
             ended_ = true;
@@ -125,11 +132,19 @@ public:
         return ended_;
     }
 
+    // The compositor has shown the saver's surfaces, at `when`; after a first position told
+    // much later, any motion is a move.
+    void surfacesShown(std::chrono::steady_clock::time_point when) {
+        if (!shownAt_)
+            shownAt_ = when;
+    }
+
     // The window system moved the pointer itself (the monitor under it was taken away): no sign
     // of the user, and where it is now is the start from here on.
     void pointerMovedBySystem(Point position, unsigned surface = 0) {
         startCursor_ = position;
         startSurface_ = surface;
+        lateStart_ = false;
     }
 
     // Ends the saver for a reason of the window system's (a signal, another program taking the
@@ -154,6 +169,8 @@ public:
 private:
     std::optional<Point> startCursor_;
     unsigned startSurface_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> shownAt_;
+    bool lateStart_ = false;
     PictureDrawing drawing_;
     RandomSource random_; // where every monitor's source is counted from
     std::uint64_t monitorsDrawn_ = 0;

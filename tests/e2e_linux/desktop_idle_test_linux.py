@@ -20,7 +20,7 @@ import tempfile
 import time
 import typing
 
-from e2e.buses import LogindMock, MockService, SessionBus
+from e2e.buses import MockLogind, MockService, SessionBus
 from harness_linux import NORMAL_END, XTestCase, poll
 
 TIMEOUT = 2  # the watcher's --idle seconds
@@ -136,13 +136,16 @@ class DesktopRules(XTestCase):
                 mute.listen(4)
             env.update(DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={folder}/nothing", XDG_SESSION_ID="c1")
         else:
-            logind = LogindMock(folder)
+            logind = MockLogind(folder)
             self.addCleanup(logind.stop)
-            logind.start(by_pid="by pid" in case.logind)
-            env.update(logind.environment(with_session_id="by pid" not in case.logind))
+            session = logind.add_session("c1", 0, "root")
+            by_pid = "by pid" in case.logind
+            if by_pid:
+                logind.answer_session_by_pid(session)
+            env.update(logind.environment(), XDG_SESSION_ID=None if by_pid else "c1")
             if case.logind.startswith("locked"):
-                logind.set_locked(True)
-                release = lambda: logind.set_locked(False)  # noqa: E731
+                logind.set_locked_hint(session, True)
+                release = lambda: logind.set_locked_hint(session, False)  # noqa: E731
         if case.blank:
             screen_saver = MockService(self.bus, case.blank, "/" + case.blank.replace(".", "/"),
                                        case.blank).start()

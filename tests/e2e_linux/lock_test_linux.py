@@ -7,7 +7,7 @@ status 4."""
 import signal
 import tempfile
 
-from e2e.bus import LOGIND_PATH, MockLogind
+from e2e.buses import LOGIND_PATH, MockLogind
 from harness_linux import NORMAL_END, poll, still_running_after, wait_exit
 from saver_test_linux import SaverOverPattern
 
@@ -54,8 +54,7 @@ class LockTest(SaverOverPattern):
             return logind, None
         ours = logind.add_session(OURS, 1000, "user")
         logind.add_session(OTHERS, 1001, "other")
-        logind.add_method(LOGIND_PATH, "org.freedesktop.login1.Manager", "GetSessionByPID",
-                          "u", "o", f"ret = '{ours}'")
+        logind.answer_session_by_pid(ours)
         if behaviour == "refuses":
             logind.add_method(ours, "org.freedesktop.login1.Session", "Lock", "", "",
                               "raise dbus.exceptions.DBusException('not now', "

@@ -19,7 +19,7 @@ import subprocess
 import tempfile
 import time
 
-from e2e.buses import SYSTEM_PYTHON, SessionBus  # noqa: F401
+from e2e.buses import SYSTEM_PYTHON, SessionBus, SystemBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
 from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
                            required_path, still_running_after, wait_exit)
@@ -528,3 +528,302 @@ class NestedSession:
         path = self._folder / name
         path.write_bytes(b"P6\n%d %d\n255\n" % (shot.width, shot.height) + shot.rgb)
         return path
+
+
+# --- a real GNOME Shell -------------------------------------------------------------------
+
+
+class GnomeShellSession:
+    """A real GNOME Shell 43 (Debian's gnome-shell, mutter inside), nested in a private Xvfb
+    with `--nested --wayland --no-x11`, driven with xdotool and pictured from the Xvfb: a 1024 x
+    768 output (or `monitors` of them side by side) showing the test pattern as the desktop's
+    background, under the shell's top bar. What it needs around it, each private to the session:
+
+    - a system bus: with none the shell dies at once (this machine has /run/systemd/seats, so it
+      asks logind); no logind runs on it. gdm_stand_in.py answers GDM's version there, as no
+      GDM can run here: without it the shell makes no screen shield (no blank after idle-delay,
+      no lock, no org.gnome.ScreenSaver);
+    - a session bus whose daemon has the session's environment, so that the services it starts
+      on demand (dconf, GNOME's org.gnome.ScreenSaver, the portals) see the same home, runtime
+      folder and desktop, as dbus-run-session gives them;
+    - with presence, the real gnome-session with no components: the session's idle status, that
+      turns idle-delay into the shell's blank, and the session's inhibitors;
+    - with portal, the real xdg-desktop-portal with its GNOME backend and the permission store.
+
+    Start-up takes a few seconds on llvmpipe: one session serves a test class. The shell turns
+    its animations off on software rendering, so its fade to black is instant here. Two
+    sessions may run side by side (each Xvfb picks its own display number)."""
+
+    SOCKET = "wayland-gnome"
+    TOP_BAR = 32  # the shell's top bar, rows from the top; its clock changes by the minute
+
+    def __init__(self, width=1024, height=768, monitors=1, presence=True, portal=True):
+        require_programs("gnome-shell", "gnome-session", "gsettings", "gdbus", "xdotool", "xwd",
+                         "dbus-daemon", "/usr/libexec/xdg-desktop-portal",
+                         "/usr/libexec/xdg-desktop-portal-gnome",
+                         "/usr/libexec/xdg-permission-store", SYSTEM_PYTHON)
+        self.output_width = width
+        self.width = width * monitors
+        self.height = height
+        self.monitors = monitors
+        self.presence = presence
+        self.portal = portal
+        self.pattern = screen_pattern(width, height)
+        self.desktop = None  # the desktop as it shows once started
+        self.program = required_path("ZORBLINTH_LINUX_PROGRAM")
+        self.x = XvfbSession(self.width + 64, height + 64)
+        self._processes = ProcessGroup()
+        self._lasting = ProcessGroup()
+        self._folder = None
+        self._system_bus = None
+        self.bus = None
+        self.env = None
+
+    def start(self):
+        self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-gnome-"))
+        self.folder = self._folder
+        runtime = self._folder / "runtime"
+        runtime.mkdir(mode=0o700)
+        home = self._folder / "home"
+        config_home = home / ".config"
+        (config_home / "zorblinth").mkdir(parents=True)
+        self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
+        self.x.start()
+        self._system_bus = SystemBus(self._folder)
+        system_address = self._system_bus.start()
+        # The session's own mark: every process of it carries it, also those the bus starts.
+        self.env = dict(
+            self.x.env, XDG_RUNTIME_DIR=str(runtime), HOME=str(home),
+            XDG_CONFIG_HOME=str(config_home), XDG_DATA_HOME=str(home / ".local/share"),
+            XDG_CACHE_HOME=str(home / ".cache"), XDG_CURRENT_DESKTOP="GNOME",
+            XDG_SESSION_TYPE="wayland", XDG_SESSION_DESKTOP="gnome", WAYLAND_DISPLAY=self.SOCKET,
+            GDK_BACKEND="wayland", NO_AT_BRIDGE="1", LANG="C.UTF-8", LC_ALL="C.UTF-8",
+            DBUS_SYSTEM_BUS_ADDRESS=system_address,
+            DBUS_SESSION_BUS_ADDRESS=f"unix:path={self._folder / 'bus'}",
+            ZORBLINTH_E2E_SESSION=str(self._folder))
+        for name in ("XDG_SESSION_ID", "XDG_SEAT", "XDG_VTNR", "DBUS_STARTER_ADDRESS"):
+            self.env.pop(name, None)
+        self.bus = SessionBus(self._folder, env={k: v for k, v in self.env.items()
+                                                 if k != "DBUS_SESSION_BUS_ADDRESS"})
+        self.bus.start()
+        start_stand_in("gdm_stand_in.py", self._lasting, self.env)
+        self._prepare_settings()
+        with open(self._folder / "gnome-shell.log", "wb") as log:
+            self._lasting.start(
+                ["gnome-shell", "--nested", "--wayland", "--no-x11",
+                 f"--wayland-display={self.SOCKET}"],
+                dict(self.env, MUTTER_DEBUG_DUMMY_MODE_SPECS=f"{self.output_width}x{self.height}",
+                     MUTTER_DEBUG_NUM_DUMMY_MONITORS=str(self.monitors)),
+                stdout=log, stderr=log)
+        poll(lambda: (runtime / self.SOCKET).exists(), 30, interval=0.1,
+             message="GNOME Shell's Wayland socket")
+        self.wait_for_name("org.gnome.Shell", 30)
+        if self.presence:
+            self._start_presence()
+        if self.portal:
+            for name, program in (
+                    ("org.freedesktop.impl.portal.PermissionStore", "xdg-permission-store"),
+                    ("org.freedesktop.impl.portal.desktop.gnome", "xdg-desktop-portal-gnome"),
+                    ("org.freedesktop.portal.Desktop", "xdg-desktop-portal")):
+                if not self.has_name(name):
+                    self.start_lasting([f"/usr/libexec/{program}"])
+                    self.wait_for_name(name, 15)
+        # In a whole session gnome-settings-daemon has woken GNOME's org.gnome.ScreenSaver (a
+        # service of its own in front of the shell's screen shield) long before anyone asks.
+        # It answers once the shell has made its shield, which may come after its name.
+        poll(self._screen_shield_answers, 30, interval=0.2, message="GNOME's screen shield")
+        # The shell starts in the overview; an Escape sent before it is ready to leave it is
+        # lost, so it is sent again until the desktop shows.
+        def left_overview():
+            self.x.xdotool("key", "Escape")
+            return self._settled_desktop()
+        self.desktop = poll(left_overview, 20, interval=0.5,
+                            message="GNOME's desktop with the pattern")
+
+    def _prepare_settings(self):
+        """Settings the shell reads at its start: the pattern as the background, and no
+        banners (as root it would show one, "Logged in as a privileged user")."""
+        background = write_png(self.pattern, self._folder / "pattern.png")
+        for schema, key, value in (
+                ("org.gnome.desktop.background", "picture-uri", f"file://{background}"),
+                ("org.gnome.desktop.background", "picture-options", "stretched"),
+                ("org.gnome.desktop.notifications", "show-banners", "false")):
+            self.gsettings(schema, key, value)
+
+    def _start_presence(self):
+        sessions = pathlib.Path(self.env["XDG_CONFIG_HOME"]) / "gnome-session" / "sessions"
+        sessions.mkdir(parents=True)
+        (sessions / "zorblinth-e2e.session").write_text(
+            "[GNOME Session]\nName=Presence alone\nRequiredComponents=\n")
+        empty = self._folder / "no-autostart"
+        empty.mkdir()
+        self.start_lasting(["gnome-session", "--builtin", "--session=zorblinth-e2e",
+                            "--disable-acceleration-check", "-a", empty])
+        self.wait_for_name("org.gnome.SessionManager", 15)
+
+    def _settled_desktop(self):
+        """The output once it shows the pattern under the top bar and stays the same."""
+        first = self.screenshot()
+        if not self.shows(first, self.pattern_scaled()):
+            return None
+        time.sleep(0.2)
+        return first if self.screenshot().rgb == first.rgb else None
+
+    def pattern_scaled(self):
+        """The pattern as every output shows it (the background spans each output)."""
+        if self.monitors == 1:
+            return self.pattern
+        rows = [bytes(self.pattern.row(y)) * self.monitors for y in range(self.height)]
+        return Screenshot(b"".join(rows), self.width, self.height)
+
+    def shows(self, shot, picture):
+        """Whether most rows under the top bar are those of the picture."""
+        rows = range(self.TOP_BAR, self.height)
+        return sum(shot.row(y) == picture.row(y) for y in rows) > len(rows) * 3 // 4
+
+    def shows_desktop(self):
+        return self.shows(self.screenshot(), self.desktop)
+
+    def stop(self):
+        """Ends everything the session started, also what its bus started on demand (found
+        by the session's mark), and removes its folder; safe after a failed start."""
+        self.kill_processes()
+        self._lasting.kill_all()
+        if self.bus:
+            self.bus.stop()
+            self.bus = None
+        if self._folder:
+            self._end_marked_processes()
+        if self._system_bus:
+            self._system_bus.stop()
+            self._system_bus = None
+        self.x.stop()
+        if self._folder:
+            shutil.rmtree(self._folder, ignore_errors=True)
+            self._folder = None
+
+    def _end_marked_processes(self):
+        mark = f"ZORBLINTH_E2E_SESSION={self._folder}".encode()
+
+        def marked():
+            found = []
+            for entry in pathlib.Path("/proc").iterdir():
+                if not entry.name.isdigit() or int(entry.name) == os.getpid():
+                    continue
+                try:
+                    if mark in (entry / "environ").read_bytes().split(b"\0"):
+                        found.append(int(entry.name))
+                except OSError:
+                    pass  # gone, or not ours to read
+            return found
+        # Most leave on their own once their bus is gone.
+        for signal_number in (signal.SIGTERM, signal.SIGKILL):
+            for pid in marked():
+                try:
+                    os.kill(pid, signal_number)
+                except ProcessLookupError:
+                    pass
+            try:
+                poll(lambda: not marked(), 3, interval=0.1, message="the session's processes")
+                return
+            except AssertionError:
+                continue
+
+    # --- processes -------------------------------------------------------------------------
+
+    def start_process(self, arguments, extra_env=None, stdin=subprocess.DEVNULL,
+                      stdout=subprocess.DEVNULL, stderr=None):
+        """Starts a client of the shell for one test, ended by kill_processes()."""
+        return self._processes.start(arguments, {**self.env, **(extra_env or {})},
+                                     stdin, stdout, stderr)
+
+    def start_lasting(self, arguments):
+        """A process that lasts as long as the session, its output in the session's folder."""
+        with open(self._folder / f"{pathlib.Path(str(arguments[0])).name}.log", "ab") as log:
+            return self._lasting.start(arguments, self.env, stdin=subprocess.DEVNULL,
+                                       stdout=log, stderr=log)
+
+    def start_saver(self, *arguments, extra_env=None):
+        """zorblinth --saver, its stderr kept for the test."""
+        return self.start_process([self.program, "--saver", *arguments], extra_env=extra_env,
+                                  stderr=subprocess.PIPE)
+
+    def kill_processes(self):
+        self._processes.kill_all()
+
+    def write_settings(self, line_width, line_amount):
+        self.settings_file.write_bytes(bytes((line_width, line_amount)))
+
+    # --- the session bus -------------------------------------------------------------------
+
+    def gdbus_call(self, destination, path, method, *arguments, timeout=5):
+        """A method call through gdbus; its answer as gdbus prints it."""
+        result = subprocess.run(
+            ["gdbus", "call", "--session", "--dest", destination, "--object-path", path,
+             "--method", method, *map(str, arguments)],
+            env=self.env, capture_output=True, text=True, timeout=timeout + 5, check=False)
+        if result.returncode != 0:
+            raise AssertionError(f"{method} failed: {result.stderr.strip()}")
+        return result.stdout.strip()
+
+    def has_name(self, name):
+        return self.gdbus_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.NameHasOwner", name) == "(true,)"
+
+    def wait_for_name(self, name, timeout):
+        poll(lambda: self.has_name(name), timeout, interval=0.1, message=f"{name} on the bus")
+
+    def gsettings(self, schema, key, value):
+        subprocess.run(["gsettings", "set", schema, key, str(value)], env=self.env,
+                       check=True, capture_output=True, timeout=10)
+
+    def screen_blanked(self):
+        """Whether GNOME's screen shield is up (its blank, or its lock)."""
+        return self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
+                               "org.gnome.ScreenSaver.GetActive") == "(true,)"
+
+    def _screen_shield_answers(self):
+        try:
+            self.screen_blanked()
+            return True
+        except AssertionError:
+            return False
+
+    def idle_time(self):
+        """Mutter's idle time, in milliseconds."""
+        answer = self.gdbus_call("org.gnome.Mutter.IdleMonitor",
+                                 "/org/gnome/Mutter/IdleMonitor/Core",
+                                 "org.gnome.Mutter.IdleMonitor.GetIdletime")
+        return int(answer.strip("(,)").split()[-1])
+
+    def set_screenshot_permission(self, answer):
+        """The portal's permission store's answer for programs outside a sandbox ("yes",
+        "no"), or no entry (None), as GNOME's dialog leaves it."""
+        store = ("org.freedesktop.impl.portal.PermissionStore",
+                 "/org/freedesktop/impl/portal/PermissionStore")
+        if answer is None:
+            try:
+                self.gdbus_call(*store, "org.freedesktop.impl.portal.PermissionStore.Delete",
+                                "screenshot", "screenshot")
+            except AssertionError:
+                pass  # there was none
+        else:
+            self.gdbus_call(*store, "org.freedesktop.impl.portal.PermissionStore.SetPermission",
+                            "screenshot", "true", "screenshot", "", f"['{answer}']")
+
+    # --- input and pictures ----------------------------------------------------------------
+
+    def press(self, key="a"):
+        self.x.xdotool("key", key)
+
+    def screenshot(self, raw=None):
+        """The shell's outputs as the X server shows them."""
+        shot = self.x.convert(raw if raw is not None else self.x.raw_screenshot())
+        return Screenshot(b"".join(bytes(shot.row(y))[:self.width * 3]
+                                   for y in range(self.height)), self.width, self.height)
+
+    def save_png(self, shot, name):
+        """Saves a picture among the end-to-end screenshots; returns its path."""
+        folder = pathlib.Path(os.environ.get("ZORBLINTH_SCREENSHOTS", self._folder))
+        folder.mkdir(parents=True, exist_ok=True)
+        return write_png(shot, folder / name)

@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from e2e.bus import MockLogind
+from e2e.buses import MockLogind
 from harness_wayland import (ALREADY_RUNNING, BUTTON_LEFT, BUTTON_RIGHT, NORMAL_END,
                              WINDOW_SYSTEM_FAILED, ProcessGroup, SessionBus, SessionTestCase,
                              SwaySession, install_program, start_kwin_stand_in,

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 using namespace zorblinth;
@@ -155,4 +157,35 @@ TEST(SaverSession, APointerTheSystemMovedIsTheNewStart) {
     onSurfaces.pointerMovedBySystem({300, 20}, 1);
     EXPECT_FALSE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 1}));
     EXPECT_TRUE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 2}));
+}
+
+TEST(SaverSession, AfterALateEnterTheFirstMotionEndsItEvenWhereThePointerEntered) {
+    using namespace std::chrono_literals;
+    const std::chrono::steady_clock::time_point shown{100s};
+    const InputEvent entered{InputKind::mouseMove, {40, 30}, 0, false, 1, true};
+    const InputEvent movedThere{InputKind::mouseMove, {40, 30}, 0, false, 1};
+    // (when the enter comes, after the surfaces showed; whether a motion report at the enter's
+    // point then ends it). A compositor that gives the pointer with the first frame (sway,
+    // KWin): the enter is the start, a report of the same point no move. mutter gives it with
+    // the first motion: an enter and a motion report at that point, which is a move.
+    for (const auto& [after, motionThereEnds] :
+         {std::pair{-30ms, false}, std::pair{0ms, false}, std::pair{enterPatience, false},
+          std::pair{enterPatience + 1ms, true}, std::pair{std::chrono::milliseconds(5s), true}}) {
+        SaverSession session(std::nullopt, {1, 1});
+        session.surfacesShown(shown);
+        EXPECT_FALSE(session.take(entered, shown + after)) << after.count() << " ms";
+        EXPECT_EQ(session.take(movedThere, shown + after), motionThereEnds) << after.count();
+        EXPECT_TRUE(session.take({InputKind::mouseMove, {41, 30}, 0, false, 1}, shown + 9s));
+    }
+    // A late enter alone (mutter's, once it has shown a new window) stays the start: keys that
+    // type nothing, the wheel and the pointer entering again at that point leave it running;
+    // a later "shown" does not move the first one.
+    SaverSession session(std::nullopt, {1, 1});
+    session.surfacesShown(shown);
+    session.surfacesShown(shown + 10s);
+    EXPECT_FALSE(session.take(entered, shown + 3s));
+    EXPECT_FALSE(session.take(key(0), shown + 9s));
+    EXPECT_FALSE(session.take({InputKind::wheel}, shown + 9s));
+    EXPECT_FALSE(session.take(entered, shown + 9s));
+    EXPECT_TRUE(session.take(movedThere, shown + 9s));
 }

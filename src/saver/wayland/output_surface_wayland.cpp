@@ -162,6 +162,11 @@ bool OutputSurface::showPicture() {
             return false;
     }
     scalePicture();
+    firstFrame_.reset(wl_surface_frame(surface_.get()));
+    static constexpr wl_callback_listener firstFrameShown{
+        .done = [](void* shown, wl_callback*, std::uint32_t) { *static_cast<bool*>(shown) = true; },
+    };
+    wl_callback_add_listener(firstFrame_.get(), &firstFrameShown, &pictureShown_);
     present();
     // Shown by the compositor from the picture's buffer on: the transparent one is done with.
     seeThrough_.reset();

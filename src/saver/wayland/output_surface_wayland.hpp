@@ -1,8 +1,9 @@
 #pragma once
 
+#include "saver/saver_session.hpp"
 #include "saver/wayland/compositor_wayland.hpp"
 #include "saver/wayland/picture_wayland.hpp"
-#include "saver/saver_session.hpp"
+#include "saver/wayland/pointer_target_wayland.hpp"
 #include "saver/wayland/shm_buffer_wayland.hpp"
 
 #include <array>
@@ -16,7 +17,7 @@ namespace zorblinth::wayland {
 // The saver on one output: its surface (in the overlay layer on all four edges, or a full-screen
 // window), its persistent picture, shown 1:1 in the output's pixels whatever its scale and
 // transform, through two shared-memory buffers, and the lines drawn on it.
-class OutputSurface {
+class OutputSurface final : public PointerTarget {
 public:
     // On this output (none: where the compositor puts it); `id` tells its pointer positions
     // apart from other outputs'. Nothing is shown until create().
@@ -25,7 +26,7 @@ public:
     OutputSurface& operator=(const OutputSurface&) = delete;
 
     Output* output() const { return output_; }
-    unsigned id() const { return id_; }
+    unsigned id() const override { return id_; }
     wl_surface* surface() const { return surface_.get(); }
     bool configured() const { return configured_; }
     // The compositor closed it (the layer surface's closed, the window's close).
@@ -52,6 +53,8 @@ public:
     // of. False without memory for them. Made once the copied frame is gone: an output keeps
     // its picture and two buffers, no more.
     bool showPicture();
+    // The compositor has shown the picture's first frame.
+    bool pictureShown() const { return pictureShown_; }
     // Follows a new configure, if one came, and shows the picture again.
     void followConfigure();
     // Draws one tick (see PictureDrawing::tick).
@@ -62,7 +65,7 @@ public:
 
     // Where the pointer is in the output's pixels, as the user sees them; before the picture
     // exists (the pointer may enter while the output is copied), where it will be.
-    Point pointerPixel(wl_fixed_t x, wl_fixed_t y) const;
+    Point pointerPixel(wl_fixed_t x, wl_fixed_t y) const override;
 
 private:
     static const zwlr_layer_surface_v1_listener layerListener;
@@ -108,6 +111,8 @@ private:
     PixelSurface picture_;
     bool pictureUpright_ = false;
     std::array<std::unique_ptr<ShmBuffer>, 2> buffers_;
+    Proxy<wl_callback> firstFrame_;
+    bool pictureShown_ = false;
 };
 
 } // namespace zorblinth::wayland

@@ -3,6 +3,7 @@
 #include "saver/saver_session.hpp"
 #include "saver/wayland/compositor_wayland.hpp"
 #include "saver/wayland/desktop_pictures_wayland.hpp"
+#include "saver/wayland/input_surface_wayland.hpp"
 #include "saver/wayland/output_surface_wayland.hpp"
 #include "saver/wayland/seat_wayland.hpp"
 
@@ -68,15 +69,22 @@ struct Saver {
 
     bool ending() const { return compositor.ending(); }
 
-    const OutputSurface* find(wl_surface* surface) const {
+    const PointerTarget* find(wl_surface* surface) const {
         for (const auto& covering : surfaces)
             if (covering->surface() == surface)
                 return covering.get();
+        for (const auto& watching : watched)
+            if (watching->surface() == surface)
+                return watching.get();
         return nullptr;
     }
     bool covers(const Output* output) const {
         return std::any_of(surfaces.begin(), surfaces.end(),
                            [output](const auto& covering) { return covering->output() == output; });
+    }
+    bool watches(const Output* output) const {
+        return std::any_of(watched.begin(), watched.end(),
+                           [output](const auto& watching) { return watching->output() == output; });
     }
 
     SaverSession session;
@@ -91,6 +99,9 @@ struct Saver {
     // compositors put black behind one.
     bool copyThroughSurface = false;
     std::vector<std::unique_ptr<OutputSurface>> surfaces;
+    // With --one-monitor in the overlay layer: a transparent surface on every other output, for
+    // its input alone.
+    std::vector<std::unique_ptr<InputSurface>> watched;
     unsigned nextSurfaceId = 1;
     bool started = false; // from now on, a saver left with no surface has nothing to cover
 };
@@ -175,6 +186,35 @@ Covered coverOutputs(Saver& saver, const std::vector<Output*>& outputs,
     return Covered::yes;
 }
 
+// With --one-monitor in the overlay layer, puts a transparent surface for input on every
+// output that has none of the saver's and is not `toBeDrawn`, and shows each once configured
+// (within `patience`). Without a layer shell nothing is put there: see docs/linux-desktops.md.
+void watchOutputs(Saver& saver, Clock::duration patience, std::span<Output* const> toBeDrawn = {}) {
+    if (saver.outputs != MonitorChoice::primaryOnly || !saver.layerShell)
+        return;
+    std::vector<InputSurface*> added;
+    for (const auto& output : saver.compositor.globals().outputs) {
+        if (!output->described || output->gone || saver.covers(output.get()) ||
+            saver.watches(output.get()) ||
+            std::find(toBeDrawn.begin(), toBeDrawn.end(), output.get()) != toBeDrawn.end())
+            continue;
+        auto watching =
+            std::make_unique<InputSurface>(saver.compositor, output.get(), saver.nextSurfaceId++);
+        if (watching->create()) {
+            added.push_back(watching.get());
+            saver.watched.push_back(std::move(watching));
+        }
+    }
+    if (added.empty())
+        return;
+    saver.compositor.waitUntil(patience, [&] {
+        return std::all_of(added.begin(), added.end(),
+                           [](const InputSurface* watching) { return watching->configured(); });
+    });
+    for (InputSurface* watching : added)
+        watching->followConfigure();
+}
+
 // Outputs taken away lose their surfaces, and so do surfaces the compositor closed; outputs
 // that came are covered, unless the saver keeps to one.
 void followOutputs(Saver& saver) {
@@ -184,9 +224,19 @@ void followOutputs(Saver& saver) {
             saver.seat.forget(surface.get());
         return gone;
     });
+    std::erase_if(saver.watched, [&saver](const auto& watching) {
+        const bool gone = watching->closed() || watching->output()->gone;
+        if (gone)
+            saver.seat.forget(watching.get());
+        return gone;
+    });
     saver.compositor.forgetGoneOutputs();
-    if (saver.outputs != MonitorChoice::every || saver.ending())
+    if (saver.ending())
         return;
+    if (saver.outputs != MonitorChoice::every) {
+        watchOutputs(saver, addedOutputPatience);
+        return;
+    }
     for (const auto& output : saver.compositor.globals().outputs) {
         if (!output->described || saver.covers(output.get()))
             continue;
@@ -222,6 +272,8 @@ void runEventLoop(Saver& saver) {
             break;
         for (const auto& surface : saver.surfaces)
             surface->followConfigure();
+        for (const auto& watching : saver.watched)
+            watching->followConfigure();
         if (schedule.due(Clock::now())) {
             // Each output in turn, each over every core.
             for (const auto& surface : saver.surfaces)
@@ -310,8 +362,11 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     saver.layerShell = globals.layerShell && !xdgShellForced();
     saver.copyThroughSurface = saver.layerShell && globals.screencopy && saver.sources.screencopy;
 
-    const Covered covered =
-        coverOutputs(saver, outputsToCover(globals, outputs), Compositor::answerPatience);
+    const std::vector<Output*> toCover = outputsToCover(globals, outputs);
+    // The outputs left undrawn see the pointer first: where it is on one of them, it enters
+    // there before the drawn surface shows.
+    watchOutputs(saver, Compositor::answerPatience, toCover);
+    const Covered covered = coverOutputs(saver, toCover, Compositor::answerPatience);
     if (saver.compositor.lost())
         return connectionLost(connection.get());
     if (saver.compositor.unanswered())
@@ -321,6 +376,12 @@ SaverOutcome runStandaloneSaver(DisplayConnection connection, const SaverSetting
     if (covered == Covered::ending)
         return SaverOutcome::ended;
     saver.started = true;
+    // From the first frame on, a pointer that only now enters may have moved (firstPositionIsLate).
+    saver.compositor.waitUntil(std::chrono::seconds(1), [&saver] {
+        return std::all_of(saver.surfaces.begin(), saver.surfaces.end(),
+                           [](const auto& surface) { return surface->pictureShown(); });
+    });
+    saver.session.surfacesShown(Clock::now());
 
     runEventLoop(saver);
     if (saver.compositor.lost())

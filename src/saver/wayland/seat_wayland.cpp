@@ -51,7 +51,7 @@ const wl_pointer_listener SeatInput::pointerListener{
                                      false, self.under_->id()});
                 return;
             }
-            self.moved(x, y);
+            self.moved(x, y, true);
         },
     .leave = [](void* data, wl_pointer*, std::uint32_t,
                 wl_surface*) { static_cast<SeatInput*>(data)->under_ = nullptr; },
@@ -127,13 +127,13 @@ void SeatInput::capabilities(wl_seat* seat, std::uint32_t capabilities) {
     }
 }
 
-void SeatInput::moved(wl_fixed_t x, wl_fixed_t y) {
+void SeatInput::moved(wl_fixed_t x, wl_fixed_t y, bool entered) {
     // Only over one of the saver's surfaces do positions mean anything.
     if (under_ != nullptr)
-        take_({InputKind::mouseMove, under_->pointerPixel(x, y), 0, false, under_->id()});
+        take_({InputKind::mouseMove, under_->pointerPixel(x, y), 0, false, under_->id(), entered});
 }
 
-void SeatInput::forget(const OutputSurface* surface) {
+void SeatInput::forget(const PointerTarget* surface) {
     if (under_ == surface) {
         under_ = nullptr;
         surfaceGoneUnderPointer_ = true;

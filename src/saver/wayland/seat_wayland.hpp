@@ -1,7 +1,7 @@
 #pragma once
 
 #include "saver/ending.hpp"
-#include "saver/wayland/output_surface_wayland.hpp"
+#include "saver/wayland/pointer_target_wayland.hpp"
 #include "saver/wayland/wayland_handles_wayland.hpp"
 
 #include <xkbcommon/xkbcommon.h>
@@ -31,7 +31,7 @@ struct Keyboard {
 class SeatInput {
 public:
     using Take = std::function<void(const InputEvent&)>;
-    using FindSurface = std::function<const OutputSurface*(wl_surface*)>;
+    using FindSurface = std::function<const PointerTarget*(wl_surface*)>;
 
     SeatInput(Take take, Take movedBySystem, FindSurface find)
         : take_(std::move(take)), movedBySystem_(std::move(movedBySystem)), find_(std::move(find)) {
@@ -44,7 +44,7 @@ public:
     // The pointer has entered one of the saver's surfaces.
     bool pointerEntered() const { return pointerEntered_; }
     // A surface about to go away: the pointer is no longer over it.
-    void forget(const OutputSurface* surface);
+    void forget(const PointerTarget* surface);
 
 private:
     static const wl_seat_listener seatListener;
@@ -52,7 +52,7 @@ private:
     static const wl_keyboard_listener keyboardListener;
 
     void capabilities(wl_seat* seat, std::uint32_t capabilities);
-    void moved(wl_fixed_t x, wl_fixed_t y);
+    void moved(wl_fixed_t x, wl_fixed_t y, bool entered = false);
 
     Take take_;
     Take movedBySystem_;
@@ -60,7 +60,7 @@ private:
     Proxy<wl_pointer> pointer_;
     Proxy<wl_keyboard> keyboard_;
     Keyboard keys_;
-    const OutputSurface* under_ = nullptr; // the surface the pointer is over
+    const PointerTarget* under_ = nullptr; // the surface the pointer is over
     bool pointerEntered_ = false;
     bool surfaceGoneUnderPointer_ = false;
 };
