@@ -20,8 +20,9 @@ import tempfile
 import time
 
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
-from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
-                           required_path, still_running_after, wait_exit)
+from e2e.processes import (ProcessGroup, end_process, end_with_parent, poll,  # noqa: F401
+                           require_programs, required_path, still_running_after,
+                           wait_for_output, wait_exit)
 from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
                          WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase, running  # noqa: F401
@@ -355,6 +356,25 @@ class SwaySession:
 
 
 
+def saver_children(watcher):
+    """The pids of the savers an idle watcher (zorblinth --idle) runs now."""
+    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
+    try:
+        with open(path, encoding="ascii") as listed:
+            pids = [int(pid) for pid in listed.read().split()]
+    except FileNotFoundError:
+        return []
+    return [pid for pid in pids if alive(pid)]
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(") ")[-1][0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
 # --- a session bus, the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -381,7 +401,8 @@ class SessionBus:
         self.process = subprocess.Popen(
             ["dbus-daemon", *self.daemon_options(), "--nofork", "--nopidfile",
              "--print-address=1"],
-            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            preexec_fn=end_with_parent)
         self.address = self.process.stdout.readline().decode().strip()
         assert self.address, "dbus-daemon gave no address"
         return self.address
@@ -669,10 +690,11 @@ class GnomeShellSession:
                  f"--wayland-display={self.SOCKET}"],
                 dict(self.env, MUTTER_DEBUG_DUMMY_MODE_SPECS=f"{self.output_width}x{self.height}",
                      MUTTER_DEBUG_NUM_DUMMY_MONITORS=str(self.monitors)),
-                stdout=log, stderr=log)
+                stdout=log, stderr=log, ending_with_us=True)
         poll(lambda: (runtime / self.SOCKET).exists(), 30, interval=0.1,
              message="GNOME Shell's Wayland socket")
-        self.wait_for_name("org.gnome.Shell", 30)
+        # The screen shield's name comes late in the shell's start.
+        self.wait_for_name("org.gnome.Shell.ScreenShield", 30)
         if self.presence:
             self._start_presence()
         if self.portal:
@@ -686,9 +708,7 @@ class GnomeShellSession:
         # In a whole session gnome-settings-daemon has woken GNOME's org.gnome.ScreenSaver (a
         # service of its own in front of the shell's screen shield) long before anyone asks.
         self.screen_blanked()
-        # The shell starts in the overview.
-        self.x.xdotool("key", "Escape")
-        self.desktop = poll(self._settled_desktop, 20, interval=0.2,
+        self.desktop = poll(self._settled_desktop, 20, interval=0.5,
                             message="GNOME's desktop with the pattern")
 
     def _prepare_settings(self):
@@ -716,6 +736,8 @@ class GnomeShellSession:
         """The output once it shows the pattern under the top bar and stays the same."""
         first = self.screenshot()
         if not self.shows(first, self.pattern_scaled()):
+            # The shell starts in the overview, and a key pressed while it starts may be lost.
+            self.press("Escape")
             return None
         time.sleep(0.2)
         return first if self.screenshot().rgb == first.rgb else None
@@ -732,7 +754,8 @@ class GnomeShellSession:
         rows = range(self.TOP_BAR, self.height)
         return sum(shot.row(y) == picture.row(y) for y in rows) > len(rows) * 3 // 4
 
-    def shows_desktop(self):
+    def shows_pattern(self):
+        """Whether the bare desktop shows, as it was once started."""
         return self.shows(self.screenshot(), self.desktop)
 
     def stop(self):
@@ -792,7 +815,7 @@ class GnomeShellSession:
         """A process that lasts as long as the session, its output in the session's folder."""
         with open(self._folder / f"{pathlib.Path(str(arguments[0])).name}.log", "ab") as log:
             return self._lasting.start(arguments, self.env, stdin=subprocess.DEVNULL,
-                                       stdout=log, stderr=log)
+                                       stdout=log, stderr=log, ending_with_us=True)
 
     def start_saver(self, *arguments, extra_env=None):
         """zorblinth --saver, its stderr kept for the test."""
