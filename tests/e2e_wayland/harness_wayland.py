@@ -856,6 +856,11 @@ class GnomeShellSession:
         return self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
                                "org.gnome.ScreenSaver.GetActive") == "(true,)"
 
+    def set_blanked(self, blanked):
+        """Puts GNOME's blank up, or takes it down, as a program may (SetActive)."""
+        self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
+                        "org.gnome.ScreenSaver.SetActive", "true" if blanked else "false")
+
     def idle_time(self):
         """Mutter's idle time, in milliseconds."""
         answer = self.gdbus_call("org.gnome.Mutter.IdleMonitor",
