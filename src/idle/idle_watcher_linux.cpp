@@ -1,9 +1,11 @@
 #include "idle/idle_watcher_linux.hpp"
 
+#include "idle/desktop_settings_linux.hpp"
 #include "idle/idle_source_linux.hpp"
 #include "idle/idle_watch.hpp"
 #include "idle/inhibitors_linux.hpp"
 #include "idle/saver_process_linux.hpp"
+#include "idle/session_lock_linux.hpp"
 #include "saver/posix/termination_signals_posix.hpp"
 
 #include <algorithm>
@@ -53,11 +55,19 @@ struct Watcher {
     IdleWatch watch;
     std::optional<SaverProcess> saver;
     std::unique_ptr<Inhibitors> inhibitors;
+    SessionLock sessionLock;
+
+    // A video that plays, a locked session or the desktop's own blank keep the saver away.
+    bool desktopHoldsSaverBack() {
+        if (inhibitors && inhibitors->desktopInhibits())
+            return true;
+        return sessionLock.lockedOrBlanked(inhibitors ? inhibitors->bus() : nullptr,
+                                           inhibitors && !inhibitors->ownsScreenSaverName());
+    }
 
     void startSaver() {
-        // The desktop's own inhibitors are asked now: a video that plays keeps the saver away,
-        // and the timeout is counted again from here.
-        if (inhibitors && inhibitors->desktopInhibits()) {
+        // The desktop is asked now, and the timeout is counted again from here if it says no.
+        if (desktopHoldsSaverBack()) {
             watch.sessionActive();
             source.restartTimeout();
             return;
@@ -136,7 +146,10 @@ int runIdleWatcher(const WatcherOptions& options) {
                      "org_kde_kwin_idle, org.gnome.Mutter.IdleMonitor or X server idle time)\n";
         return sessionFailed;
     }
-    Watcher watcher{*source, options, {}, {}, nullptr};
+    if (!variableSet(desktopToldVariable))
+        if (const std::optional<std::string> line = desktopComesFirst(options.timeoutSeconds))
+            std::cerr << *line << '\n';
+    Watcher watcher{*source, options, {}, {}, nullptr, SessionLock::open(options.verbose)};
     watcher.inhibitors = Inhibitors::open(watcher.watch);
     if (!watcher.follow(false)) {
         std::cerr << "zorblinth: " << source->name() << " went away\n";

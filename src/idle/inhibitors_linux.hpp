@@ -24,6 +24,7 @@ public:
     // Whether the desktop says the session must not go idle now (each asked with a deadline).
     bool desktopInhibits();
     bool ownsScreenSaverName() const { return ownsName_; }
+    sd_bus* bus() const { return bus_.get(); }
 
 private:
     Inhibitors(Bus bus, IdleWatch& watch) : bus_(std::move(bus)), watch_(watch) {}

@@ -11,6 +11,23 @@ Bus openSessionBus() {
     return Bus(bus);
 }
 
+bool askBoolean(sd_bus* bus, const char* service, const char* path, const char* interface,
+                const char* method, const char* signature, std::uint32_t argument) {
+    sd_bus_message* made = nullptr;
+    if (sd_bus_message_new_method_call(bus, &made, service, path, interface, method) < 0)
+        return false;
+    const Message call(made);
+    sd_bus_message_set_auto_start(call.get(), 0); // a desktop's own service, never started here
+    if (*signature != '\0' && sd_bus_message_append(call.get(), signature, argument) < 0)
+        return false;
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_call(bus, call.get(), callMicroseconds, nullptr, &reply) < 0)
+        return false;
+    const Message answer(reply);
+    int value = 0;
+    return sd_bus_message_read(answer.get(), "b", &value) > 0 && value != 0;
+}
+
 int busTimeoutMilliseconds(sd_bus* bus) {
     std::uint64_t until = 0;
     if (sd_bus_get_timeout(bus, &until) < 0 || until == UINT64_MAX)

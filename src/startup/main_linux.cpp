@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
             return alreadyRunning;
         }
         watcher.recordOwner(); // for --autostart, which ends it
-        return idle::runIdleWatcher({*commandLine.idleSeconds, saverArgumentsOf(commandLine)});
+        return idle::runIdleWatcher(
+            {*commandLine.idleSeconds, saverArgumentsOf(commandLine), commandLine.verbose});
     }
     case LinuxMode::autostart:
         return runAutostart(commandLine);

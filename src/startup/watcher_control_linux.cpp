@@ -1,6 +1,8 @@
 #include "startup/watcher_control_linux.hpp"
 
 #include "idle/autostart_linux.hpp"
+#include "idle/desktop_idle_rules.hpp"
+#include "idle/desktop_settings_linux.hpp"
 #include "saver/wayland/screenshot_portal_wayland.hpp"
 #include "settings/settings_location_linux.hpp"
 #include "startup/single_instance_linux.hpp"
@@ -11,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <string_view>
 #include <thread>
 
 #include <fcntl.h>
@@ -79,19 +80,6 @@ ExitStatus startWatcher(const std::vector<std::string>& arguments,
     return normalEnd; // running, if slow to start: it is the session's now
 }
 
-// XDG_CURRENT_DESKTOP is a colon-separated list, e.g. "ubuntu:GNOME".
-bool onGnome() {
-    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
-    std::string_view rest = desktops ? desktops : "";
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        if (rest.substr(0, colon) == "GNOME")
-            return true;
-        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
-    }
-    return false;
-}
-
 // GNOME gives the saver the desktop picture only once the user has allowed screenshots; the
 // saver never asks on its way in, so this command, run at the keyboard, asks now. GNOME's own
 // dialog gives up after about 25 s.
@@ -131,7 +119,12 @@ ExitStatus runAutostart(const CommandLine& commandLine) {
         return settingsNotSaved;
     }
 
-    if (onGnome())
+    if (const std::optional<std::string> line = idle::desktopComesFirst(*commandLine.idleSeconds))
+        std::cerr << *line << '\n';
+    setenv(idle::desktopToldVariable, "1", 1); // for the watcher started below
+
+    const char* const desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    if (idle::desktopOf(desktops ? desktops : "") == idle::Desktop::gnome)
         askForTheDesktopPicture();
 
     if (!endRunningWatcher(lock))

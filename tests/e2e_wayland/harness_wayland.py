@@ -19,6 +19,7 @@ import subprocess
 import tempfile
 import time
 
+from e2e.buses import SessionBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
 from e2e.processes import (ProcessGroup, end_process, end_with_parent, poll,  # noqa: F401
                            require_programs, required_path, still_running_after,
@@ -375,65 +376,11 @@ def alive(pid):
         return False
 
 
-# --- a session bus, the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
+# --- the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
 # python3-dbus and python3-gi are Debian's: the stand-in runs with Debian's own python3.
 SYSTEM_PYTHON = "/usr/bin/python3"
-
-
-class SessionBus:
-    """A private D-Bus session bus in a folder of the session's, for a compositor and the
-    programs under test to share. env, when given, is the daemon's whole environment, and so
-    that of the services it starts on demand (dconf, the portals)."""
-
-    def __init__(self, folder, env=None):
-        require_programs("dbus-daemon")
-        self.folder = pathlib.Path(folder)
-        self.env = env
-        self.process = None
-        self.address = None
-
-    def daemon_options(self):
-        return ["--session", f"--address=unix:path={self.folder / 'bus'}"]
-
-    def start(self):
-        self.process = subprocess.Popen(
-            ["dbus-daemon", *self.daemon_options(), "--nofork", "--nopidfile",
-             "--print-address=1"],
-            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            preexec_fn=end_with_parent)
-        self.address = self.process.stdout.readline().decode().strip()
-        assert self.address, "dbus-daemon gave no address"
-        return self.address
-
-    def stop(self):
-        if self.process:
-            end_process(self.process)
-            self.process.stdout.close()
-            self.process = None
-
-
-class SystemBus(SessionBus):
-    """A private bus of the system's kind (DBUS_SYSTEM_BUS_ADDRESS), on which anyone may own
-    any name: for desktops that need a system bus and the stand-ins of its services."""
-
-    CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path={socket}</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
-  </policy>
-</busconfig>
-"""
-
-    def daemon_options(self):
-        config = self.folder / "system-bus.conf"
-        config.write_text(self.CONFIG.format(socket=self.folder / "system_bus"))
-        return [f"--config-file={config}"]
 
 
 def start_stand_in(script, group, env, *arguments):
@@ -665,7 +612,8 @@ class GnomeShellSession:
         (config_home / "zorblinth").mkdir(parents=True)
         self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
         self.x.start()
-        self._system_bus = SystemBus(self._folder)
+        # A bus of its own as the system bus: the shell only asks it for GDM and logind.
+        self._system_bus = SessionBus(self._folder, "system_bus")
         system_address = self._system_bus.start()
         # The session's own mark: every process of it carries it, also those the bus starts.
         self.env = dict(
@@ -679,9 +627,8 @@ class GnomeShellSession:
             ZORBLINTH_E2E_SESSION=str(self._folder))
         for name in ("XDG_SESSION_ID", "XDG_SEAT", "XDG_VTNR", "DBUS_STARTER_ADDRESS"):
             self.env.pop(name, None)
-        self.bus = SessionBus(self._folder, env={k: v for k, v in self.env.items()
-                                                 if k != "DBUS_SESSION_BUS_ADDRESS"})
-        self.bus.start()
+        self.bus = SessionBus(self._folder)
+        self.bus.start(env={k: v for k, v in self.env.items() if k != "DBUS_SESSION_BUS_ADDRESS"})
         start_stand_in("gdm_stand_in.py", self._lasting, self.env)
         self._prepare_settings()
         with open(self._folder / "gnome-shell.log", "wb") as log:

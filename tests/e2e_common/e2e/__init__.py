@@ -1,6 +1,8 @@
 """What the end-to-end tests of both programs share, whatever runs them (X, Wine or Wayland).
 
 - program: the exit statuses and names that both programs have in common.
+- buses: private D-Bus buses (a session bus, logind's system bus) and services python-dbusmock
+  plays on them.
 - processes: waiting for a condition, starting and ending processes, paths given by ctest.
 - images: pictures decoded from any image format (xwd, PPM, PNG), written as PNG, a test
   pattern, and the checks made on them.

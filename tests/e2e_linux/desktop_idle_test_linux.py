@@ -1,0 +1,217 @@
+"""The idle watcher (zorblinth --idle) and the desktop's own rules, on Xvfb, one case a row of
+CASES:
+- the one line said when the desktop would blank, dim or lock first: GNOME's settings written
+  with gsettings into the real dconf on the session's private bus, KDE's files in its
+  XDG_CONFIG_HOME; nothing when the saver comes first, without GNOME's schemas, or with a KDE
+  file that cannot be read; the saver still comes in every case (no desktop runs here);
+- logind on a private system bus (python-dbusmock's template) whose LockedHint keeps the saver
+  away until it turns false, found through $XDG_SESSION_ID or GetSessionByPID; no logind, or a
+  system bus that never answers, told only under --verbose;
+- the desktop's blank up (GetActive true, on GNOME's and on another owner's freedesktop
+  ScreenSaver, played by dbusmock) keeps the saver away until it ends."""
+
+import pathlib
+import re
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import typing
+
+from e2e.buses import LogindMock, MockService, SessionBus
+from harness_linux import NORMAL_END, XTestCase, poll
+
+TIMEOUT = 2  # the watcher's --idle seconds
+SAVER = "^Form1$"
+# Every line the watcher says about the desktop's rules; the saver's own go to the same pipe.
+DESKTOP_LINES = re.compile(r"^zorblinth: (not asking logind|GNOME|KDE)")
+PROFILES = "[AC][DimDisplay]\nidleTime=600000\n[AC][DPMSControl]\nidleTime=1\n"
+
+
+class Case(typing.NamedTuple):
+    name: str
+    desktop: typing.Optional[str] = None  # XDG_CURRENT_DESKTOP
+    gsettings: tuple = ()  # (schema, key, value) written before the watcher starts
+    no_schemas: bool = False  # GSettings finds no schema at all
+    kde_files: dict = {}  # file in XDG_CONFIG_HOME: its text, or None for a folder there
+    # "locked" or "unlocked": dbusmock's logind with our session; "locked by pid": found by
+    # GetSessionByPID; "mute": a system bus that takes the connection and never answers; None:
+    # no system bus.
+    logind: typing.Optional[str] = None
+    blank: typing.Optional[str] = None  # the ScreenSaver service whose GetActive is true first
+    verbose: bool = False
+    autostart: bool = False  # through --autostart, which says the line for its watcher
+    said: typing.Optional[str] = None  # the one desktop line expected (a regex), if any
+
+
+SESSION_KEY = ("org.gnome.desktop.session", "idle-delay")
+CASES = [
+    Case("GNOME blanks first", desktop="ubuntu:GNOME", gsettings=((*SESSION_KEY, "1"),),
+         said=re.escape("GNOME blanks and locks the screen after 1 s without input, before the "
+                        "saver's 2 s (org.gnome.desktop.session idle-delay): set Settings → "
+                        "Power → Screen Blank to more than 2 s, or use a timeout under 1 s")),
+    Case("GNOME blanks first, locks later", desktop="GNOME",
+         gsettings=((*SESSION_KEY, "2"), ("org.gnome.desktop.screensaver", "lock-delay", "30")),
+         said=r"GNOME blanks the screen after 2 s without input and locks it 30 s later, "),
+    Case("GNOME's defaults: the saver first", desktop="GNOME"),
+    Case("GNOME, never blanks", desktop="GNOME", gsettings=((*SESSION_KEY, "0"),)),
+    Case("GNOME without schemas", desktop="GNOME", no_schemas=True),
+    Case("GNOME's settings on another desktop", desktop="sway",
+         gsettings=((*SESSION_KEY, "1"),)),
+    Case("KDE turns the screen off first", desktop="KDE",
+         kde_files={"powermanagementprofilesrc": PROFILES},
+         said=r"KDE turns the screen off after 1 s without input, .*\[AC\]\[DPMSControl\] "
+              r"idleTime.*Screen Energy Saving"),
+    Case("KDE turns the screen off first, with --autostart", desktop="KDE",
+         kde_files={"powermanagementprofilesrc": PROFILES}, autostart=True,
+         said=r"KDE turns the screen off after 1 s without input"),
+    Case("KDE's default lock after the saver", desktop="KDE"),
+    Case("KDE, an unreadable file", desktop="KDE",
+         kde_files={"kscreenlockerrc": None, "powermanagementprofilesrc": PROFILES}),
+    Case("a locked session holds the saver back until it is unlocked", logind="locked"),
+    Case("the session found by pid, locked", logind="locked by pid"),
+    Case("an unlocked session", logind="unlocked"),
+    Case("no logind, quiet", logind=None),
+    Case("no logind, verbose", logind=None, verbose=True,
+         said=r"not asking logind whether the session is locked: .+"),
+    Case("a system bus that never answers", logind="mute", verbose=True,
+         said=r"not asking logind whether the session is locked: the system bus did not answer"),
+    Case("GNOME's blank", blank="org.gnome.ScreenSaver"),
+    Case("another owner's ScreenSaver active", blank="org.freedesktop.ScreenSaver"),
+]
+
+
+class DesktopRules(XTestCase):
+    @classmethod
+    def prepare_session(cls):
+        # The session's own bus, where the programs find it unasked; the dconf it starts keeps
+        # the session's settings in its XDG_CONFIG_HOME.
+        cls.bus = SessionBus(cls.session._runtime, "bus")
+        try:
+            cls.session.env["DBUS_SESSION_BUS_ADDRESS"] = cls.bus.start(env=cls.session.env)
+        except BaseException:
+            cls.bus.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bus.stop()
+        super().tearDownClass()
+
+    def gsettings(self, *arguments):
+        subprocess.run(["gsettings", *arguments], env=self.session.env, check=True, timeout=10)
+
+    def prepare_desktop(self, case, folder, env):
+        """The desktop's settings and services for the case; returns what ends its hold on the
+        saver, or None when nothing holds it."""
+        if case.desktop:
+            env["XDG_CURRENT_DESKTOP"] = case.desktop
+        for schema, key, value in case.gsettings:
+            self.gsettings("set", schema, key, value)
+            self.addCleanup(self.gsettings, "reset", schema, key)
+        if case.no_schemas:
+            env.update(XDG_DATA_DIRS=folder, GSETTINGS_SCHEMA_DIR=None)
+        for name, text in case.kde_files.items():
+            path = self.session._config / name
+            if text is None:
+                path.mkdir()
+                self.addCleanup(path.rmdir)
+            else:
+                path.write_text(text)
+                self.addCleanup(path.unlink)
+
+        release = None
+        if case.logind in ("mute", None):
+            if case.logind == "mute":
+                mute = socket.socket(socket.AF_UNIX)
+                self.addCleanup(mute.close)
+                mute.bind(f"{folder}/nothing")
+                mute.listen(4)
+            env.update(DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={folder}/nothing", XDG_SESSION_ID="c1")
+        else:
+            logind = LogindMock(folder)
+            self.addCleanup(logind.stop)
+            logind.start(by_pid="by pid" in case.logind)
+            env.update(logind.environment(with_session_id="by pid" not in case.logind))
+            if case.logind.startswith("locked"):
+                logind.set_locked(True)
+                release = lambda: logind.set_locked(False)  # noqa: E731
+        if case.blank:
+            screen_saver = MockService(self.bus, case.blank, "/" + case.blank.replace(".", "/"),
+                                       case.blank).start()
+            self.addCleanup(screen_saver.stop)
+            screen_saver.add_method("GetActive", "", "b", "ret = True")
+            release = lambda: screen_saver.add_method("GetActive", "", "b", "ret = False")  # noqa
+        return release
+
+    def run_case(self, case):
+        folder = tempfile.mkdtemp(prefix="zorblinth-e2e-desktop-")
+        self.addCleanup(shutil.rmtree, folder)
+        env = {}
+        release = self.prepare_desktop(case, folder, env)
+
+        self.session.xdotool("mousemove", 10, 10)  # the idle time counts from here
+        if case.autostart:
+            said = self.autostart(case, env, folder)
+        else:
+            said = self.watch(case, env, release)
+        if case.said:
+            self.assertEqual(len(said), 1, said)
+            self.assertRegex(said[0], "^zorblinth: " + case.said)
+        else:
+            self.assertEqual(said, [])
+
+    def end_saver(self):
+        self.session.xdotool("key", "a")
+        poll(lambda: not self.session.visible_windows(SAVER), 5, message="the saver to end")
+
+    def watch(self, case, env, release):
+        """zorblinth --idle through the case; the desktop lines it said."""
+        watcher = self.session.start_program(
+            "--idle", str(TIMEOUT), *(["--verbose"] if case.verbose else []), extra_env=env)
+        if release:
+            time.sleep(TIMEOUT + 1.5)
+            self.assertEqual(self.session.visible_windows(SAVER), [], "a saver held back")
+            self.assertIsNone(watcher.poll())
+            release()
+        self.session.wait_for_window(SAVER, watcher, timeout=2 * TIMEOUT + 5)
+        self.end_saver()
+        watcher.terminate()
+        self.assertEqual(self.session.wait_exit(watcher, 5), NORMAL_END)
+        return [line for line in watcher.stderr.read().decode().splitlines()
+                if DESKTOP_LINES.match(line)]
+
+    def autostart(self, case, env, folder):
+        """zorblinth --autostart, then the saver from its watcher, then --autostart off; the
+        desktop lines both said (the watcher writes where the command did)."""
+        told = pathlib.Path(folder) / "stderr"
+
+        def command(*arguments, stderr=subprocess.DEVNULL):
+            process = self.session.start_process(
+                [self.session.program, "--autostart", *arguments], env, stderr=stderr)
+            self.assertEqual(self.session.wait_exit(process, 10), NORMAL_END)
+
+        with open(told, "wb") as stderr:
+            command(str(TIMEOUT), stderr=stderr)
+        self.addCleanup(command, "off")
+        poll(lambda: self.session.visible_windows(SAVER), 2 * TIMEOUT + 5,
+             message="the saver from the autostarted watcher")
+        self.end_saver()
+        return [line for line in told.read_text().splitlines() if DESKTOP_LINES.match(line)]
+
+    def test_the_desktops_rules(self):
+        self.session.write_settings((1, 1))
+        for case in CASES:
+            with self.subTest(case.name):
+                try:
+                    self.run_case(case)
+                finally:
+                    self.session.kill_processes()
+                    self.doCleanups()
+
+
+if __name__ == "__main__":
+    import unittest
+
+    unittest.main()
