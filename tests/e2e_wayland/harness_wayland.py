@@ -640,8 +640,7 @@ class GnomeShellSession:
                 stdout=log, stderr=log, ending_with_us=True)
         poll(lambda: (runtime / self.SOCKET).exists(), 30, interval=0.1,
              message="GNOME Shell's Wayland socket")
-        # The screen shield's name comes late in the shell's start.
-        self.wait_for_name("org.gnome.Shell.ScreenShield", 30)
+        self.wait_for_name("org.gnome.Shell", 30)
         if self.presence:
             self._start_presence()
         if self.portal:
@@ -654,8 +653,14 @@ class GnomeShellSession:
                     self.wait_for_name(name, 15)
         # In a whole session gnome-settings-daemon has woken GNOME's org.gnome.ScreenSaver (a
         # service of its own in front of the shell's screen shield) long before anyone asks.
-        self.screen_blanked()
-        self.desktop = poll(self._settled_desktop, 20, interval=0.5,
+        # It answers once the shell has made its shield, which may come after its name.
+        poll(self._screen_shield_answers, 30, interval=0.2, message="GNOME's screen shield")
+        # The shell starts in the overview; an Escape sent before it is ready to leave it is
+        # lost, so it is sent again until the desktop shows.
+        def left_overview():
+            self.x.xdotool("key", "Escape")
+            return self._settled_desktop()
+        self.desktop = poll(left_overview, 20, interval=0.5,
                             message="GNOME's desktop with the pattern")
 
     def _prepare_settings(self):
@@ -683,8 +688,6 @@ class GnomeShellSession:
         """The output once it shows the pattern under the top bar and stays the same."""
         first = self.screenshot()
         if not self.shows(first, self.pattern_scaled()):
-            # The shell starts in the overview, and a key pressed while it starts may be lost.
-            self.press("Escape")
             return None
         time.sleep(0.2)
         return first if self.screenshot().rgb == first.rgb else None
@@ -802,6 +805,13 @@ class GnomeShellSession:
         """Whether GNOME's screen shield is up (its blank, or its lock)."""
         return self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
                                "org.gnome.ScreenSaver.GetActive") == "(true,)"
+
+    def _screen_shield_answers(self):
+        try:
+            self.screen_blanked()
+            return True
+        except AssertionError:
+            return False
 
     def set_blanked(self, blanked):
         """Puts GNOME's blank up, or takes it down, as a program may (SetActive)."""
