@@ -1,6 +1,7 @@
 #include "idle/desktop_settings_linux.hpp"
 
 #include "idle/desktop_idle_rules.hpp"
+#include "settings/settings_location_linux.hpp"
 
 #include <cerrno>
 #include <chrono>
@@ -175,12 +176,9 @@ FileState readConfigFile(const std::filesystem::path& file, std::string& text) {
     }
 }
 
+// KDE's files sit where our own settings folder does, one level up.
 std::filesystem::path configFolder() {
-    const char* const config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config == '/')
-        return config;
-    const char* const home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "") / ".config";
+    return posix::settingsFolder(std::getenv("XDG_CONFIG_HOME"), posix::homeFolder()).parent_path();
 }
 
 std::optional<std::vector<DesktopIdleStep>> readKdeSteps() {

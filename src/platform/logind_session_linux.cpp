@@ -42,11 +42,10 @@ Message newCall(sd_bus* bus, const char* path, const char* interface, const char
     return call;
 }
 
-Message callWithDeadline(sd_bus* bus, sd_bus_message* call, std::string& why) {
+Message callWithDeadline(sd_bus* bus, sd_bus_message* call, std::uint64_t timeout,
+                         std::string& why) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    const std::uint64_t timeout =
-        std::chrono::duration_cast<std::chrono::microseconds>(LogindSession::callTimeout).count();
     const int result = sd_bus_call(bus, call, timeout, &error, &reply);
     if (result < 0) {
         why = sd_bus_error_is_set(&error) ? errorText(error) : errorText(result);
@@ -58,8 +57,9 @@ Message callWithDeadline(sd_bus* bus, sd_bus_message* call, std::string& why) {
 
 // The object path that a Manager method taking one argument of the given type answers.
 template <typename Argument>
-std::optional<std::string> sessionPathFrom(sd_bus* bus, const char* method, const char* signature,
-                                           Argument argument, std::string& why) {
+std::optional<std::string> sessionPathFrom(sd_bus* bus, std::uint64_t timeout, const char* method,
+                                           const char* signature, Argument argument,
+                                           std::string& why) {
     const Message call = newCall(bus, managerPath, managerInterface, method, why);
     if (!call)
         return std::nullopt;
@@ -67,7 +67,7 @@ std::optional<std::string> sessionPathFrom(sd_bus* bus, const char* method, cons
         why = errorText(result);
         return std::nullopt;
     }
-    const Message reply = callWithDeadline(bus, call.get(), why);
+    const Message reply = callWithDeadline(bus, call.get(), timeout, why);
     const char* path = nullptr;
     if (!reply || sd_bus_message_read(reply.get(), "o", &path) <= 0) {
         if (reply)
@@ -109,18 +109,22 @@ Bus openSystemBus(std::chrono::milliseconds timeout, std::string& why) {
     }
 }
 
-std::optional<LogindSession> LogindSession::find(std::string& why) {
-    Bus bus = openSystemBus(callTimeout, why);
+std::optional<LogindSession> LogindSession::find(std::string& why,
+                                                 std::chrono::milliseconds timeout) {
+    Bus bus = openSystemBus(timeout, why);
     if (!bus)
         return std::nullopt;
+    const std::uint64_t callMicroseconds =
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
     const char* const id = std::getenv("XDG_SESSION_ID");
     std::optional<std::string> path =
-        id != nullptr && *id != '\0' ? sessionPathFrom(bus.get(), "GetSession", "s", id, why)
-                                     : sessionPathFrom(bus.get(), "GetSessionByPID", "u",
-                                                       static_cast<std::uint32_t>(getpid()), why);
+        id != nullptr && *id != '\0'
+            ? sessionPathFrom(bus.get(), callMicroseconds, "GetSession", "s", id, why)
+            : sessionPathFrom(bus.get(), callMicroseconds, "GetSessionByPID", "u",
+                              static_cast<std::uint32_t>(getpid()), why);
     if (!path)
         return std::nullopt;
-    return LogindSession(std::move(bus), std::move(*path));
+    return LogindSession(std::move(bus), std::move(*path), callMicroseconds);
 }
 
 std::optional<bool> LogindSession::lockedHint(std::string& why) const {
@@ -133,7 +137,7 @@ std::optional<bool> LogindSession::lockedHint(std::string& why) const {
         why = errorText(result);
         return std::nullopt;
     }
-    const Message reply = callWithDeadline(bus_.get(), call.get(), why);
+    const Message reply = callWithDeadline(bus_.get(), call.get(), callMicroseconds_, why);
     if (!reply)
         return std::nullopt;
     int locked = 0;

@@ -2,14 +2,15 @@
 CASES:
 - the one line said when the desktop would blank, dim or lock first: GNOME's settings written
   with gsettings into the real dconf on the session's private bus, KDE's files in its
-  XDG_CONFIG_HOME; nothing when the saver comes first, without GNOME's schemas, or with a KDE
-  file that cannot be read; the saver still comes in every case (no desktop runs here);
+  XDG_CONFIG_HOME; nothing when the saver comes first, without GNOME's schemas, when reading
+  them never ends (given up after its deadline), or with a KDE file that cannot be read; the saver still comes in every case (no desktop runs here);
 - logind on a private system bus (python-dbusmock's template) whose LockedHint keeps the saver
   away until it turns false, found through $XDG_SESSION_ID or GetSessionByPID; no logind, or a
   system bus that never answers, told only under --verbose;
 - the desktop's blank up (GetActive true, on GNOME's and on another owner's freedesktop
   ScreenSaver, played by dbusmock) keeps the saver away until it ends."""
 
+import os
 import pathlib
 import re
 import shutil
@@ -34,6 +35,7 @@ class Case(typing.NamedTuple):
     desktop: typing.Optional[str] = None  # XDG_CURRENT_DESKTOP
     gsettings: tuple = ()  # (schema, key, value) written before the watcher starts
     no_schemas: bool = False  # GSettings finds no schema at all
+    stuck_profile: bool = False  # dconf's profile a FIFO nobody writes: reading never ends
     kde_files: dict = {}  # file in XDG_CONFIG_HOME: its text, or None for a folder there
     # "locked" or "unlocked": dbusmock's logind with our session; "locked by pid": found by
     # GetSessionByPID; "mute": a system bus that takes the connection and never answers; None:
@@ -57,6 +59,7 @@ CASES = [
     Case("GNOME's defaults: the saver first", desktop="GNOME"),
     Case("GNOME, never blanks", desktop="GNOME", gsettings=((*SESSION_KEY, "0"),)),
     Case("GNOME without schemas", desktop="GNOME", no_schemas=True),
+    Case("GNOME's settings never come", desktop="GNOME", stuck_profile=True),
     Case("GNOME's settings on another desktop", desktop="sway",
          gsettings=((*SESSION_KEY, "1"),)),
     Case("KDE turns the screen off first", desktop="KDE",
@@ -112,6 +115,9 @@ class DesktopRules(XTestCase):
             self.addCleanup(self.gsettings, "reset", schema, key)
         if case.no_schemas:
             env.update(XDG_DATA_DIRS=folder, GSETTINGS_SCHEMA_DIR=None)
+        if case.stuck_profile:
+            os.mkfifo(f"{folder}/profile")
+            env["DCONF_PROFILE"] = f"{folder}/profile"
         for name, text in case.kde_files.items():
             path = self.session._config / name
             if text is None:
