@@ -21,8 +21,9 @@ import time
 
 from e2e.buses import SYSTEM_PYTHON, SessionBus, SystemBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
-from e2e.processes import (ProcessGroup, end_process, poll, require_programs,  # noqa: F401
-                           required_path, still_running_after, wait_exit)
+from e2e.processes import (ProcessGroup, end_process, end_with_parent, poll,  # noqa: F401
+                           require_programs, required_path, still_running_after,
+                           wait_for_output, wait_exit)
 from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
                          WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase, running  # noqa: F401
@@ -355,6 +356,26 @@ class SwaySession:
         return time.monotonic()
 
 
+
+def saver_children(watcher):
+    """The pids of the savers an idle watcher (zorblinth --idle) runs now."""
+    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
+    try:
+        with open(path, encoding="ascii") as listed:
+            pids = [int(pid) for pid in listed.read().split()]
+    except FileNotFoundError:
+        return []
+    return [pid for pid in pids if alive(pid)]
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(") ")[-1][0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
 # --- the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -589,6 +610,7 @@ class GnomeShellSession:
         (config_home / "zorblinth").mkdir(parents=True)
         self.settings_file = config_home / "zorblinth" / SETTINGS_NAME
         self.x.start()
+        # A bus of its own as the system bus: the shell only asks it for GDM and logind.
         self._system_bus = SystemBus(self._folder)
         system_address = self._system_bus.start()
         # The session's own mark: every process of it carries it, also those the bus starts.
@@ -603,9 +625,8 @@ class GnomeShellSession:
             ZORBLINTH_E2E_SESSION=str(self._folder))
         for name in ("XDG_SESSION_ID", "XDG_SEAT", "XDG_VTNR", "DBUS_STARTER_ADDRESS"):
             self.env.pop(name, None)
-        self.bus = SessionBus(self._folder, env={k: v for k, v in self.env.items()
-                                                 if k != "DBUS_SESSION_BUS_ADDRESS"})
-        self.bus.start()
+        self.bus = SessionBus(self._folder)
+        self.bus.start(env={k: v for k, v in self.env.items() if k != "DBUS_SESSION_BUS_ADDRESS"})
         start_stand_in("gdm_stand_in.py", self._lasting, self.env)
         self._prepare_settings()
         with open(self._folder / "gnome-shell.log", "wb") as log:
@@ -614,7 +635,7 @@ class GnomeShellSession:
                  f"--wayland-display={self.SOCKET}"],
                 dict(self.env, MUTTER_DEBUG_DUMMY_MODE_SPECS=f"{self.output_width}x{self.height}",
                      MUTTER_DEBUG_NUM_DUMMY_MONITORS=str(self.monitors)),
-                stdout=log, stderr=log)
+                stdout=log, stderr=log, ending_with_us=True)
         poll(lambda: (runtime / self.SOCKET).exists(), 30, interval=0.1,
              message="GNOME Shell's Wayland socket")
         self.wait_for_name("org.gnome.Shell", 30)
@@ -627,7 +648,7 @@ class GnomeShellSession:
                     ("org.freedesktop.portal.Desktop", "xdg-desktop-portal")):
                 if not self.has_name(name):
                     self.start_lasting([f"/usr/libexec/{program}"])
-                    self.wait_for_name(name, 15)
+                    self.wait_for_name(name, 30)  # slow to start on a busy machine
         # In a whole session gnome-settings-daemon has woken GNOME's org.gnome.ScreenSaver (a
         # service of its own in front of the shell's screen shield) long before anyone asks.
         # It answers once the shell has made its shield, which may come after its name.
@@ -681,7 +702,8 @@ class GnomeShellSession:
         rows = range(self.TOP_BAR, self.height)
         return sum(shot.row(y) == picture.row(y) for y in rows) > len(rows) * 3 // 4
 
-    def shows_desktop(self):
+    def shows_pattern(self):
+        """Whether the bare desktop shows, as it was once started."""
         return self.shows(self.screenshot(), self.desktop)
 
     def stop(self):
@@ -741,7 +763,7 @@ class GnomeShellSession:
         """A process that lasts as long as the session, its output in the session's folder."""
         with open(self._folder / f"{pathlib.Path(str(arguments[0])).name}.log", "ab") as log:
             return self._lasting.start(arguments, self.env, stdin=subprocess.DEVNULL,
-                                       stdout=log, stderr=log)
+                                       stdout=log, stderr=log, ending_with_us=True)
 
     def start_saver(self, *arguments, extra_env=None):
         """zorblinth --saver, its stderr kept for the test."""
@@ -788,6 +810,11 @@ class GnomeShellSession:
             return True
         except AssertionError:
             return False
+
+    def set_blanked(self, blanked):
+        """Puts GNOME's blank up, or takes it down, as a program may (SetActive)."""
+        self.gdbus_call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
+                        "org.gnome.ScreenSaver.SetActive", "true" if blanked else "false")
 
     def idle_time(self):
         """Mutter's idle time, in milliseconds."""

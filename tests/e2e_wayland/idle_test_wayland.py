@@ -1,41 +1,27 @@
 """The idle watcher (zorblinth --idle) on Wayland, one case a compositor and its idle source:
-headless sway 1.7 (org_kde_kwin_idle), nested KWin 5.27 (ext_idle_notifier_v1) and nested
-mutter 43 (org.gnome.Mutter.IdleMonitor). On each the saver comes once the session has had no
-input for the timeout, input ends it, and it comes again after the next idle period; a
+headless sway 1.7 (org_kde_kwin_idle), nested KWin 5.27 (ext_idle_notifier_v1) and a real nested
+GNOME Shell 43 (org.gnome.Mutter.IdleMonitor). On each the saver comes once the session has had
+no input for the timeout, input ends it, and it comes again after the next idle period; a
 compositor that goes away ends the watcher with 3 in one line and takes its saver along. What
-keeps it away: an Inhibit on the watcher's own org.freedesktop.ScreenSaver on sway, until
-UnInhibit or until its caller leaves the bus; GNOME's session manager saying idle is inhibited."""
+keeps it away, with real players where there are: a window holding zwp_idle_inhibitor_v1 on sway
+(mpv, and a small client of ours), and GNOME's session manager's idle inhibit (gnome-session-
+inhibit) on GNOME Shell, until the player ends; mpv on GNOME Shell does not, as mutter 43 has no
+Wayland idle inhibit. An Inhibit on the watcher's own org.freedesktop.ScreenSaver on sway, until
+UnInhibit or until its caller leaves the bus; a stand-in of GNOME's session manager on bare
+mutter saying idle is inhibited, until it leaves the bus."""
 
 import subprocess
 import time
 import unittest
 
 from harness_wayland import (HERE, NORMAL_END, SYSTEM_PYTHON, WINDOW_SYSTEM_FAILED,
-                             NestedSession, SwaySession, poll, required_path, still_running_after,
-                             wait_exit)
+                             GnomeShellSession, NestedSession, SwaySession, alive, poll,
+                             require_programs, required_path, saver_children,
+                             still_running_after, wait_for_output, wait_exit)
 
 STAND_INS = HERE / "idle_stand_ins.py"
 
 TIMEOUT = 2  # the watcher's --idle seconds
-
-
-def saver_children(watcher):
-    """The pids of the savers the watcher runs now."""
-    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
-    try:
-        with open(path, encoding="ascii") as listed:
-            pids = [int(pid) for pid in listed.read().split()]
-    except FileNotFoundError:
-        return []
-    return [pid for pid in pids if alive(pid)]
-
-
-def alive(pid):
-    try:
-        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
-            return stat.read().split(") ")[-1][0] != "Z"
-    except FileNotFoundError:
-        return False
 
 
 class Compositor:
@@ -50,17 +36,74 @@ COMPOSITORS = [
                "org_kde_kwin_idle"),
     Compositor("kwin", lambda: NestedSession("kwin", 640, 480),
                lambda session: session.x.xdotool("key", "a"), "ext_idle_notifier_v1"),
-    Compositor("mutter", lambda: NestedSession("mutter"),
-               lambda session: session.x.xdotool("key", "a"), "org.gnome.Mutter"),
+    Compositor("gnome-shell", lambda: GnomeShellSession(portal=False),
+               lambda session: session.press("a"), "org.gnome.Mutter"),
 ]
-SWAY, KWIN, MUTTER = COMPOSITORS
+SWAY, KWIN, GNOME_SHELL = COMPOSITORS
+# Bare mutter, where a stand-in may own GNOME's session manager's name.
+MUTTER = Compositor("mutter", lambda: NestedSession("mutter"),
+                    lambda session: session.x.xdotool("key", "a"), "org.gnome.Mutter")
+
+# A video playing in a window on the compositor: mpv's only Wayland output here (no GPU, no
+# linux-dmabuf on these compositors) is wlshm.
+MPV = ["mpv", "--no-config", "--vo=wlshm", "--no-audio", "--loop=inf",
+       "--msg-level=all=no,vo=v", "av://lavfi:testsrc=size=160x90:rate=10"]
+
+
+def start_mpv(session):
+    require_programs("mpv")
+    player = session.start_process(MPV, stdout=subprocess.PIPE)
+    # Its window is on an output, and the inhibitor on where the compositor offers one (mpv
+    # turns it on first).
+    wait_for_output(player, b"Surface entered output", 10)
+    return player, lambda: (player.terminate(), wait_exit(player, 5))
+
+
+def start_inhibitor_window(session):
+    player = session.start_process([required_path("ZORBLINTH_IDLE_INHIBITOR")],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    assert player.stdout.readline().strip() == b"ready", "the inhibitor window failed"
+
+    def end():
+        player.stdin.close()
+        assert wait_exit(player, 5) == 0, "the inhibitor window failed"
+    return player, end
+
+
+def start_session_inhibit(session):
+    """gnome-session-inhibit, as GNOME's own player and the browsers inhibit idle through the
+    session manager."""
+    player = session.start_process(["gnome-session-inhibit", "--inhibit", "idle", "--reason",
+                                    "a video plays", "--inhibit-only"])
+    poll(lambda: session.gdbus_call("org.gnome.SessionManager", "/org/gnome/SessionManager",
+                                    "org.gnome.SessionManager.IsInhibited", 8) == "(true,)",
+         5, interval=0.1, message="the session manager's inhibit")
+    return player, lambda: (player.terminate(), wait_exit(player, 5))
+
+
+class Player:
+    """A program that plays on a compositor, and whether the watcher hears it there."""
+
+    def __init__(self, name, compositor, start, keeps_it_away):
+        self.name, self.compositor, self.start = name, compositor, start
+        self.keeps_it_away = keeps_it_away
+
+
+PLAYERS = [
+    Player("a window of ours holding an idle inhibitor", SWAY, start_inhibitor_window, True),
+    Player("mpv", SWAY, start_mpv, True),
+    Player("gnome-session-inhibit", GNOME_SHELL, start_session_inhibit, True),
+    Player("mpv", GNOME_SHELL, start_mpv, False),
+]
 
 
 class IdleWatcherOnWayland(unittest.TestCase):
-    def watch(self, compositor):
-        session = compositor.make()
-        session.start()
-        self.addCleanup(session.stop)
+    def watch(self, compositor, session=None):
+        """A watcher on a new session of the compositor's, or on the one given."""
+        if session is None:
+            session = compositor.make()
+            session.start()
+            self.addCleanup(session.stop)
         session.write_settings(1, 1)
         compositor.press(session)  # the idle time counts from here
         pressed = time.monotonic()
@@ -104,16 +147,28 @@ class IdleWatcherOnWayland(unittest.TestCase):
             time.sleep(0.2)
         self.assertTrue(session.shows_pattern())
 
-    def test_a_window_holding_an_idle_inhibitor_keeps_it_away(self):
-        session, watcher, _ = self.watch(SWAY)
-        player = session.start_process([required_path("ZORBLINTH_IDLE_INHIBITOR")],
-                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.assertEqual(player.stdout.readline().strip(), b"ready")
-        self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
-        player.stdin.close()
-        self.assertEqual(wait_exit(player, 5), 0)
-        # The compositor counts the timeout again from the inhibitor's end.
-        self.wait_for_cover(session, watcher, time.monotonic())
+    def test_a_player_keeps_it_away_where_the_desktop_hears_it(self):
+        sessions = {}
+        for player in PLAYERS:
+            with self.subTest(player.name, compositor=player.compositor.name):
+                compositor = player.compositor
+                if compositor.name not in sessions:
+                    sessions[compositor.name] = session = compositor.make()
+                    session.start()
+                    self.addCleanup(session.stop)
+                session = sessions[compositor.name]
+                session, watcher, since = self.watch(compositor, session)
+                self.addCleanup(session.kill_processes)
+                process, end = player.start(session)
+                if player.keeps_it_away:
+                    self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
+                    end()
+                    # The timeout counts again from the player's end.
+                    self.wait_for_cover(session, watcher, time.monotonic())
+                else:
+                    self.wait_for_cover(session, watcher, since)
+                    self.assertIsNone(process.poll(), "the player ended meanwhile")
+                session.kill_processes()
 
     def test_an_inhibit_on_the_watchers_screensaver_keeps_it_away(self):
         session, watcher, _ = self.watch(SWAY)

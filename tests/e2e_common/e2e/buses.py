@@ -9,7 +9,7 @@ import re
 import signal
 import subprocess
 
-from .processes import end_process, poll, require_programs
+from .processes import end_process, end_with_parent, poll, require_programs
 
 # python3-dbus, python3-gi and python3-dbusmock are Debian's: what uses them runs with Debian's
 # own python3.
@@ -41,7 +41,8 @@ class SessionBus:
         self.process = subprocess.Popen(
             ["dbus-daemon", *self.daemon_options(), "--nofork", "--nopidfile",
              "--print-address=1"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env or self.env)
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env or self.env,
+            preexec_fn=end_with_parent)
         self.address = self.process.stdout.readline().decode().strip()
         assert self.address, "dbus-daemon gave no address"
         return self.address

@@ -1,8 +1,11 @@
 """Waiting, and the processes a session starts: each kept in a group that ends them together."""
 
+import ctypes
 import os
 import pathlib
+import select
 import shutil
+import signal
 import subprocess
 import time
 import unittest
@@ -40,6 +43,32 @@ def require_programs(*names):
             f"not installed: {', '.join(missing)} (scripts/setup installs them)")
 
 
+def end_with_parent():
+    """In the child before exec: SIGTERM once the process that started it dies, so that a test
+    run killed from outside leaves no server behind."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def wait_for_output(process, marker, timeout):
+    """Reads the process's standard output until a line holding marker (bytes); returns that
+    line, or fails once the process ends or timeout seconds have passed."""
+    deadline = time.monotonic() + timeout
+    pending = b""
+    while True:
+        *lines, pending = pending.split(b"\n")
+        found = next((line for line in lines if marker in line), None)
+        if found is not None:
+            return found
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
+            raise AssertionError(f"no {marker!r} from {process.args[0]} within {timeout} s")
+        chunk = os.read(process.stdout.fileno(), 65536)
+        if not chunk:
+            raise AssertionError(f"{process.args[0]} ended ({process.wait()}) without {marker!r}")
+        pending += chunk
+
+
 def end_process(process):
     """Asks a helper process (Xvfb, a window manager) to end, and makes it."""
     process.terminate()
@@ -72,14 +101,16 @@ class ProcessGroup:
     def __init__(self):
         self._processes = []
 
-    def start(self, arguments, env, stdin=None, stdout=None, stderr=None):
-        """env is the whole environment; a value of None leaves the variable out."""
+    def start(self, arguments, env, stdin=None, stdout=None, stderr=None, ending_with_us=False):
+        """env is the whole environment; a value of None leaves the variable out. A process
+        ending_with_us gets SIGTERM when the test run dies."""
         process = subprocess.Popen(
             [str(argument) for argument in arguments],
             env={key: value for key, value in env.items() if value is not None},
             stdin=stdin,
             stdout=stdout,
             stderr=stderr,
+            preexec_fn=end_with_parent if ending_with_us else None,
         )
         self._processes.append(process)
         return process

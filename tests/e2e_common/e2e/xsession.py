@@ -2,18 +2,16 @@
 tests need monitors; an optional window manager, the processes started on it, real input through
 xdotool, windows found by title, and screenshots taken with xwd."""
 
-import ctypes
 import os
 import pathlib
-import signal
 import subprocess
 import tempfile
 import time
 import typing
 
 from .images import decode_image, save_image
-from .processes import (ProcessGroup, end_process, poll, require_programs, still_running_after,
-                        wait_exit)
+from .processes import (ProcessGroup, end_process, end_with_parent, poll, require_programs,
+                        still_running_after, wait_exit)
 from .xlib import XClient
 
 # Variables of the user's environment that would send the programs somewhere else.
@@ -30,6 +28,7 @@ def start_xvfb(width, height, *options):
         pass_fds=(write_end,),
         stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL,
+        preexec_fn=end_with_parent,
     )
     os.close(write_end)
     with os.fdopen(read_end) as chosen:
@@ -71,13 +70,6 @@ EndSection
 """
 
 
-def _end_with_parent():
-    """In the child before exec: SIGTERM once the process that started it dies, so a test run
-    killed from outside leaves no X server behind (Xorg leaves our session at start)."""
-    PR_SET_PDEATHSIG = 1
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
-
-
 def start_dummy_xorg(width, height, folder, *options):
     """A private Xorg with the dummy driver, its screen up to width x height (24-bit), on a
     display number of its own choosing; its configuration and log go to folder. Returns the
@@ -99,7 +91,7 @@ def start_dummy_xorg(width, height, folder, *options):
         stdin=subprocess.DEVNULL,
         stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL,
-        preexec_fn=_end_with_parent,
+        preexec_fn=end_with_parent,
     )
     os.close(write_end)
     with os.fdopen(read_end) as chosen:
