@@ -123,9 +123,9 @@ public:
             startCursor_ = event.position;
             startSurface_ = event.surface;
             lateStart_ = shownAt_ && firstPositionIsLate(now - *shownAt_);
-        } else if (event.kind == InputKind::mouseMove && lateStart_ && !event.entered) {
-            ended_ = true; // the motion that brought the pointer in, or one after it
-        } else if (endsSaver(event)) {
+        } else if ((event.kind == InputKind::mouseMove && lateStart_ && !event.entered) ||
+                   endsSaver(event)) {
+            // After a late start, the motion that brought the pointer in, or one after it.
             endedByInput_ = endedByInput_ || !ended_;
             ended_ = true;
         }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,14 +36,25 @@ private:
     int lockedFrom_;
 };
 
-// A session ended in turn by each of `endings`: 'i' a key, 's' a signal (or another program).
+// A session ended in turn by each of `endings`: 'i' a key, 's' a signal (or another program),
+// 'm' the pointer told first long after the surfaces showed, then a motion at that very point
+// (mutter's enter and motion: a move).
 SaverSession endedBy(std::string_view endings) {
-    SaverSession session(Point{10, 10}, SaverSettings{1, 1});
+    const bool toldLate = endings.find('m') != std::string_view::npos;
+    SaverSession session(toldLate ? std::nullopt : std::optional<Point>{Point{10, 10}},
+                         SaverSettings{1, 1});
+    const auto shown = std::chrono::steady_clock::now();
+    session.surfacesShown(shown);
     for (const char ending : endings) {
-        if (ending == 'i')
+        if (ending == 'i') {
             session.take({InputKind::key, {}, U'a'});
-        else
+        } else if (ending == 'm') {
+            session.take({.kind = InputKind::mouseMove, .position = {5, 5}, .entered = true},
+                         shown + 1s);
+            session.take({.kind = InputKind::mouseMove, .position = {5, 5}}, shown + 1s);
+        } else {
             session.end();
+        }
     }
     return session;
 }
@@ -89,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EndedBySignal", true, "s", true, 1, false, LockResult::notWanted, 0, 0},
         Case{"EndedBySignalThenAKey", true, "si", true, 1, false, LockResult::notWanted, 0, 0},
         Case{"AKeyThenMoreInput", true, "iis", true, 1, false, LockResult::locked, 1, 0},
+        Case{"AMoveAfterALateEnter", true, "m", true, 1, false, LockResult::locked, 1, 0},
         Case{"Refused", true, "i", false, 1, false, LockResult::notLocked, 1, 0},
         Case{"LockedAtOnce", true, "i", true, 1, false, LockResult::locked, 1, 0},
         Case{"LockedOnTheThirdLook", true, "i", true, 3, false, LockResult::locked, 1, 2},
