@@ -1,16 +1,23 @@
-"""The idle watcher (zorblinth --idle) on Xvfb, through the X server's idle time: the saver comes
-once the session has had no input for the timeout and not before, a key ends it, it comes again
-after the next idle period; one watcher a session; SIGTERM ends the watcher and its saver; a lost
-X server ends the watcher with 3 and takes its saver along."""
+"""The idle watcher (zorblinth --idle) on Xvfb, through the X server's own screen saver: the saver
+comes once the session has had no input for the timeout and not before, a key ends it, it comes
+again after the next idle period; a playing mpv, `xdg-screensaver reset` every second and a client
+that dies holding XScreenSaverSuspend keep it away until they stop; on Xorg the server never blanks
+over it and `xset q` is as before once the watcher ends; one watcher a session; SIGTERM ends the
+watcher and its saver; a lost X server ends the watcher with 3 and takes its saver along."""
 
 import os
 import signal
 import subprocess
+import sys
+import threading
 import time
+import unittest
 
-from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, ScreenSaverHost,
-                           XSession, XTestCase)
-from e2e.processes import poll, wait_exit
+from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, Monitor,
+                           ScreenSaverHost, XClient, XSession, XTestCase)
+from e2e.processes import poll, require_programs, wait_exit
+from e2e.testing import running
+from e2e.xlib import SAVER_BLANKED, SAVER_ON
 
 TIMEOUT = 2  # the watcher's --idle seconds
 SAVER = "^Form1$"  # the saver window's title
@@ -32,6 +39,58 @@ def alive(pid):
             return stat.read().split(") ")[-1][0] != "Z"
     except FileNotFoundError:
         return False
+
+
+class Keeper:
+    """A real client that keeps the X server's screen saver away while it runs: start() returns
+    once it does, stop() ends it and returns the moment from which the server counts again."""
+
+    def __init__(self, session, kind):
+        self.session = session
+        self.kind = kind
+        self.process = None
+        self.beating = None
+
+    def start(self):
+        if self.kind == "mpv":
+            require_programs("mpv")
+            # mpv holds XScreenSaverSuspend while it plays (its only way on X11).
+            self.process = self.session.start_process(
+                ["mpv", "--no-config", "--vo=x11", "--no-audio", "--title=keeper",
+                 "--really-quiet", "av://lavfi:testsrc=size=320x240:rate=10"],
+                stderr=subprocess.DEVNULL)
+            self.session.wait_for_window("^keeper$", self.process, timeout=20)
+            time.sleep(0.5)  # playing
+        elif self.kind == "xdg-screensaver reset":
+            require_programs("xdg-screensaver")
+            self.beating = threading.Event()
+            self.last_beat = time.monotonic()
+            self.beats = threading.Thread(target=self._beat)
+            self.beats.start()
+            poll(lambda: self.beat_done, 10, message="the first xdg-screensaver reset")
+        else:  # a client that suspends and dies holding the suspension
+            self.process = self.session.start_process(
+                [sys.executable, "-m", "e2e.xlib", "suspend"], stdout=subprocess.PIPE)
+            assert self.process.stdout.readline() == b"held\n"
+
+    beat_done = False
+
+    def _beat(self):
+        while not self.beating.is_set():
+            started = time.monotonic()
+            subprocess.run(["xdg-screensaver", "reset"], env=self.session.env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.last_beat, self.beat_done = started, True
+            self.beating.wait(1)
+
+    def stop(self):
+        if self.beating:
+            self.beating.set()
+            self.beats.join()
+            return self.last_beat
+        self.process.send_signal(signal.SIGTERM if self.kind == "mpv" else signal.SIGKILL)
+        self.process.wait(10)
+        return time.monotonic()
 
 
 class IdleWatcherTest(XTestCase):
@@ -59,6 +118,75 @@ class IdleWatcherTest(XTestCase):
                 poll(lambda: not self.session.visible_windows(SAVER), 5,
                      message="the saver to end on a key")
                 self.assertIsNone(watcher.poll())
+
+    def test_players_and_heartbeats_keep_the_saver_away_until_they_stop(self):
+        # The user had turned the server's saver off before: the watcher counts all the same.
+        self.session.xset("s", "off")
+        before = self.session.xset("q")
+        watcher = self.start_watcher()
+        for number, kind in enumerate(("mpv", "xdg-screensaver reset",
+                                       "a client that dies suspending")):
+            with self.subTest(keeper=kind):
+                keeper = Keeper(self.session, kind)
+                keeper.start()
+                # Input ends a saver that came while the keeper started, and counts from here:
+                # a move away from the player's window, which would take a key for itself.
+                self.session.xdotool("mousemove", 700 + number, 500)
+                poll(lambda: not self.session.visible_windows(SAVER), 5, message="no saver")
+                held_until = time.monotonic() + 2 * TIMEOUT + 1
+                while time.monotonic() < held_until:
+                    self.assertEqual(children(watcher), [], "a saver came while kept away")
+                    time.sleep(0.2)
+                counting_from = keeper.stop()
+                self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
+                self.assertGreaterEqual(time.monotonic() - counting_from, TIMEOUT - 0.3)
+                self.session.xdotool("key", "a")
+                poll(lambda: not self.session.visible_windows(SAVER), 5, message="the saver's end")
+        self.assertEqual(self.session.stop_with_signal(watcher, 5)[0], NORMAL_END)
+        self.assertEqual(self.session.xset("q"), before)
+
+    def test_on_xorg_the_server_never_blanks_over_the_saver_and_gets_its_settings_back(self):
+        require_programs("Xorg")
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("Xorg with the dummy driver needs root")
+        width, height = 640, 480
+        with running(XSession(width, height, monitors=(
+                Monitor("ALL", 0, 0, width, height, "DUMMY0"),))) as session:
+            session.write_settings((1, 1))
+            pattern = session.show_pattern()
+            # The server's own saver would blank at 4 s, before the watcher's 6 s.
+            session.xset("s", 4, 4)
+            before = session.xset("q")
+            server = XClient(session.display)
+            try:
+                self.watch_xorg(session, server, pattern, before)
+            finally:
+                server.close()  # before its server ends, which Xlib would not survive
+
+    def watch_xorg(self, session, server, pattern, before):
+        """The saver on Xorg: after --idle, not at the server's own timeout; the server's saver
+        never in its blanking kind while on; the lines on the pattern; `xset q` back at the end."""
+        session.xdotool("mousemove", 5, 5)
+        input_at = time.monotonic()
+        watcher = session.start_program("--idle", "6")
+        seen = []
+
+        def saver_shown():
+            seen.append(server.screen_saver())
+            return session.visible_windows(SAVER)
+
+        poll(saver_shown, 15, interval=0.1, message="the saver")
+        self.assertGreaterEqual(time.monotonic() - input_at, 6 - 0.3)
+        time.sleep(1)  # lines drawn
+        seen.append(server.screen_saver())
+        raw = session.raw_screenshot()
+        session.save_png(raw, "idle-xorg-saver.png")
+        self.assertEqual(seen[-1][0], SAVER_ON)
+        self.assertNotIn((SAVER_ON, SAVER_BLANKED), seen)
+        changed = session.convert(raw).count_changed(pattern)
+        self.assertGreater(changed, 500, "the saver's lines on the screen")
+        self.assertEqual(session.stop_with_signal(watcher, 5)[0], NORMAL_END)
+        self.assertEqual(session.xset("q"), before)
 
     def test_one_watcher_a_session_and_sigterm_ends_it_with_its_saver(self):
         watcher = self.start_watcher()
@@ -164,6 +292,4 @@ class IdleWatcherTest(XTestCase):
 
 
 if __name__ == "__main__":
-    import unittest
-
     unittest.main()
