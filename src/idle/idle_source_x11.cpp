@@ -74,7 +74,7 @@ public:
         XSync(display_, False);
     }
     ~ServerSaver() {
-        // Its settings put back, the server would blank at its next cycle where ours was on.
+        // Off first: the user's settings start from a screen nobody saves.
         if (serverSaverOn(display_))
             resetServerSaver(display_);
         if (const auto restore = settingsToRestore(user_, set_, settingsOf(display_)))

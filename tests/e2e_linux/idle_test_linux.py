@@ -16,7 +16,6 @@ import unittest
 from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, Monitor,
                            ScreenSaverHost, XClient, XSession, XTestCase)
 from e2e.processes import poll, require_programs, wait_exit
-from e2e.testing import running
 from e2e.xlib import SAVER_BLANKED, SAVER_ON
 
 TIMEOUT = 2  # the watcher's --idle seconds
@@ -41,56 +40,41 @@ def alive(pid):
         return False
 
 
-class Keeper:
-    """A real client that keeps the X server's screen saver away while it runs: start() returns
-    once it does, stop() ends it and returns the moment from which the server counts again."""
+def keep_away(session, kind):
+    """Starts a real client that keeps the X server's saver away; returns, once it does, a
+    function that ends it and tells the moment from which the server counts again."""
+    if kind == "xdg-screensaver reset":
+        stopping, last = threading.Event(), []
 
-    def __init__(self, session, kind):
-        self.session = session
-        self.kind = kind
-        self.process = None
-        self.beating = None
+        def beat():
+            while not stopping.is_set():
+                started = time.monotonic()
+                subprocess.run(["xdg-screensaver", "reset"], env=session.env, check=True,
+                               capture_output=True)
+                last.append(started)
+                stopping.wait(1)
 
-    def start(self):
-        if self.kind == "mpv":
-            require_programs("mpv")
-            # mpv holds XScreenSaverSuspend while it plays (its only way on X11).
-            self.process = self.session.start_process(
-                ["mpv", "--no-config", "--vo=x11", "--no-audio", "--title=keeper",
-                 "--really-quiet", "av://lavfi:testsrc=size=320x240:rate=10"],
-                stderr=subprocess.DEVNULL)
-            self.session.wait_for_window("^keeper$", self.process, timeout=20)
-            time.sleep(0.5)  # playing
-        elif self.kind == "xdg-screensaver reset":
-            require_programs("xdg-screensaver")
-            self.beating = threading.Event()
-            self.last_beat = time.monotonic()
-            self.beats = threading.Thread(target=self._beat)
-            self.beats.start()
-            poll(lambda: self.beat_done, 10, message="the first xdg-screensaver reset")
-        else:  # a client that suspends and dies holding the suspension
-            self.process = self.session.start_process(
-                [sys.executable, "-m", "e2e.xlib", "suspend"], stdout=subprocess.PIPE)
-            assert self.process.stdout.readline() == b"held\n"
+        beats = threading.Thread(target=beat)
+        beats.start()
+        poll(lambda: last, 10, message="the first xdg-screensaver reset")
+        return lambda: (stopping.set(), beats.join(), last[-1])[-1]
+    if kind == "mpv":  # it holds XScreenSaverSuspend while it plays, its only way on X11
+        process = session.start_process(
+            ["mpv", "--no-config", "--vo=x11", "--no-audio", "--title=keeper", "--really-quiet",
+             "av://lavfi:testsrc=size=320x240:rate=10"], stderr=subprocess.DEVNULL)
+        session.wait_for_window("^keeper$", process, timeout=20)
+        time.sleep(0.5)  # playing
+    else:  # a client that suspends, killed holding the suspension
+        process = session.start_process([sys.executable, "-m", "e2e.xlib", "suspend"],
+                                        stdout=subprocess.PIPE)
+        assert process.stdout.readline() == b"held\n"
 
-    beat_done = False
-
-    def _beat(self):
-        while not self.beating.is_set():
-            started = time.monotonic()
-            subprocess.run(["xdg-screensaver", "reset"], env=self.session.env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.last_beat, self.beat_done = started, True
-            self.beating.wait(1)
-
-    def stop(self):
-        if self.beating:
-            self.beating.set()
-            self.beats.join()
-            return self.last_beat
-        self.process.send_signal(signal.SIGTERM if self.kind == "mpv" else signal.SIGKILL)
-        self.process.wait(10)
+    def stop():
+        process.send_signal(signal.SIGTERM if kind == "mpv" else signal.SIGKILL)
+        process.wait(10)
         return time.monotonic()
+
+    return stop
 
 
 class IdleWatcherTest(XTestCase):
@@ -127,8 +111,7 @@ class IdleWatcherTest(XTestCase):
         for number, kind in enumerate(("mpv", "xdg-screensaver reset",
                                        "a client that dies suspending")):
             with self.subTest(keeper=kind):
-                keeper = Keeper(self.session, kind)
-                keeper.start()
+                stop = keep_away(self.session, kind)
                 # Input ends a saver that came while the keeper started, and counts from here:
                 # a move away from the player's window, which would take a key for itself.
                 self.session.xdotool("mousemove", 700 + number, 500)
@@ -137,7 +120,7 @@ class IdleWatcherTest(XTestCase):
                 while time.monotonic() < held_until:
                     self.assertEqual(children(watcher), [], "a saver came while kept away")
                     time.sleep(0.2)
-                counting_from = keeper.stop()
+                counting_from = stop()
                 self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
                 self.assertGreaterEqual(time.monotonic() - counting_from, TIMEOUT - 0.3)
                 self.session.xdotool("key", "a")
@@ -149,23 +132,16 @@ class IdleWatcherTest(XTestCase):
         require_programs("Xorg")
         if os.geteuid() != 0:
             raise unittest.SkipTest("Xorg with the dummy driver needs root")
-        width, height = 640, 480
-        with running(XSession(width, height, monitors=(
-                Monitor("ALL", 0, 0, width, height, "DUMMY0"),))) as session:
-            session.write_settings((1, 1))
-            pattern = session.show_pattern()
-            # The server's own saver would blank at 4 s, before the watcher's 6 s.
-            session.xset("s", 4, 4)
-            before = session.xset("q")
-            server = XClient(session.display)
-            try:
-                self.watch_xorg(session, server, pattern, before)
-            finally:
-                server.close()  # before its server ends, which Xlib would not survive
-
-    def watch_xorg(self, session, server, pattern, before):
-        """The saver on Xorg: after --idle, not at the server's own timeout; the server's saver
-        never in its blanking kind while on; the lines on the pattern; `xset q` back at the end."""
+        session = XSession(640, 480, monitors=(Monitor("ALL", 0, 0, 640, 480, "DUMMY0"),))
+        self.addCleanup(session.stop)
+        session.start()
+        server = XClient(session.display)
+        self.addCleanup(server.close)  # before its server ends, which Xlib would not survive
+        session.write_settings((1, 1))
+        pattern = session.show_pattern()
+        # The server's own saver would blank at 4 s, before the watcher's 6 s.
+        session.xset("s", 4, 4)
+        before = session.xset("q")
         session.xdotool("mousemove", 5, 5)
         input_at = time.monotonic()
         watcher = session.start_program("--idle", "6")
@@ -183,8 +159,7 @@ class IdleWatcherTest(XTestCase):
         session.save_png(raw, "idle-xorg-saver.png")
         self.assertEqual(seen[-1][0], SAVER_ON)
         self.assertNotIn((SAVER_ON, SAVER_BLANKED), seen)
-        changed = session.convert(raw).count_changed(pattern)
-        self.assertGreater(changed, 500, "the saver's lines on the screen")
+        self.assertGreater(session.convert(raw).count_changed(pattern), 500, "lines drawn")
         self.assertEqual(session.stop_with_signal(watcher, 5)[0], NORMAL_END)
         self.assertEqual(session.xset("q"), before)
 
