@@ -45,11 +45,15 @@ def keep_away(session, kind):
     function that ends it and tells the moment from which the server counts again."""
     if kind == "xdg-screensaver reset":
         stopping, last = threading.Event(), []
+        # No desktop's variables or bus: it resets the X server's saver (xset s reset).
+        env = {name: value for name, value in session.env.items() if name not in (
+            "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+            "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "DBUS_SESSION_BUS_ADDRESS")}
 
         def beat():
             while not stopping.is_set():
                 started = time.monotonic()
-                subprocess.run(["xdg-screensaver", "reset"], env=session.env, check=True,
+                subprocess.run(["xdg-screensaver", "reset"], env=env, check=True,
                                capture_output=True)
                 last.append(started)
                 stopping.wait(1)
