@@ -1,6 +1,7 @@
 #include "idle/idle_source_linux.hpp"
 #include "idle/server_saver.hpp"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
 
@@ -42,6 +43,37 @@ void apply(Display* display, const ServerSaverSettings& settings) {
                     settings.preferBlanking, settings.allowExposures);
 }
 
+// The user's settings, kept on the root while the watcher runs, so that a watcher started after
+// one that was killed puts back the user's and not the killed watcher's.
+constexpr char recordName[] = "_ZORBLINTH_USER_SCREEN_SAVER";
+
+std::optional<ServerSaverSettings> recordedSettings(Display* display, Atom record) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::optional<ServerSaverSettings> recorded;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), record, 0, 4, False, XA_CARDINAL,
+                           &type, &format, &count, &after, &data) == Success &&
+        type == XA_CARDINAL && format == 32 && count == 4) {
+        // Format 32 comes as longs.
+        const auto* values = reinterpret_cast<const long*>(data);
+        recorded = ServerSaverSettings{static_cast<int>(values[0]), static_cast<int>(values[1]),
+                                       static_cast<int>(values[2]), static_cast<int>(values[3])};
+    }
+    if (data)
+        XFree(data);
+    return recorded;
+}
+
+void record(Display* display, Atom record, const ServerSaverSettings& settings) {
+    const long values[] = {settings.timeoutSeconds, settings.intervalSeconds,
+                           settings.preferBlanking, settings.allowExposures};
+    XChangeProperty(display, DefaultRootWindow(display), record, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(values), 4);
+}
+
 bool serverSaverOn(Display* display) {
     XScreenSaverInfo info{};
     return XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info) &&
@@ -65,10 +97,13 @@ void resetServerSaver(Display* display) {
 class ServerSaver {
 public:
     ServerSaver(Display* display, long timeoutSeconds)
-        : display_(display), user_(settingsOf(display)), set_(watcherSettings(timeoutSeconds)) {
+        : display_(display), record_(XInternAtom(display, recordName, False)),
+          user_(userSettings(settingsOf(display), recordedSettings(display, record_))),
+          set_(watcherSettings(timeoutSeconds)) {
         // A screen the server blanked before would stay blanked under the saver.
         if (serverSaverOn(display_))
             resetServerSaver(display_);
+        record(display_, record_, user_);
         apply(display_, set_);
         XScreenSaverSelectInput(display_, DefaultRootWindow(display_), ScreenSaverNotifyMask);
         XSync(display_, False);
@@ -79,6 +114,7 @@ public:
             resetServerSaver(display_);
         if (const auto restore = settingsToRestore(user_, set_, settingsOf(display_)))
             apply(display_, *restore);
+        XDeleteProperty(display_, DefaultRootWindow(display_), record_);
         XSync(display_, False);
     }
     ServerSaver(const ServerSaver&) = delete;
@@ -86,6 +122,7 @@ public:
 
 private:
     Display* display_;
+    Atom record_;
     ServerSaverSettings user_;
     ServerSaverSettings set_;
 };

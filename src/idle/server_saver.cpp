@@ -18,6 +18,14 @@ long idleAfterServerSaverMilliseconds(long timeoutSeconds, bool forced) {
     return (timeoutSeconds - longestServerTimeoutSeconds) * 1000;
 }
 
+ServerSaverSettings userSettings(const ServerSaverSettings& now,
+                                 const std::optional<ServerSaverSettings>& recorded) {
+    // The record is stale once the settings no longer look like a watcher's: the user has set
+    // their own since.
+    const bool watchers = now == watcherSettings(now.timeoutSeconds) && now.timeoutSeconds > 0;
+    return recorded && watchers ? *recorded : now;
+}
+
 std::optional<ServerSaverSettings> settingsToRestore(const ServerSaverSettings& user,
                                                      const ServerSaverSettings& set,
                                                      const ServerSaverSettings& now) {

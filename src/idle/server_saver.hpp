@@ -30,6 +30,12 @@ ServerSaverSettings watcherSettings(long timeoutSeconds);
 // turned on on purpose (`xset s activate`, `xdg-screensaver activate`).
 long idleAfterServerSaverMilliseconds(long timeoutSeconds, bool forced);
 
+// Whose settings the watcher found: the server's now, unless a watcher before it recorded the
+// user's on the server and was killed before it could put them back (its own are still set;
+// a record under the user's newer settings is stale).
+ServerSaverSettings userSettings(const ServerSaverSettings& now,
+                                 const std::optional<ServerSaverSettings>& recorded);
+
 // What to put back as the watcher ends: the user's settings, unless the server's are no longer
 // the watcher's own (someone ran `xset s ...` meanwhile, which is the user's newer choice).
 std::optional<ServerSaverSettings> settingsToRestore(const ServerSaverSettings& user,

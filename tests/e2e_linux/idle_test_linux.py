@@ -2,8 +2,9 @@
 comes once the session has had no input for the timeout and not before, a key ends it, it comes
 again after the next idle period; a playing mpv, `xdg-screensaver reset` every second and a client
 that dies holding XScreenSaverSuspend keep it away until they stop; on Xorg the server never blanks
-over it and `xset q` is as before once the watcher ends; one watcher a session; SIGTERM ends the
-watcher and its saver; a lost X server ends the watcher with 3 and takes its saver along."""
+over it and `xset q` is as before once the watcher ends, also after the watcher before was
+killed; one watcher a session; SIGTERM ends the watcher and its saver; a lost X server ends the
+watcher with 3 and takes its saver along."""
 
 import os
 import signal
@@ -129,6 +130,13 @@ class IdleWatcherTest(XTestCase):
                 self.assertGreaterEqual(time.monotonic() - counting_from, TIMEOUT - 0.3)
                 self.session.xdotool("key", "a")
                 poll(lambda: not self.session.visible_windows(SAVER), 5, message="the saver's end")
+        # Killed outright, a watcher cannot put the user's settings back: the next one does.
+        watcher.kill()
+        watcher.wait()
+        killed = self.session.xset("q")
+        self.assertNotEqual(killed, before)
+        watcher = self.session.start_program("--idle", str(TIMEOUT + 1))
+        poll(lambda: self.session.xset("q") != killed, 5, message="the next watcher's settings")
         self.assertEqual(self.session.stop_with_signal(watcher, 5)[0], NORMAL_END)
         self.assertEqual(self.session.xset("q"), before)
 

@@ -49,7 +49,8 @@ TEST(IdleWatch, InhibitsEndWithTheirCallerOnly) {
 
 // The X server's saver is the trigger: it comes on after the watcher's timeout (also where the
 // user had turned it off) and shows nothing; a timeout past the server's 16 bits waits out the
-// rest after it; what the user set is put back unless someone changed it meanwhile.
+// rest after it; what the user set is put back unless someone changed it meanwhile, also
+// after a watcher before was killed.
 TEST(ServerSaver, TheWatchersTimeoutAndWhatIsPutBack) {
     const ServerSaverSettings userOff{0, 0, 1, 1};
     const ServerSaverSettings set = watcherSettings(600);
@@ -59,6 +60,10 @@ TEST(ServerSaver, TheWatchersTimeoutAndWhatIsPutBack) {
     EXPECT_EQ(idleAfterServerSaverMilliseconds(100000, false),
               (100000 - longestServerTimeoutSeconds) * 1000);
     EXPECT_EQ(idleAfterServerSaverMilliseconds(100000, true), 0); // `xset s activate`
+    EXPECT_EQ(userSettings(set, userOff), userOff); // recorded by a watcher that was killed
+    EXPECT_EQ(userSettings(userOff, std::nullopt), userOff);
+    const ServerSaverSettings userSince{300, 300, 1, 1};
+    EXPECT_EQ(userSettings(userSince, userOff), userSince); // set after that watcher died
     EXPECT_EQ(settingsToRestore(userOff, set, set), userOff);
     EXPECT_EQ(settingsToRestore(userOff, set, ServerSaverSettings{300, 0, 0, 0}), std::nullopt);
 }
