@@ -29,6 +29,9 @@ public:
     // While our own saver runs, its end is what counts: a source that checks by asking may
     // stop asking.
     virtual void setSaverRunning(bool) {}
+    // Whether an inhibit is held: a source whose count others can hold too holds it, so that
+    // what else the count drives waits as well.
+    virtual void setInhibited(bool) {}
 };
 
 // The compositor of $WAYLAND_DISPLAY through ext_idle_notifier_v1, else org_kde_kwin_idle.
@@ -40,8 +43,9 @@ std::unique_ptr<IdleSource> openWaylandIdleSource(long timeoutMilliseconds, bool
 // there.
 std::unique_ptr<IdleSource> openMutterIdleSource(long timeoutMilliseconds);
 
-// The X server's idle time (MIT-SCREEN-SAVER), on $DISPLAY. Null when there is no X display or
-// no such extension.
+// The X server's own screen saver (MIT-SCREEN-SAVER), on $DISPLAY, with the watcher's timeout
+// and the watcher as its external saver until the source goes. Null when there is no X display
+// or no such extension.
 std::unique_ptr<IdleSource> openX11IdleSource(long timeoutMilliseconds);
 
 } // namespace zorblinth::idle

@@ -183,6 +183,7 @@ int runIdleWatcher(const WatcherOptions& options) {
             watcher.inhibitors.reset();
             watcher.watch.callersGone();
         }
+        source->setInhibited(watcher.watch.inhibited());
         if (watcher.watch.restartTimeoutAfterInhibit())
             source->restartTimeout();
         if (ready > 0 && fds[2].revents != 0 && !watcher.saverEnded()) {

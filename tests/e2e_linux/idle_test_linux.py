@@ -1,16 +1,23 @@
-"""The idle watcher (zorblinth --idle) on Xvfb, through the X server's idle time: the saver comes
-once the session has had no input for the timeout and not before, a key ends it, it comes again
-after the next idle period; one watcher a session; SIGTERM ends the watcher and its saver; a lost
-X server ends the watcher with 3 and takes its saver along."""
+"""The idle watcher (zorblinth --idle) on Xvfb, through the X server's own screen saver: the saver
+comes once the session has had no input for the timeout and not before, a key ends it, it comes
+again after the next idle period; a playing mpv, `xdg-screensaver reset` every second and a client
+that dies holding XScreenSaverSuspend keep it away until they stop; on Xorg the server never blanks
+over it and `xset q` is as before once the watcher ends, also after the watcher before was
+killed; one watcher a session; SIGTERM ends the watcher and its saver; a lost X server ends the
+watcher with 3 and takes its saver along."""
 
 import os
 import signal
 import subprocess
+import sys
+import threading
 import time
+import unittest
 
-from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, ScreenSaverHost,
-                           XSession, XTestCase)
-from e2e.processes import poll, wait_exit
+from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, Monitor,
+                           ScreenSaverHost, XClient, XSession, XTestCase)
+from e2e.processes import poll, require_programs, wait_exit
+from e2e.xlib import SAVER_BLANKED, SAVER_ON
 
 TIMEOUT = 2  # the watcher's --idle seconds
 SAVER = "^Form1$"  # the saver window's title
@@ -32,6 +39,47 @@ def alive(pid):
             return stat.read().split(") ")[-1][0] != "Z"
     except FileNotFoundError:
         return False
+
+
+def keep_away(session, kind):
+    """Starts a real client that keeps the X server's saver away; returns, once it does, a
+    function that ends it and tells the moment from which the server counts again."""
+    if kind == "xdg-screensaver reset":
+        stopping, last = threading.Event(), []
+        # No desktop's variables or bus: it resets the X server's saver (xset s reset).
+        env = {name: value for name, value in session.env.items() if name not in (
+            "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+            "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "DBUS_SESSION_BUS_ADDRESS")}
+
+        def beat():
+            while not stopping.is_set():
+                started = time.monotonic()
+                subprocess.run(["xdg-screensaver", "reset"], env=env, check=True,
+                               capture_output=True)
+                last.append(started)
+                stopping.wait(1)
+
+        beats = threading.Thread(target=beat)
+        beats.start()
+        poll(lambda: last, 10, message="the first xdg-screensaver reset")
+        return lambda: (stopping.set(), beats.join(), last[-1])[-1]
+    if kind == "mpv":  # it holds XScreenSaverSuspend while it plays, its only way on X11
+        process = session.start_process(
+            ["mpv", "--no-config", "--vo=x11", "--no-audio", "--title=keeper", "--really-quiet",
+             "av://lavfi:testsrc=size=320x240:rate=10"], stderr=subprocess.DEVNULL)
+        session.wait_for_window("^keeper$", process, timeout=20)
+        time.sleep(0.5)  # playing
+    else:  # a client that suspends, killed holding the suspension
+        process = session.start_process([sys.executable, "-m", "e2e.xlib", "suspend"],
+                                        stdout=subprocess.PIPE)
+        assert process.stdout.readline() == b"held\n"
+
+    def stop():
+        process.send_signal(signal.SIGTERM if kind == "mpv" else signal.SIGKILL)
+        process.wait(10)
+        return time.monotonic()
+
+    return stop
 
 
 class IdleWatcherTest(XTestCase):
@@ -59,6 +107,73 @@ class IdleWatcherTest(XTestCase):
                 poll(lambda: not self.session.visible_windows(SAVER), 5,
                      message="the saver to end on a key")
                 self.assertIsNone(watcher.poll())
+
+    def test_players_and_heartbeats_keep_the_saver_away_until_they_stop(self):
+        # The user had turned the server's saver off before: the watcher counts all the same.
+        self.session.xset("s", "off")
+        before = self.session.xset("q")
+        watcher = self.start_watcher()
+        for number, kind in enumerate(("mpv", "xdg-screensaver reset",
+                                       "a client that dies suspending")):
+            with self.subTest(keeper=kind):
+                stop = keep_away(self.session, kind)
+                # Input ends a saver that came while the keeper started, and counts from here:
+                # a move away from the player's window, which would take a key for itself.
+                self.session.xdotool("mousemove", 700 + number, 500)
+                poll(lambda: not self.session.visible_windows(SAVER), 5, message="no saver")
+                held_until = time.monotonic() + 2 * TIMEOUT + 1
+                while time.monotonic() < held_until:
+                    self.assertEqual(children(watcher), [], "a saver came while kept away")
+                    time.sleep(0.2)
+                counting_from = stop()
+                self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
+                self.assertGreaterEqual(time.monotonic() - counting_from, TIMEOUT - 0.3)
+                self.session.xdotool("key", "a")
+                poll(lambda: not self.session.visible_windows(SAVER), 5, message="the saver's end")
+        # Killed outright, a watcher cannot put the user's settings back: the next one does.
+        watcher.kill()
+        watcher.wait()
+        killed = self.session.xset("q")
+        self.assertNotEqual(killed, before)
+        watcher = self.session.start_program("--idle", str(TIMEOUT + 1))
+        poll(lambda: self.session.xset("q") != killed, 5, message="the next watcher's settings")
+        self.assertEqual(self.session.stop_with_signal(watcher, 5)[0], NORMAL_END)
+        self.assertEqual(self.session.xset("q"), before)
+
+    def test_on_xorg_the_server_never_blanks_over_the_saver_and_gets_its_settings_back(self):
+        require_programs("Xorg")
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("Xorg with the dummy driver needs root")
+        session = XSession(640, 480, monitors=(Monitor("ALL", 0, 0, 640, 480, "DUMMY0"),))
+        self.addCleanup(session.stop)
+        session.start()
+        server = XClient(session.display)
+        self.addCleanup(server.close)  # before its server ends, which Xlib would not survive
+        session.write_settings((1, 1))
+        pattern = session.show_pattern()
+        # The server's own saver would blank at 4 s, before the watcher's 6 s.
+        session.xset("s", 4, 4)
+        before = session.xset("q")
+        session.xdotool("mousemove", 5, 5)
+        input_at = time.monotonic()
+        watcher = session.start_program("--idle", "6")
+        seen = []
+
+        def saver_shown():
+            seen.append(server.screen_saver())
+            return session.visible_windows(SAVER)
+
+        poll(saver_shown, 15, interval=0.1, message="the saver")
+        self.assertGreaterEqual(time.monotonic() - input_at, 6 - 0.3)
+        time.sleep(1)  # lines drawn
+        seen.append(server.screen_saver())
+        raw = session.raw_screenshot()
+        session.save_png(raw, "idle-xorg-saver.png")
+        self.assertEqual(seen[-1][0], SAVER_ON)
+        self.assertNotIn((SAVER_ON, SAVER_BLANKED), seen)
+        self.assertGreater(session.convert(raw).count_changed(pattern), 500, "lines drawn")
+        self.assertEqual(session.stop_with_signal(watcher, 5)[0], NORMAL_END)
+        self.assertEqual(session.xset("q"), before)
 
     def test_one_watcher_a_session_and_sigterm_ends_it_with_its_saver(self):
         watcher = self.start_watcher()
@@ -164,6 +279,4 @@ class IdleWatcherTest(XTestCase):
 
 
 if __name__ == "__main__":
-    import unittest
-
     unittest.main()

@@ -1,4 +1,5 @@
 #include "idle/idle_watch.hpp"
+#include "idle/server_saver.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,27 @@ TEST(IdleWatch, InhibitsEndWithTheirCallerOnly) {
     EXPECT_TRUE(watch.restartTimeoutAfterInhibit());
     EXPECT_FALSE(watch.restartTimeoutAfterInhibit());
     EXPECT_EQ(watch.sessionIdle(), Action::startSaver);
+}
+
+// The X server's saver is the trigger: it comes on after the watcher's timeout (also where the
+// user had turned it off) and shows nothing; a timeout past the server's 16 bits waits out the
+// rest after it; what the user set is put back unless someone changed it meanwhile, also
+// after a watcher before was killed.
+TEST(ServerSaver, TheWatchersTimeoutAndWhatIsPutBack) {
+    const ServerSaverSettings userOff{0, 0, 1, 1};
+    const ServerSaverSettings set = watcherSettings(600);
+    EXPECT_EQ(set, (ServerSaverSettings{600, 0, 0, 0}));
+    EXPECT_EQ(idleAfterServerSaverMilliseconds(600, false), 0);
+    EXPECT_EQ(watcherSettings(100000).timeoutSeconds, longestServerTimeoutSeconds);
+    EXPECT_EQ(idleAfterServerSaverMilliseconds(100000, false),
+              (100000 - longestServerTimeoutSeconds) * 1000);
+    EXPECT_EQ(idleAfterServerSaverMilliseconds(100000, true), 0); // `xset s activate`
+    EXPECT_EQ(userSettings(set, userOff), userOff); // recorded by a watcher that was killed
+    EXPECT_EQ(userSettings(userOff, std::nullopt), userOff);
+    const ServerSaverSettings userSince{300, 300, 1, 1};
+    EXPECT_EQ(userSettings(userSince, userOff), userSince); // set after that watcher died
+    EXPECT_EQ(settingsToRestore(userOff, set, set), userOff);
+    EXPECT_EQ(settingsToRestore(userOff, set, ServerSaverSettings{300, 0, 0, 0}), std::nullopt);
 }
 
 } // namespace

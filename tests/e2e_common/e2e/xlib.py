@@ -1,7 +1,27 @@
-"""A direct connection to an X server through ctypes, for what xdotool cannot tell or do."""
+"""A direct connection to an X server through ctypes, for what xdotool cannot tell or do.
+
+Run as a program (python3 -m e2e.xlib suspend), it is a client that holds the X server's screen
+saver suspended (XScreenSaverSuspend, as video players do) until it is killed."""
 
 import ctypes
+import signal
+import sys
 import time
+
+# XScreenSaverQueryInfo's state and kind.
+SAVER_OFF, SAVER_ON, SAVER_DISABLED = 0, 1, 3
+SAVER_BLANKED, SAVER_INTERNAL, SAVER_EXTERNAL = 0, 1, 2
+
+
+class _XScreenSaverInfo(ctypes.Structure):
+    _fields_ = [
+        ("window", ctypes.c_ulong),
+        ("state", ctypes.c_int),
+        ("kind", ctypes.c_int),
+        ("til_or_since", ctypes.c_ulong),
+        ("idle", ctypes.c_ulong),
+        ("event_mask", ctypes.c_ulong),
+    ]
 
 
 class _XFixesCursorImage(ctypes.Structure):
@@ -43,7 +63,7 @@ _ALL_PLANES = 0xFFFFFFFF
 
 class XClient:
     """A direct connection to the X server: what the pointer looks like (XFixes cursor image),
-    and plain X windows of our own laid over the program's."""
+    plain X windows of our own laid over the program's, and the server's own screen saver."""
 
     def __init__(self, display_name):
         self._x11 = ctypes.CDLL("libX11.so.6")
@@ -74,6 +94,10 @@ class XClient:
             ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
             ctypes.c_uint, ctypes.c_ulong, ctypes.c_int,
         ]
+        self._xss = ctypes.CDLL("libXss.so.1")
+        self._xss.XScreenSaverQueryInfo.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(_XScreenSaverInfo)]
+        self._xss.XScreenSaverSuspend.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self._display = self._x11.XOpenDisplay(display_name.encode())
         if not self._display:
             raise RuntimeError(f"cannot open X display {display_name}")
@@ -147,3 +171,25 @@ class XClient:
         """Hides any client's window."""
         self._x11.XUnmapWindow(self._display, window)
         self._x11.XSync(self._display, 0)
+
+    def screen_saver(self):
+        """The server's own screen saver now: its state and kind (SAVER_...)."""
+        info = _XScreenSaverInfo()
+        root = self._x11.XDefaultRootWindow(self._display)
+        if not self._xss.XScreenSaverQueryInfo(self._display, root, ctypes.byref(info)):
+            raise RuntimeError("XScreenSaverQueryInfo failed")
+        return info.state, info.kind
+
+    def suspend_screen_saver(self, suspend=True):
+        """Holds the server's screen saver off as a video player does, or lets go."""
+        self._xss.XScreenSaverSuspend(self._display, int(suspend))
+        self._x11.XSync(self._display, 0)
+
+
+if __name__ == "__main__" and sys.argv[1:] == ["suspend"]:
+    import os
+
+    XClient(os.environ["DISPLAY"]).suspend_screen_saver()
+    print("held", flush=True)
+    while True:
+        signal.pause()

@@ -356,6 +356,11 @@ class XvfbSession:
             raise AssertionError(f"xdotool {' '.join(map(str, arguments))} failed")
         return result.stdout.decode("utf-8", errors="replace")
 
+    def xset(self, *arguments):
+        """xset's output (xset q: the server's screen saver and DPMS settings, among others)."""
+        return subprocess.run(["xset", *map(str, arguments)], env=self.env, capture_output=True,
+                              text=True, check=True).stdout
+
     def mouse_position(self):
         values = _shell_values(self.xdotool("getmouselocation", "--shell"))
         return int(values["X"]), int(values["Y"])
