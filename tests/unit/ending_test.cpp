@@ -156,3 +156,23 @@ TEST(SaverSession, APointerTheSystemMovedIsTheNewStart) {
     EXPECT_FALSE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 1}));
     EXPECT_TRUE(onSurfaces.take({InputKind::mouseMove, {300, 20}, 0, false, 2}));
 }
+
+TEST(SaverSession, OnlyAnotherProgramTakingActivationOnceTheSaverHeldItEndsIt) {
+    using enum ActivationHolder;
+    const struct {
+        std::vector<ActivationHolder> holders;
+        bool ends;
+    } cases[] = {
+        {{anotherProgram}, false},        // start-up, before the saver was active
+        {{saver, saver, saver}, false},   // between the saver's own windows
+        {{saver, unknown, saver}, false}, // the window system between two windows
+        {{saver, anotherProgram}, true},  {{anotherProgram, saver, unknown, anotherProgram}, true},
+    };
+    for (const auto& [holders, ends] : cases) {
+        SaverSession session(Point{0, 0}, {1, 1});
+        for (const ActivationHolder holder : holders)
+            session.activationHeldBy(holder);
+        EXPECT_EQ(session.ended(), ends)
+            << holders.size() << " changes, last " << static_cast<int>(holders.back());
+    }
+}
