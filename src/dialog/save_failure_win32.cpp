@@ -71,6 +71,12 @@ std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError) 
             !message.empty())
             return message;
     }
+    // A refusal of the program's own (a link in the file's place) says why better than
+    // anything the system met on the way or would meet opening the file.
+    if (const std::error_code& code = failure.code(); code.value() != 0 &&
+                                                      code.category() != std::system_category() &&
+                                                      code.category() != std::generic_category())
+        return widenedReason(failure.reason());
     if (osError == 0)
         osError = refusalToOpen(failure.path());
     if (osError != 0) {

@@ -18,8 +18,10 @@ std::wstring systemMessage(DWORD error);
 std::wstring widenedReason(const std::string& reason);
 
 // The reason to show for a failed save: the system's message for the failure's own error code
-// when it is a Windows code, else for the error the run-time library met (osError, its
-// _doserrno; 0 when it met none), else for opening the file, else the library's own text.
+// when it is a Windows code, the library's own text when it is one of the program's own (a link
+// in the file's place), else the system's message for the error the run-time library met
+// (osError, its _doserrno; 0 when it met none), else for opening the file, else the library's
+// own text.
 std::wstring saveFailureReason(const SettingsFileError& failure, DWORD osError);
 
 // The message box text: the heading, the file and the reason, composed as on every platform.

@@ -68,4 +68,16 @@ constexpr bool firstPositionIsLate(std::chrono::steady_clock::duration sinceShow
     return sinceShown > enterPatience;
 }
 
+// Which window holds activation (and with it the keyboard), as far as the window system says:
+// one of the saver's own, another program's, or it does not say (none yet, or one gone meanwhile).
+enum class ActivationHolder { saver, anotherProgram, unknown };
+
+// Activation taken by another program ends the saver once the saver has held it, as the user
+// taking the screen would: the saver would otherwise stay on top without the keyboard. Moving
+// between the saver's own windows never does, and neither does a change that says no holder
+// (the window system is between two windows) or one before the saver was first active (start-up).
+constexpr bool activationEndsSaver(bool saverHeldActivation, ActivationHolder holder) {
+    return saverHeldActivation && holder == ActivationHolder::anotherProgram;
+}
+
 } // namespace zorblinth

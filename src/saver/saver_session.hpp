@@ -147,6 +147,15 @@ public:
         lateStart_ = false;
     }
 
+    // The window system says who holds activation now (see activationEndsSaver); true when the
+    // saver is ending.
+    bool activationHeldBy(ActivationHolder holder) {
+        if (activationEndsSaver(heldActivation_, holder))
+            ended_ = true;
+        heldActivation_ = heldActivation_ || holder == ActivationHolder::saver;
+        return ended_;
+    }
+
     // Ends the saver for a reason of the window system's (a signal, another program taking the
     // screen, the window going away).
     void end() { ended_ = true; }
@@ -174,6 +183,7 @@ private:
     PictureDrawing drawing_;
     RandomSource random_; // where every monitor's source is counted from
     std::uint64_t monitorsDrawn_ = 0;
+    bool heldActivation_ = false;
     bool ended_ = false;
     bool endedByInput_ = false;
 };

@@ -79,10 +79,10 @@ private:
 // in its place is refused with this error.
 std::error_code notARegularFileError(std::filesystem::file_type type);
 
-// A settings path that is a symbolic link is refused with this error when saving on POSIX: a
-// save writes the file at the path itself, never through a link, which would create a dangling
-// link's target or change a file somewhere else. The system has no error that says so; its
-// message is the library's own text.
+// A settings path that is a symbolic link (on Windows also a junction) is refused with this error
+// when saving: a save writes the file at the path itself, never through a link, which would
+// create a dangling link's target or change a file somewhere else. The system has no error that
+// says so; its message is the library's own text.
 std::error_code settingsPathIsALinkError();
 
 // readSettings and writeSettings reach the file through the platform: on POSIX the opened file
@@ -103,8 +103,9 @@ SaverSettings readSettingsOrZeros(const std::filesystem::path& file);
 
 // Writes the two bytes at offsets 0 and 1, creating the file when absent. The file is never
 // truncated: later bytes stay as they were. Throws SettingsFileError on failure; a file that
-// cannot be opened for writing, or is not a regular file, is left untouched. On POSIX a link at
-// the path is refused (settingsPathIsALinkError), and neither it nor what it leads to changes.
+// cannot be opened for writing, or is not a regular file, is left untouched. A link at the path
+// (on Windows also a junction) is refused (settingsPathIsALinkError), and neither it nor what it
+// leads to changes.
 void writeSettings(const std::filesystem::path& file, SaverSettings settings);
 
 // writeSettings for a file whose folder may not exist yet (a per-user settings folder before the

@@ -1,7 +1,10 @@
-// The settings file through the standard library alone, for platforms without a file access of
-// their own (Windows). The standard library cannot open without blocking or ask an open stream
-// what it is, so the type is checked by name just before opening.
+// The settings file through the standard library, for platforms without a file access of their
+// own (Windows). The standard library cannot open without blocking or ask an open stream what it
+// is, so the type is checked by name just before opening; whether a link stands in the file's
+// place is asked of the platform (settings_link.hpp). Reading follows a link to a regular file;
+// saving never writes through one.
 #include "settings/settings.hpp"
+#include "settings/settings_link.hpp"
 
 #include <cerrno>
 #include <fstream>
@@ -47,8 +50,10 @@ SaverSettings readTwoBytes(std::istream& in) {
 
 SaverSettings readSettings(const std::filesystem::path& file) {
     if (absentOrRegular(file)) {
-        // Where the folder may not be written, an absent file still reads as 0 and 0.
-        createIfAbsent(file);
+        // Where the folder may not be written, an absent file still reads as 0 and 0. A link
+        // leading nowhere reads the same, and what it names is not made.
+        if (!isALinkInPlace(file))
+            createIfAbsent(file);
         return {};
     }
 
@@ -67,6 +72,10 @@ SaverSettings readSettings(const std::filesystem::path& file) {
 }
 
 void writeSettings(const std::filesystem::path& file, SaverSettings settings) {
+    // Writing through a link would change a file elsewhere, or make the one a dangling link
+    // names; a junction leads into another folder.
+    if (isALinkInPlace(file))
+        throw SettingsFileError(file, settingsPathIsALinkError());
     if (absentOrRegular(file)) {
         errno = 0;
         if (!createIfAbsent(file))

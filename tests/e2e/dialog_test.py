@@ -223,16 +223,27 @@ class SettingsDialogTest(WineTestCase):
         self.assertEqual(self.folder.read_settings(), bytes((2, 2)))
 
     def test_a_file_that_cannot_be_written_is_reported_with_status_1(self):
-        self.folder.block_settings_with_folder()
-        process, _ = self.open_dialog()
-        self.driver.run("scroll", 1, "lineright")
-        # "click" returns once the button is pressed; the message box then holds the dialog.
-        self.driver.run("click", "set")
-        message = self.driver.run("messagebox")
-        self.assertIn("Qelvanor.txt", message.get("text", ""), "the message names no file")
-        self.assertEqual(self.session.wait_exit(process), SETTINGS_NOT_SAVED)
-        self.assertTrue(self.folder.settings.is_dir())
-        self.assertEqual([p.name for p in self.folder.settings.iterdir()], ["keep"])
+        # A folder in the file's place, and a link to one: never written through, as on Linux.
+        for blocker, reason in (("a folder", None), ("a link to a folder", "symbolic link")):
+            with self.subTest(blocker):
+                folder = self.new_folder("saver")
+                if blocker == "a folder":
+                    folder.block_settings_with_folder()
+                    kept = folder.settings
+                else:
+                    kept = folder.block_settings_with_link_to_folder()
+                process, _ = self.open_dialog(folder=folder)
+                self.driver.run("scroll", 1, "lineright")
+                # "click" returns once the button is pressed; the message box then holds the
+                # dialog.
+                self.driver.run("click", "set")
+                text = self.driver.run("messagebox").get("text", "")
+                self.assertIn("Qelvanor.txt", text, "the message names no file")
+                if reason:
+                    self.assertIn(reason, text)
+                self.assertEqual(self.session.wait_exit(process), SETTINGS_NOT_SAVED)
+                self.assertEqual(folder.settings.is_symlink(), blocker != "a folder")
+                self.assertEqual([p.name for p in kept.iterdir()], ["keep"])
 
 
 class SettingsDialogDpiTest(WineTestCase):

@@ -55,6 +55,18 @@ class ProgramFolder:
         self.settings.mkdir()
         (self.settings / "keep").write_bytes(b"x")
 
+    def block_settings_with_link_to_folder(self):
+        """Puts a link to a folder where the settings file belongs: Wine shows a Unix link to a
+        folder as a reparse point, the one kind it has (it makes neither junctions nor Windows
+        symbolic links, and shows a Unix link to a file as that file). Returns the folder."""
+        target = self.path.parent / "elsewhere"
+        target.mkdir()
+        (target / "keep").write_bytes(b"x")
+        if self.settings.exists() or self.settings.is_symlink():
+            self.settings.unlink()
+        self.settings.symlink_to(target, target_is_directory=True)
+        return target
+
     def cleanup(self):
         self._temp.cleanup()
 

@@ -100,6 +100,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     if (window == nullptr) {
         return 1;
     }
+    // Windows sets a window's cursor when the pointer comes over it; Wine, when a window shown
+    // under a still pointer uncovered by another program's going, uses the cursor the thread has
+    // set so far, none (which hides it) until the pointer moves. Set once, like a program that
+    // has shown its cursor before.
+    SetCursor(windowClass.hCursor);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         DispatchMessageW(&message);

@@ -658,7 +658,8 @@ class GnomeShellSession:
         def left_overview():
             self.x.xdotool("key", "Escape")
             return self._settled_desktop()
-        self.desktop = poll(left_overview, 20, interval=0.5,
+        # llvmpipe on a busy machine may take its time over the first frames.
+        self.desktop = poll(left_overview, 45, interval=0.5,
                             message="GNOME's desktop with the pattern")
 
     def _prepare_settings(self):

@@ -189,3 +189,23 @@ TEST(SaverSession, AfterALateEnterTheFirstMotionEndsItEvenWhereThePointerEntered
     EXPECT_FALSE(session.take(entered, shown + 9s));
     EXPECT_TRUE(session.take(movedThere, shown + 9s));
 }
+
+TEST(SaverSession, OnlyAnotherProgramTakingActivationOnceTheSaverHeldItEndsIt) {
+    using enum ActivationHolder;
+    const struct {
+        std::vector<ActivationHolder> holders;
+        bool ends;
+    } cases[] = {
+        {{anotherProgram}, false},        // start-up, before the saver was active
+        {{saver, saver, saver}, false},   // between the saver's own windows
+        {{saver, unknown, saver}, false}, // the window system between two windows
+        {{saver, anotherProgram}, true},  {{anotherProgram, saver, unknown, anotherProgram}, true},
+    };
+    for (const auto& [holders, ends] : cases) {
+        SaverSession session(Point{0, 0}, {1, 1});
+        for (const ActivationHolder holder : holders)
+            session.activationHeldBy(holder);
+        EXPECT_EQ(session.ended(), ends)
+            << holders.size() << " changes, last " << static_cast<int>(holders.back());
+    }
+}

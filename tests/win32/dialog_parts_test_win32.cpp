@@ -154,4 +154,8 @@ TEST(SaveFailure, AWindowsCodeTheFailureCarriesComesFirstAndTheMessageIsTheCores
     const SettingsFileError errnoOnly(file, std::make_error_code(std::errc::permission_denied));
     EXPECT_EQ(saveFailureReason(errnoOnly, ERROR_SHARING_VIOLATION),
               systemMessage(ERROR_SHARING_VIOLATION));
+
+    // The program's own refusal of a link keeps its reason, whatever the system met meanwhile.
+    const SettingsFileError link(file, settingsPathIsALinkError());
+    EXPECT_EQ(saveFailureReason(link, ERROR_ACCESS_DENIED), widenedReason(link.reason()));
 }

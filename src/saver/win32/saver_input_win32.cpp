@@ -67,6 +67,33 @@ std::optional<InputEvent> inputEventOf(HWND window, UINT message, WPARAM wParam,
     }
 }
 
+ActivationHolder activationHolder(HWND window) {
+    DWORD process = 0;
+    if (window == nullptr || GetWindowThreadProcessId(window, &process) == 0)
+        return ActivationHolder::unknown;
+    return process == GetCurrentProcessId() ? ActivationHolder::saver
+                                            : ActivationHolder::anotherProgram;
+}
+
+std::optional<ActivationHolder> activationOf(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ACTIVATEAPP:
+        return wParam ? ActivationHolder::saver : ActivationHolder::anotherProgram;
+    case WM_ACTIVATE:
+        return LOWORD(wParam) == WA_INACTIVE ? activationHolder(reinterpret_cast<HWND>(lParam))
+                                             : ActivationHolder::saver;
+    case WM_KILLFOCUS:
+        return activationHolder(reinterpret_cast<HWND>(wParam));
+    case WM_MOUSEACTIVATE:
+        // Under Wine the window system takes the offer up whatever the answer, and takes the
+        // foreground back from a program that got it meanwhile, whose deactivation of the saver
+        // is then dropped: this is the one sign of it the saver gets.
+        return activationHolder(GetForegroundWindow());
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<InputEvent> queuedInputEventOf(const MSG& message) {
     switch (message.message) {
     case WM_KEYDOWN:

@@ -17,6 +17,17 @@ namespace zorblinth::win32 {
 // screen pixels. Nothing for other messages: a WM_KEYDOWN's character comes as its WM_CHAR.
 std::optional<InputEvent> inputEventOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Who holds activation when it is this window: the saver (a window of this process), another
+// program, or unknown for none, or a window gone meanwhile.
+ActivationHolder activationHolder(HWND window);
+
+// What an activation message delivered to a saver window says of who holds activation now:
+// WM_ACTIVATEAPP tells whether the saver's thread or another program's gained it; WM_ACTIVATE
+// and WM_KILLFOCUS name the window gaining it; WM_MOUSEACTIVATE is the window system offering a
+// saver window activation (a click, or under Wine the X window manager's offer of the focus), so
+// whoever holds it meanwhile is asked. Nothing for other messages.
+std::optional<ActivationHolder> activationOf(UINT message, WPARAM wParam, LPARAM lParam);
+
 // The same for a message still in the queue, where a WM_KEYDOWN has not been translated yet:
 // it is a key with the character it would type with the keyboard as it is now (asked without
 // disturbing a pending dead key); WM_SYSKEYDOWN is a key typing nothing.

@@ -51,8 +51,6 @@ struct SaverWindows {
     std::vector<std::unique_ptr<MonitorWindow>> monitors;
     std::optional<TickTimer> timer;
     bool cursorHidden = false;
-    // Set once the saver has been the active program: only then does losing activation count.
-    bool activated = false;
     // While a tick draws, the monitors are left as they are; a change seen meanwhile waits.
     bool drawing = false;
     bool layoutMayHaveChanged = false;
@@ -133,6 +131,13 @@ bool followLayout(SaverWindows& saver) {
     return coveredAll;
 }
 
+// Another program holding activation ends the saver, whichever of its windows held it; a
+// change between them does not.
+void noteActivation(SaverWindows& saver, ActivationHolder holder) {
+    if (!saver.session.ended() && saver.session.activationHeldBy(holder))
+        finish(saver);
+}
+
 void followLayoutBetweenTicks(SaverWindows& saver) {
     if (saver.drawing)
         saver.layoutMayHaveChanged = true;
@@ -160,6 +165,12 @@ void take(SaverWindows& saver, const InputEvent& event) {
 // short: nobody will see the rest, and the user would only wait for it. Other input waits for
 // the tick's end.
 void drawOneTick(SaverWindows& saver, std::vector<MSG>& heldInput) {
+    // A deactivation can miss the saver (Wine sends it to the one window that was active, and
+    // it is lost if that monitor's window was taken away meanwhile): who holds the foreground
+    // is looked at every tick as well.
+    noteActivation(saver, activationHolder(GetForegroundWindow()));
+    if (saver.session.ended())
+        return;
     if (saver.layoutMayHaveChanged ||
         std::chrono::steady_clock::now() - saver.layoutChecked >= layoutCheckInterval)
         followLayout(saver);
@@ -194,6 +205,9 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
         // No system menu for Alt combinations; the extra buttons say they were handled.
         return message == WM_XBUTTONDOWN ? TRUE : 0;
     }
+    // Another program took the screen, and the keyboard with it: end as the user would.
+    if (const std::optional<ActivationHolder> holder = activationOf(message, wParam, lParam))
+        noteActivation(saver, *holder);
     switch (message) {
     case WM_ERASEBKGND:
         // The surface covers every pixel; erasing first would flash black.
@@ -214,14 +228,6 @@ LRESULT CALLBACK saverWindowProcedure(HWND window, UINT message, WPARAM wParam, 
         // Every window stays over its monitor's pixels as they are: no rescaling.
         followLayoutBetweenTicks(saver);
         return 0;
-    case WM_ACTIVATEAPP:
-        // Another program took the screen, and the keyboard with it: end as the user would. A
-        // deactivation before the saver was first active is the window system's start-up.
-        if (wParam)
-            saver.activated = true;
-        else if (saver.activated)
-            end(saver);
-        break;
     case WM_CLOSE:
     case WM_DESTROY:
         end(saver);
