@@ -27,6 +27,13 @@ void IdleWatch::saverEnded() {
     saverRunning_ = false;
 }
 
+IdleWatch::Action IdleWatch::shieldRaised() {
+    if (!saverRunning_)
+        return Action::none; // the start asks the desktop first
+    served_ = true;
+    return Action::endSaver;
+}
+
 std::uint32_t IdleWatch::inhibit(const std::string& caller) {
     // Never 0, and never one still held: callers treat 0 as failure.
     while (nextCookie_ == 0 || cookies_.contains(nextCookie_))

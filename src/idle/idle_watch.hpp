@@ -14,6 +14,7 @@ public:
     enum class Action {
         none,
         startSaver,
+        endSaver, // with SIGTERM, which never locks
     };
 
     // The source says: no input for the whole timeout.
@@ -28,6 +29,13 @@ public:
     // fails at once is never restarted in a loop.
     void saverEnded();
     bool saverRunning() const { return saverRunning_; }
+
+    // The desktop's own blank or lock came up (GNOME's shield, the session locked). A saver
+    // running now would go on unseen behind it, and after the unlock would want one more key
+    // (and with --lock, lock the session a second time): it is ended. Its idle period counts as
+    // served. A saver that asked for the lock itself and waits for it is ended too: its request
+    // was made before the session could say it is locked, so the end changes nothing of it.
+    Action shieldRaised();
 
     // Inhibit(application, reason) from the bus peer caller: the cookie to hand back.
     std::uint32_t inhibit(const std::string& caller);

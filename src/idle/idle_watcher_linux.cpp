@@ -8,9 +8,9 @@
 #include "idle/session_lock_linux.hpp"
 #include "saver/posix/termination_signals_posix.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -26,7 +26,8 @@ constexpr int normalEnd = 0;
 constexpr int sessionFailed = 3;
 constexpr int saverWindowSystemFailed = 3;
 constexpr int saverAlreadyRunning = 2;
-constexpr int saverSessionNotLocked = 4; // it said so itself
+constexpr int saverSessionNotLocked = 4;      // it said so itself
+constexpr int endedBySigterm = 128 + SIGTERM; // asked before it could catch the signal
 // How long a failed saver's session may take to tell the watcher it ended too.
 constexpr int sessionEndMilliseconds = 200;
 
@@ -68,6 +69,9 @@ struct Watcher {
 
     void startSaver() {
         // The desktop is asked now, and the timeout is counted again from here if it says no.
+        // What it told before is superseded by its answers; what it tells from here on comes
+        // over the saver.
+        takeShieldRaised();
         if (desktopHoldsSaverBack()) {
             watch.sessionActive();
             source.restartTimeout();
@@ -84,8 +88,23 @@ struct Watcher {
         source.setSaverRunning(saver.has_value());
     }
 
+    // Whether the desktop's blank or lock came up since the last look (both looked at).
+    bool takeShieldRaised() {
+        const bool blanked = inhibitors && inhibitors->takeShieldRaised();
+        const bool locked = sessionLock.takeLocked();
+        return blanked || locked;
+    }
+
+    // A saver left running behind the desktop's shield would go unseen: it is ended, without
+    // waiting here for its end.
+    void followShield() {
+        if (takeShieldRaised() && watch.shieldRaised() == IdleWatch::Action::endSaver && saver)
+            saver->terminate();
+    }
+
     // False when the session went with the saver.
     bool saverEnded() {
+        const bool askedToEnd = saver->askedToEnd();
         const int status = saver->reap();
         saver.reset();
         watch.saverEnded();
@@ -100,7 +119,7 @@ struct Watcher {
             std::cerr << "zorblinth: the saver could not cover the screen (status 3); still "
                          "watching for the next idle period\n";
         else if (status != normalEnd && status != saverAlreadyRunning &&
-                 status != saverSessionNotLocked)
+                 status != saverSessionNotLocked && !(askedToEnd && status == endedBySigterm))
             std::cerr << "zorblinth: the saver ended with status " << status
                       << "; still watching for the next idle period\n";
         return true;
@@ -128,13 +147,15 @@ struct Watcher {
     }
 };
 
-// The sooner of the source's and the bus's wake-ups; -1 when neither needs one.
-int wakeAfter(const IdleSource& source, const Inhibitors* inhibitors) {
-    const int sourceWake = source.wakeAfterMilliseconds();
-    const int busWake = inhibitors ? inhibitors->timeoutMilliseconds() : -1;
-    if (sourceWake < 0 || busWake < 0)
-        return std::max(sourceWake, busWake);
-    return std::min(sourceWake, busWake);
+// The soonest of the source's and the buses' wake-ups; -1 when none needs one.
+int wakeAfter(const IdleSource& source, const Inhibitors* inhibitors, const SessionLock& lock) {
+    int soonest = -1;
+    for (const int wake :
+         {source.wakeAfterMilliseconds(), inhibitors ? inhibitors->timeoutMilliseconds() : -1,
+          lock.timeoutMilliseconds()})
+        if (wake >= 0 && (soonest < 0 || wake < soonest))
+            soonest = wake;
+    return soonest;
 }
 
 } // namespace
@@ -159,12 +180,14 @@ int runIdleWatcher(const WatcherOptions& options) {
     }
     for (;;) {
         Inhibitors* const inhibitors = watcher.inhibitors.get();
-        std::array<pollfd, 4> fds{{{posix::TerminationSignals::wakeFd(), POLLIN, 0},
-                                   {source->fd(), POLLIN, 0},
-                                   {watcher.saver ? watcher.saver->fd() : -1, POLLIN, 0},
-                                   {inhibitors ? inhibitors->fd() : -1,
-                                    inhibitors ? inhibitors->events() : short{0}, 0}}};
-        const int ready = poll(fds.data(), fds.size(), wakeAfter(*source, inhibitors));
+        const SessionLock& lock = watcher.sessionLock;
+        std::array<pollfd, 5> fds{
+            {{posix::TerminationSignals::wakeFd(), POLLIN, 0},
+             {source->fd(), POLLIN, 0},
+             {watcher.saver ? watcher.saver->fd() : -1, POLLIN, 0},
+             {inhibitors ? inhibitors->fd() : -1, inhibitors ? inhibitors->events() : short{0}, 0},
+             {lock.fd(), lock.events(), 0}}};
+        const int ready = poll(fds.data(), fds.size(), wakeAfter(*source, inhibitors, lock));
         if (posix::TerminationSignals::requested())
             return normalEnd; // the saver, if any, ends with the watcher
         if (ready < 0 && errno != EINTR) {
@@ -186,6 +209,7 @@ int runIdleWatcher(const WatcherOptions& options) {
         source->setInhibited(watcher.watch.inhibited());
         if (watcher.watch.restartTimeoutAfterInhibit())
             source->restartTimeout();
+        watcher.followShield();
         if (ready > 0 && fds[2].revents != 0 && !watcher.saverEnded()) {
             std::cerr << "zorblinth: " << source->name() << " went away\n";
             return sessionFailed;

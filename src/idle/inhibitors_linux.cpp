@@ -42,6 +42,14 @@ std::unique_ptr<Inhibitors> Inhibitors::open(IdleWatch& watch) {
                             inhibitors.get());
         inhibitors->nameWatch_.reset(slot);
     }
+    // Not waiting for the bus to confirm: a refused match only means that the signal never
+    // comes, and the start still asks GetActive.
+    sd_bus_slot* slot = nullptr;
+    const auto confirmed = [](sd_bus_message*, void*, sd_bus_error*) { return 0; };
+    if (sd_bus_match_signal_async(connection, &slot, "org.gnome.ScreenSaver",
+                                  "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver",
+                                  "ActiveChanged", shieldChanged, confirmed, inhibitors.get()) >= 0)
+        inhibitors->shieldWatch_.reset(slot);
     return inhibitors;
 }
 
@@ -74,6 +82,14 @@ int Inhibitors::ownerChanged(sd_bus_message* signal, void* data, sd_bus_error*) 
         return 0;
     if (name[0] == ':' && newOwner[0] == '\0')
         static_cast<Inhibitors*>(data)->watch_.callerLeft(name);
+    return 0;
+}
+
+int Inhibitors::shieldChanged(sd_bus_message* signal, void* data, sd_bus_error*) {
+    int active = 0;
+    // Raised and lowered again before the watcher looked: nothing to act on.
+    if (sd_bus_message_read(signal, "b", &active) > 0)
+        static_cast<Inhibitors*>(data)->shieldRaised_ = active != 0;
     return 0;
 }
 

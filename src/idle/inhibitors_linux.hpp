@@ -3,6 +3,8 @@
 #include "idle/idle_watch.hpp"
 #include "idle/session_bus_linux.hpp"
 
+#include <utility>
+
 namespace zorblinth::idle {
 
 // Who keeps the saver away, on the session bus: the watcher's own org.freedesktop.ScreenSaver
@@ -24,6 +26,9 @@ public:
     // Whether the desktop says the session must not go idle now (each asked with a deadline).
     bool desktopInhibits();
     bool ownsScreenSaverName() const { return ownsName_; }
+    // Whether GNOME's shield came up (its blank, before and after it locks) since the last call
+    // and is still up; told by its ActiveChanged, handled in process().
+    bool takeShieldRaised() { return std::exchange(shieldRaised_, false); }
     sd_bus* bus() const { return bus_.get(); }
 
 private:
@@ -31,12 +36,15 @@ private:
     static int inhibit(sd_bus_message* call, void* data, sd_bus_error* error);
     static int uninhibit(sd_bus_message* call, void* data, sd_bus_error* error);
     static int ownerChanged(sd_bus_message* signal, void* data, sd_bus_error* error);
+    static int shieldChanged(sd_bus_message* signal, void* data, sd_bus_error* error);
 
     Bus bus_;
     IdleWatch& watch_;
     bool ownsName_ = false;
+    bool shieldRaised_ = false;
     Slot objects_[2];
     Slot nameWatch_;
+    Slot shieldWatch_;
 };
 
 } // namespace zorblinth::idle

@@ -61,7 +61,13 @@ std::optional<SaverProcess> SaverProcess::start(const std::vector<std::string>& 
 }
 
 SaverProcess::SaverProcess(SaverProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)), pidfd_(std::exchange(other.pidfd_, -1)) {}
+    : pid_(std::exchange(other.pid_, -1)), pidfd_(std::exchange(other.pidfd_, -1)),
+      askedToEnd_(other.askedToEnd_) {}
+
+void SaverProcess::terminate() {
+    if (pid_ > 0 && kill(pid_, SIGTERM) == 0)
+        askedToEnd_ = true;
+}
 
 int SaverProcess::reap() {
     int waitStatus = 0;

@@ -23,6 +23,9 @@ public:
 
     // Readable once the process has ended.
     int fd() const { return pidfd_; }
+    // Asks it to end with SIGTERM (which never locks), without waiting: fd() tells the end.
+    void terminate();
+    bool askedToEnd() const { return askedToEnd_; }
     // Reaps it once fd() is readable: its exit status, 128+signal when killed.
     int reap();
 
@@ -30,6 +33,7 @@ private:
     SaverProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
     pid_t pid_ = -1;
     int pidfd_ = -1;
+    bool askedToEnd_ = false;
 };
 
 } // namespace zorblinth::idle

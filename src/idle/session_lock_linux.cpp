@@ -21,7 +21,24 @@ SessionLock SessionLock::open(bool verbose) {
         posix::LogindSession::find(posix::LogindSession::Clock::now() + logindPatience, why);
     if (!lock.logind_ && verbose)
         std::cerr << "zorblinth: not asking logind whether the session is locked: " << why << '\n';
+    // A lock that comes while the saver runs ends it (a suspend's, `loginctl lock-session`).
+    if (lock.logind_ && !lock.logind_->followLockedHint() && verbose)
+        std::cerr << "zorblinth: not following logind's lock of the session\n";
+    lock.verbose_ = verbose;
     return lock;
+}
+
+bool SessionLock::takeLocked() {
+    if (!logind_)
+        return false;
+    if (!logind_->process()) {
+        if (verbose_)
+            std::cerr << "zorblinth: lost the system bus; not asking logind any more whether "
+                         "the session is locked\n";
+        logind_.reset();
+        return false;
+    }
+    return logind_->takeLocked();
 }
 
 bool SessionLock::lockedOrBlanked(sd_bus* sessionBus, bool askFreedesktopScreenSaver) {

@@ -20,8 +20,17 @@ public:
     // latter only where someone else owns that name: the watcher's own never says yes.
     bool lockedOrBlanked(sd_bus* sessionBus, bool askFreedesktopScreenSaver);
 
+    // The lock as it comes, for the watcher's poll: logind's connection, -1 without logind.
+    int fd() const { return logind_ ? logind_->fd() : -1; }
+    short events() const { return logind_ ? logind_->events() : short{0}; }
+    int timeoutMilliseconds() const { return logind_ ? logind_->timeoutMilliseconds() : -1; }
+    // Handles what logind said; whether the session was locked since the last call. A system
+    // bus that went away takes the lock check with it.
+    bool takeLocked();
+
 private:
     std::optional<posix::LogindSession> logind_;
+    bool verbose_ = false;
 };
 
 } // namespace zorblinth::idle

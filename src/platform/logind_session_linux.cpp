@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 #include <poll.h>
 #include <unistd.h>
@@ -156,6 +157,60 @@ std::optional<bool> LogindSession::lockedHint(Clock::time_point deadline) {
     if (!reply || sd_bus_message_read(reply.get(), "v", "b", &locked) < 0)
         return std::nullopt;
     return locked != 0;
+}
+
+bool LogindSession::followLockedHint() {
+    const std::string rule = "type='signal',sender='" + std::string(service) + "',path='" + path_ +
+                             "',interface='org.freedesktop.DBus.Properties',member='"
+                             "PropertiesChanged',arg0='" +
+                             sessionInterface + "'";
+    sd_bus_slot* slot = nullptr;
+    // Without a confirmation handler of its own, sd-bus would close the connection on a
+    // refused match; a refusal only means that the signal never comes.
+    const auto confirmed = [](sd_bus_message*, void*, sd_bus_error*) { return 0; };
+    if (sd_bus_add_match_async(bus_.get(), &slot, rule.c_str(), propertiesChanged, confirmed,
+                               lockedSinceTaken_.get()) < 0)
+        return false;
+    lockedHintMatch_.reset(slot);
+    return true;
+}
+
+int LogindSession::propertiesChanged(sd_bus_message* signal, void* data, sd_bus_error*) {
+    // (interface, {name: value}, [invalidated]): logind sends LockedHint's value with it.
+    if (sd_bus_message_skip(signal, "s") < 0 ||
+        sd_bus_message_enter_container(signal, SD_BUS_TYPE_ARRAY, "{sv}") <= 0)
+        return 0;
+    while (sd_bus_message_enter_container(signal, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+        const char* name = nullptr;
+        int locked = 0;
+        if (sd_bus_message_read(signal, "s", &name) < 0)
+            return 0;
+        if (std::string_view(name) == "LockedHint") {
+            if (sd_bus_message_read(signal, "v", "b", &locked) < 0)
+                return 0;
+            // A lock and its unlock told together leave nothing to act on.
+            *static_cast<bool*>(data) = locked != 0;
+        } else if (sd_bus_message_skip(signal, "v") < 0) {
+            return 0;
+        }
+        if (sd_bus_message_exit_container(signal) < 0)
+            return 0;
+    }
+    return 0;
+}
+
+int LogindSession::timeoutMilliseconds() const {
+    std::uint64_t until = 0;
+    if (sd_bus_get_timeout(bus_.get(), &until) < 0 || until == UINT64_MAX)
+        return -1;
+    return pollMilliseconds(bus_.get(), Clock::now() + std::chrono::hours(1));
+}
+
+bool LogindSession::process() {
+    int processed = 0;
+    while ((processed = sd_bus_process(bus_.get(), nullptr)) > 0) {
+    }
+    return processed >= 0;
 }
 
 } // namespace zorblinth::posix

@@ -8,7 +8,11 @@ CASES:
   away until it turns false, found through $XDG_SESSION_ID or GetSessionByPID; no logind, or a
   system bus that never answers, told only under --verbose;
 - the desktop's blank up (GetActive true, on GNOME's and on another owner's freedesktop
-  ScreenSaver, played by dbusmock) keeps the saver away until it ends."""
+  ScreenSaver, played by dbusmock) keeps the saver away until it ends;
+- the desktop's shield coming up over a running saver (logind's LockedHint turning true,
+  GNOME's ActiveChanged(true), or the lock that the saver's own --lock asked for) ends the saver,
+  the watcher going on: no saver while the shield stays, nor a second lock, and after it has
+  gone and input came, the saver again."""
 
 import os
 import pathlib
@@ -42,6 +46,10 @@ class Case(typing.NamedTuple):
     # no system bus.
     logind: typing.Optional[str] = None
     blank: typing.Optional[str] = None  # the ScreenSaver service whose GetActive is true first
+    # What comes up over the running saver: "lock" (LockedHint true), "blank" (GNOME's
+    # ActiveChanged(true), GetActive true), "key lock" (a key with --lock, logind's Lock then
+    # setting LockedHint).
+    shield: typing.Optional[str] = None
     verbose: bool = False
     autostart: bool = False  # through --autostart, which says the line for its watcher
     said: typing.Optional[str] = None  # the one desktop line expected (a regex), if any
@@ -82,7 +90,12 @@ CASES = [
          said=r"not asking logind whether the session is locked: .*did not answer"),
     Case("GNOME's blank", blank="org.gnome.ScreenSaver"),
     Case("another owner's ScreenSaver active", blank="org.freedesktop.ScreenSaver"),
+    Case("the session locked over the saver", logind="unlocked", shield="lock"),
+    Case("GNOME's blank over the saver", blank="org.gnome.ScreenSaver", shield="blank"),
+    Case("the saver's own --lock, told by LockedHint", logind="unlocked", shield="key lock"),
 ]
+# The watcher's line for a saver that ended failing or by a signal of someone else's.
+SAVER_FAILED = re.compile(r"^zorblinth: the saver (ended with status|could not cover)")
 
 
 class DesktopRules(XTestCase):
@@ -146,13 +159,48 @@ class DesktopRules(XTestCase):
             if case.logind.startswith("locked"):
                 logind.set_locked_hint(session, True)
                 release = lambda: logind.set_locked_hint(session, False)  # noqa: E731
+            if case.shield == "key lock":
+                # A locker that says at once that it has locked.
+                logind.add_method(session, "org.freedesktop.login1.Session", "Lock", "", "",
+                                  'self.UpdateProperties("", {"LockedHint": True})')
+            self.logind, self.logind_session = logind, session
         if case.blank:
             screen_saver = MockService(self.bus, case.blank, "/" + case.blank.replace(".", "/"),
                                        case.blank).start()
             self.addCleanup(screen_saver.stop)
-            screen_saver.add_method("GetActive", "", "b", "ret = True")
+            self.screen_saver = screen_saver
+            screen_saver.add_method("GetActive", "", "b", f"ret = {not case.shield}")
             release = lambda: screen_saver.add_method("GetActive", "", "b", "ret = False")  # noqa
-        return release
+        return None if case.shield else release
+
+    def set_blank(self, active):
+        """GNOME's shield up or down, as the shell tells it."""
+        self.screen_saver.add_method("GetActive", "", "b", f"ret = {active}")
+        self.screen_saver.emit_signal("ActiveChanged", "b", f"[<{str(active).lower()}>]")
+
+    def shield_over_saver(self, case, watcher):
+        """The case's shield comes up over the running saver, which ends, and stays while input
+        comes; then it goes."""
+        self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
+        if case.shield == "blank":
+            self.set_blank(True)
+        elif case.shield == "lock":
+            self.logind.set_locked_hint(self.logind_session, True)
+        else:
+            self.session.xdotool("key", "a")
+        poll(lambda: not self.session.visible_windows(SAVER), 5,
+             message="the saver to end under the shield")
+        self.session.xdotool("mousemove", 30, 30)  # the password typed, say
+        time.sleep(TIMEOUT + 1.5)
+        self.assertEqual(self.session.visible_windows(SAVER), [], "a saver behind the shield")
+        self.assertIsNone(watcher.poll())
+        if case.shield == "blank":
+            self.set_blank(False)
+        else:
+            locks = self.logind.calls(self.logind_session).count("Lock")
+            self.assertEqual(locks, 1 if case.shield == "key lock" else 0)
+            self.logind.set_locked_hint(self.logind_session, False)
+        self.session.xdotool("mousemove", 10, 10)
 
     def run_case(self, case):
         folder = tempfile.mkdtemp(prefix="zorblinth-e2e-desktop-")
@@ -178,7 +226,10 @@ class DesktopRules(XTestCase):
     def watch(self, case, env, release):
         """zorblinth --idle through the case; the desktop lines it said."""
         watcher = self.session.start_program(
-            "--idle", str(TIMEOUT), *(["--verbose"] if case.verbose else []), extra_env=env)
+            "--idle", str(TIMEOUT), *(["--verbose"] if case.verbose else []),
+            *(["--lock"] if case.shield == "key lock" else []), extra_env=env)
+        if case.shield:
+            self.shield_over_saver(case, watcher)
         if release:
             time.sleep(TIMEOUT + 1.5)
             self.assertEqual(self.session.visible_windows(SAVER), [], "a saver held back")
@@ -188,8 +239,9 @@ class DesktopRules(XTestCase):
         self.end_saver()
         watcher.terminate()
         self.assertEqual(self.session.wait_exit(watcher, 5), NORMAL_END)
-        return [line for line in watcher.stderr.read().decode().splitlines()
-                if DESKTOP_LINES.match(line)]
+        lines = watcher.stderr.read().decode().splitlines()
+        self.assertEqual([line for line in lines if SAVER_FAILED.match(line)], [])
+        return [line for line in lines if DESKTOP_LINES.match(line)]
 
     def autostart(self, case, env, folder):
         """zorblinth --autostart, then the saver from its watcher, then --autostart off; the

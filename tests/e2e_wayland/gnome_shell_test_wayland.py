@@ -5,8 +5,9 @@ The portal: with the permission store's screenshot entry for programs outside a 
 ['yes'], the saver starts from the desktop as it was; at ['no'], or with no entry, from black,
 without asking (GNOME would show its dialog). GNOME's blank and lock, idle-delay shorter than the
 watcher's timeout: the watcher says so in one line, never runs the saver while the shell's
-screen shield is up (blank or lock), and a saver it starts after the blank was taken away
-shows the desktop, not the blank. The watcher's idle source and GNOME's inhibits on GNOME
+screen shield is up (blank or lock), ends the saver it started before the blank once the
+blank comes, and a saver it starts after the blank was taken away shows the desktop, not the
+blank. The watcher's idle source and GNOME's inhibits on GNOME
 Shell: idle_test_wayland.py.
 
 The ending there: the pointer's enter comes only with the first motion over the saver's window,
@@ -148,9 +149,31 @@ class GnomesBlankAndLock(SessionTestCase):
         lines = watcher.stderr.read().decode(errors="replace").splitlines()
         return [line for line in lines if "Screen Blank" in line]
 
+    def blank_over_running_saver(self):
+        """A saver that started before the blank (--idle 4) ends when the shell blanks at its
+        idle-delay, the watcher going on."""
+        session = self.session
+        session.press("a")
+        poll(lambda: not session.screen_blanked(), 5, interval=0.1, message="the blank lifted")
+        watcher = session.start_process([session.program, "--idle", 4], stderr=subprocess.PIPE)
+        self.addCleanup(session.kill_processes)
+        poll(lambda: saver_children(watcher), 10, interval=0.1, message="the saver")
+        poll(session.screen_blanked, self.IDLE_DELAY + 5, interval=0.1, message="GNOME's blank")
+        poll(lambda: not saver_children(watcher), 3, interval=0.1,
+             message="the saver to end behind GNOME's blank")
+        self.assertIsNone(watcher.poll(), "the watcher ended")
+        watcher.terminate()
+        self.assertEqual(wait_exit(watcher, 5), NORMAL_END)
+
     def test_the_watcher_tells_of_gnomes_blank_and_never_runs_the_saver_behind_it(self):
         session = self.session
         session.gsettings("org.gnome.desktop.session", "idle-delay", self.IDLE_DELAY)
+        session.gsettings("org.gnome.desktop.screensaver", "lock-enabled", "false")
+        with self.subTest("the saver running when GNOME blanks"):
+            try:
+                self.blank_over_running_saver()
+            finally:
+                session.kill_processes()  # a watcher left would hold the next ones off
         for lock in (False, True):
             with self.subTest(lock=lock):
                 session.gsettings("org.gnome.desktop.screensaver", "lock-enabled",

@@ -26,6 +26,26 @@ TEST(IdleWatch, StartsOnceAnIdlePeriodAndAgainOnlyAfterInput) {
     EXPECT_EQ(watch.sessionIdle(), Action::startSaver);
 }
 
+// A saver running behind the desktop's blank or lock is ended, and the idle period it was
+// started for stays served even when its ending key (--lock) was told first: it comes again
+// only after input and a whole timeout. Without a saver, the shield asks nothing.
+TEST(IdleWatch, TheDesktopsShieldEndsTheSaverForTheIdlePeriod) {
+    IdleWatch watch;
+    EXPECT_EQ(watch.shieldRaised(), Action::none);
+    for (const bool inputFirst : {false, true}) {
+        SCOPED_TRACE(inputFirst ? "input, then the lock" : "the shield alone");
+        ASSERT_EQ(watch.sessionIdle(), Action::startSaver);
+        watch.saverStarted();
+        if (inputFirst)
+            watch.sessionActive();
+        EXPECT_EQ(watch.shieldRaised(), Action::endSaver);
+        watch.saverEnded();
+        EXPECT_EQ(watch.shieldRaised(), Action::none);
+        EXPECT_EQ(watch.sessionIdle(), Action::none);
+        watch.sessionActive();
+    }
+}
+
 // Inhibits belong to their caller: another caller's UnInhibit changes nothing, and a caller
 // that leaves the bus takes all of its own along, then the timeout is counted afresh.
 TEST(IdleWatch, InhibitsEndWithTheirCallerOnly) {

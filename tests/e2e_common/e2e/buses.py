@@ -132,6 +132,16 @@ class MockService:
         self.mock("AddMethod", "sssss", interface, name, in_signature, out_signature, code,
                   path=path)
 
+    def emit_signal(self, name, signature, arguments, path=None):
+        """Sends one of the object's own signals; arguments in GVariant text ("[<true>]")."""
+        done = subprocess.run(
+            ["gdbus", "call", "--address", self.bus.address, "--dest", self.name,
+             "--object-path", path or self.path, "--method", f"{MOCK}.EmitSignal", "--timeout",
+             "5", "", name, signature, arguments],
+            capture_output=True, text=True, timeout=10)
+        if done.returncode != 0:
+            raise AssertionError(f"EmitSignal {name}: {done.stderr.strip()}")
+
     def calls(self, path=None):
         """The names of the methods called on the object, in order."""
         done = subprocess.run(
