@@ -1,4 +1,5 @@
 #include "idle/desktop_settings_linux.hpp"
+#include "platform/file_descriptor_linux.hpp"
 
 #include "idle/desktop_idle_rules.hpp"
 #include "settings/settings_location_linux.hpp"
@@ -21,22 +22,6 @@
 namespace zorblinth::idle {
 
 namespace {
-
-// A file descriptor closed with its owner.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 // --- GNOME, through GSettings: its schemas tell whether the settings exist at all --------------
 
@@ -105,7 +90,7 @@ std::optional<GnomeIdleSettings> readGnomeSettingsApart() {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
         return std::nullopt;
-    const Descriptor readEnd(ends[0]);
+    const posix::FileDescriptor readEnd(ends[0]);
     const pid_t child = fork();
     if (child == 0) {
         ::close(ends[0]);
@@ -155,7 +140,8 @@ enum class FileState { read, absent, unreadable };
 // A regular file's text, opened without blocking (a FIFO at the path must not hold the
 // watcher).
 FileState readConfigFile(const std::filesystem::path& file, std::string& text) {
-    const Descriptor opened(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const posix::FileDescriptor opened(
+        ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     const int descriptor = opened.get();
     if (descriptor < 0)
         return errno == ENOENT ? FileState::absent : FileState::unreadable;

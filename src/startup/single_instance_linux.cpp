@@ -1,4 +1,5 @@
 #include "startup/single_instance_linux.hpp"
+#include "platform/file_descriptor_linux.hpp"
 
 #include "settings/settings_location_linux.hpp"
 
@@ -17,23 +18,6 @@
 namespace zorblinth::posix {
 
 namespace {
-
-// A file descriptor closed with its owner.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0)
-            close(descriptor_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    explicit operator bool() const { return descriptor_ >= 0; }
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 // Nobody but this user may add, remove or replace what is in it.
 bool isPrivate(const struct stat& folder) {
@@ -69,7 +53,8 @@ void SingleInstance::makePrivateFolder(const std::filesystem::path& folder) {
         mkdir(made.c_str(), 0700); // an existing one is left as it is
     }
     // Taken away through the folder itself, never through a link put in its place.
-    const Descriptor opened(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const FileDescriptor opened(
+        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
     if (opened && fstat(opened.get(), &status) == 0 && status.st_uid == geteuid() &&
         (status.st_mode & 077) != 0)
@@ -93,7 +78,7 @@ SingleInstance::SingleInstance(const std::filesystem::path& lockFile, std::ostre
     // what is used, even if names change meanwhile.
     const std::filesystem::path folderPath =
         lockFile.has_parent_path() ? lockFile.parent_path() : std::filesystem::path(".");
-    const Descriptor folder(
+    const FileDescriptor folder(
         open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) {
         const int error = errno;
@@ -158,7 +143,8 @@ void SingleInstance::recordOwner() {
 }
 
 std::optional<int> SingleInstance::ownerOf(const std::filesystem::path& lockFile) {
-    const Descriptor file(open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor file(
+        open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     // A lock we can take is held by nobody (ours is dropped again as the descriptor closes).
     if (!file || flock(file.get(), LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
         return std::nullopt;

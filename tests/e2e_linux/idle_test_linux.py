@@ -16,29 +16,12 @@ import unittest
 
 from harness_linux import (ALREADY_RUNNING, NORMAL_END, WINDOW_SYSTEM_FAILED, Monitor,
                            ScreenSaverHost, XClient, XSession, XTestCase)
-from e2e.processes import poll, require_programs, wait_exit
+from e2e.processes import alive, poll, require_programs, saver_children, wait_exit
 from e2e.xlib import SAVER_BLANKED, SAVER_ON
 
 TIMEOUT = 2  # the watcher's --idle seconds
 SAVER = "^Form1$"  # the saver window's title
 
-
-def children(process):
-    """The pids of the process's children (the saver it started)."""
-    path = f"/proc/{process.pid}/task/{process.pid}/children"
-    try:
-        with open(path, encoding="ascii") as listed:
-            return [int(pid) for pid in listed.read().split()]
-    except FileNotFoundError:
-        return []
-
-
-def alive(pid):
-    try:
-        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
-            return stat.read().split(") ")[-1][0] != "Z"
-    except FileNotFoundError:
-        return False
 
 
 def keep_away(session, kind):
@@ -123,7 +106,7 @@ class IdleWatcherTest(XTestCase):
                 poll(lambda: not self.session.visible_windows(SAVER), 5, message="no saver")
                 held_until = time.monotonic() + 2 * TIMEOUT + 1
                 while time.monotonic() < held_until:
-                    self.assertEqual(children(watcher), [], "a saver came while kept away")
+                    self.assertEqual(saver_children(watcher), [], "a saver came while kept away")
                     time.sleep(0.2)
                 counting_from = stop()
                 self.session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
@@ -182,7 +165,7 @@ class IdleWatcherTest(XTestCase):
         self.assertEqual(self.session.wait_exit(second, 5), ALREADY_RUNNING)
         self.assertIn(b"already", second.stderr.read())
         self.wait_for_saver(watcher)
-        savers = children(watcher)
+        savers = saver_children(watcher)
         self.assertEqual(len(savers), 1)
         status, _ = self.session.stop_with_signal(watcher, 5)
         self.assertEqual(status, NORMAL_END)
@@ -193,10 +176,10 @@ class IdleWatcherTest(XTestCase):
         holder = ScreenSaverHost(self.session, "--size", "1x1", "--no-screenshot",
                                  "--grab-keyboard")
         watcher = self.start_watcher()
-        poll(lambda: children(watcher), TIMEOUT + 5, message="the saver started")
-        poll(lambda: not children(watcher), 5, message="the saver failing")
+        poll(lambda: saver_children(watcher), TIMEOUT + 5, message="the saver started")
+        poll(lambda: not saver_children(watcher), 5, message="the saver failing")
         time.sleep(TIMEOUT + 0.5)  # still idle: not started again without input
-        self.assertEqual(children(watcher), [])
+        self.assertEqual(saver_children(watcher), [])
         self.assertIsNone(watcher.poll())
         holder.process.stdin.close()
         self.session.xdotool("key", "a")
@@ -264,7 +247,7 @@ class IdleWatcherTest(XTestCase):
             session.xdotool("mousemove", 5, 5)
             watcher = session.start_program("--idle", str(TIMEOUT))
             session.wait_for_window(SAVER, watcher, timeout=TIMEOUT + 5)
-            savers = children(watcher)
+            savers = saver_children(watcher)
             # The test's own connection would end the test with the server.
             session.cursor.close()
             session.cursor = None

@@ -21,9 +21,9 @@ import time
 
 from e2e.buses import SYSTEM_PYTHON, SessionBus, SystemBus  # noqa: F401
 from e2e.images import Screenshot, parse_ppm, screen_pattern, write_png
-from e2e.processes import (ProcessGroup, end_process, end_with_parent, poll,  # noqa: F401
-                           require_programs, required_path, still_running_after,
-                           wait_for_output, wait_exit)
+from e2e.processes import (ProcessGroup, alive, end_process, end_with_parent, poll,  # noqa: F401
+                           require_programs, required_path, saver_children,
+                           still_running_after, wait_for_output, wait_exit)
 from e2e.program import (ALREADY_RUNNING, NORMAL_END, SETTINGS_NAME,  # noqa: F401
                          WINDOW_SYSTEM_FAILED, most_pixels_drawn)
 from e2e.testing import SessionTestCase, running  # noqa: F401
@@ -355,25 +355,6 @@ class SwaySession:
         poll(changed, seconds, message="the saver's surface")
         return time.monotonic()
 
-
-
-def saver_children(watcher):
-    """The pids of the savers an idle watcher (zorblinth --idle) runs now."""
-    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
-    try:
-        with open(path, encoding="ascii") as listed:
-            pids = [int(pid) for pid in listed.read().split()]
-    except FileNotFoundError:
-        return []
-    return [pid for pid in pids if alive(pid)]
-
-
-def alive(pid):
-    try:
-        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
-            return stat.read().split(") ")[-1][0] != "Z"
-    except FileNotFoundError:
-        return False
 
 
 # --- the stand-ins for KWin's screenshot service and the portal, and KWin -------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file_descriptor_linux.hpp"
 #include "platform/sd_bus_handles_linux.hpp"
 
 #include <memory>
@@ -18,24 +19,6 @@ using posix::errorText;
 using posix::Message;
 using posix::Slot;
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int get() const { return fd_; }
-    void reset() { *this = FileDescriptor(); }
-
-private:
-    int fd_ = -1;
-};
+using posix::FileDescriptor;
 
 } // namespace zorblinth::wayland

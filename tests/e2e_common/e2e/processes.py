@@ -128,3 +128,23 @@ class ProcessGroup:
                 if stream:
                     stream.close()
         self._processes = []
+
+
+def saver_children(watcher):
+    """The pids of the savers an idle watcher (zorblinth --idle) runs now."""
+    path = f"/proc/{watcher.pid}/task/{watcher.pid}/children"
+    try:
+        with open(path, encoding="ascii") as listed:
+            pids = [int(pid) for pid in listed.read().split()]
+    except FileNotFoundError:
+        return []
+    return [pid for pid in pids if alive(pid)]
+
+
+def alive(pid):
+    """Whether the process runs (is there and no zombie)."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(") ")[-1][0] != "Z"
+    except FileNotFoundError:
+        return False
