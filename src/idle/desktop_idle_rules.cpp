@@ -57,34 +57,36 @@ std::optional<std::string_view> plainKey(std::string_view key) {
     return trimmed(key.substr(0, open));
 }
 
+// The entry's text; null where the group or the key is not there.
+const std::string* entryOf(const KdeConfig& config, std::string_view group, std::string_view key) {
+    const auto found = config.find(group);
+    if (found == config.end())
+        return nullptr;
+    const auto entry = found->second.find(key);
+    return entry == found->second.end() ? nullptr : &entry->second;
+}
+
 // KConfig's readEntry: a value that is not of the type gives the default.
 long readNumber(const KdeConfig& config, std::string_view group, std::string_view key,
                 long fallback) {
-    const auto found = config.find(group);
-    if (found == config.end())
-        return fallback;
-    const auto entry = found->second.find(key);
-    if (entry == found->second.end())
+    const std::string* const text = entryOf(config, group, key);
+    if (!text)
         return fallback;
     long value = 0;
-    const std::string& text = entry->second;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() ? value : fallback;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    return error == std::errc() && end == text->data() + text->size() ? value : fallback;
 }
 
 bool readBoolean(const KdeConfig& config, std::string_view group, std::string_view key,
                  bool fallback) {
-    const auto found = config.find(group);
-    if (found == config.end())
-        return fallback;
-    const auto entry = found->second.find(key);
-    if (entry == found->second.end())
+    const std::string* const text = entryOf(config, group, key);
+    if (!text)
         return fallback;
     for (std::string_view yes : {"true", "on", "yes", "1"})
-        if (sameLetters(entry->second, yes))
+        if (sameLetters(*text, yes))
             return true;
     for (std::string_view no : {"false", "off", "no", "0"})
-        if (sameLetters(entry->second, no))
+        if (sameLetters(*text, no))
             return false;
     return fallback;
 }
