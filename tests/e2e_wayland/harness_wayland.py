@@ -640,8 +640,12 @@ class GnomeShellSession:
             self.x.xdotool("key", "Escape")
             return self._settled_desktop()
         # llvmpipe on a busy machine may take its time over the first frames.
-        self.desktop = poll(left_overview, 45, interval=0.5,
-                            message="GNOME's desktop with the pattern")
+        try:
+            self.desktop = poll(left_overview, 45, interval=0.5,
+                                message="GNOME's desktop with the pattern")
+        except AssertionError as error:
+            shown = self.save_png(self.screenshot(), "gnome-shell-no-desktop.png")
+            raise AssertionError(f"{error}; the screen then: {shown}") from None
 
     def _prepare_settings(self):
         """Settings the shell reads at its start: the pattern as the background, and no
