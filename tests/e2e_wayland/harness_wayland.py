@@ -16,6 +16,7 @@ import pathlib
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -582,6 +583,17 @@ class GnomeShellSession:
         self.env = None
 
     def start(self):
+        """Brings the session up. GNOME Shell on llvmpipe now and then never shows its desktop
+        (seen twice in ten starts on a busy machine): a session that does not come up is ended
+        and started once more, and a second failure is the test's."""
+        try:
+            self._start_once()
+        except AssertionError as first:
+            print(f"GNOME Shell did not come up, starting it again: {first}", file=sys.stderr)
+            self.stop()
+            self._start_once()
+
+    def _start_once(self):
         self._folder = pathlib.Path(tempfile.mkdtemp(prefix="zorblinth-e2e-gnome-"))
         self.folder = self._folder
         runtime = self._folder / "runtime"
