@@ -1,3 +1,4 @@
+#include "padded_picture.hpp"
 #include "saver/random_source.hpp"
 
 #include <gtest/gtest.h>
@@ -6,11 +7,9 @@
 #include <set>
 
 using zorblinth::RandomSource;
+using zorblinth::test_support::frozenClock;
 
 namespace {
-std::uint64_t frozenClock() {
-    return 1234567;
-}
 std::uint64_t tickingClockValue = 0;
 std::uint64_t tickingClock() {
     return ++tickingClockValue;
@@ -18,7 +17,7 @@ std::uint64_t tickingClock() {
 } // namespace
 
 TEST(RandomSource, DrawsAre24BitFractionsInTheUnitInterval) {
-    RandomSource random(frozenClock, 42);
+    RandomSource random(frozenClock<1234567>, 42);
     for (int i = 0; i < 100000; ++i) {
         const float r = random.draw();
         ASSERT_GE(r, 0.0f);
@@ -29,7 +28,7 @@ TEST(RandomSource, DrawsAre24BitFractionsInTheUnitInterval) {
 }
 
 TEST(RandomSource, DrawsWithinOneClockReadingDifferAndStayUniform) {
-    RandomSource random(frozenClock, 7);
+    RandomSource random(frozenClock<1234567>, 7);
     std::set<float> seen;
     int buckets[10] = {};
     const int draws = 100000;
@@ -47,7 +46,7 @@ TEST(RandomSource, DrawsWithinOneClockReadingDifferAndStayUniform) {
 }
 
 TEST(RandomSource, TheClockTakesPartInEveryDraw) {
-    RandomSource frozen(frozenClock, 99);
+    RandomSource frozen(frozenClock<1234567>, 99);
     RandomSource ticking(tickingClock, 99);
     int same = 0;
     for (int i = 0; i < 1000; ++i)

@@ -1,6 +1,7 @@
+#include "padded_picture.hpp"
 #include "saver/raster/pixel_canvas.hpp"
-#include "saver/tick.hpp"
 #include "saver/raster/tick_raster.hpp"
+#include "saver/tick.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,27 +13,10 @@
 #include <vector>
 
 using namespace zorblinth;
+using zorblinth::test_support::frozenClock;
+using zorblinth::test_support::PaddedPicture;
 
 namespace {
-
-std::uint64_t frozenClock() {
-    return 1234;
-}
-
-// A picture inside a buffer with row padding, filled with a pattern so that a pixel left alone
-// is told from one drawn over.
-struct Picture {
-    Picture(int width, int height, int padding)
-        : stride(width + padding),
-          pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)) {
-        for (std::size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
-        surface = {pixels.data(), width, height, stride};
-    }
-    int stride;
-    std::vector<std::uint32_t> pixels;
-    PixelSurface surface;
-};
 
 // Random lines and boxes, some degenerate, with end points up to 20 pixels (or much further)
 // outside the picture.
@@ -95,7 +79,7 @@ TEST(TickRaster, NewestFirstLeavesThePictureDrawingInOrderLeaves) {
             for (int penWidth = 1; penWidth <= 10; ++penWidth) {
                 std::mt19937 random(seed * 100 + static_cast<unsigned>(penWidth));
                 const auto strokes = randomStrokes(random, c.width, c.height, 60);
-                Picture expected(c.width, c.height, c.padding),
+                PaddedPicture expected(c.width, c.height, c.padding),
                     actual(c.width, c.height, c.padding);
                 drawInOrder(expected.surface, penWidth, strokes);
                 ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, c.split));
@@ -124,7 +108,7 @@ TEST(TickRaster, ThinShallowStrokesAtEveryRunLengthKeepTheirPixels) {
                         strokes.push_back(
                             {from, {from.x + sx * columns, from.y + sy * rows}, pixel += 0x0F0F0F});
                     }
-                Picture expected(410, 20, 2), actual(410, 20, 2);
+                PaddedPicture expected(410, 20, 2), actual(410, 20, 2);
                 drawInOrder(expected.surface, 1, strokes);
                 ASSERT_TRUE(drawInBands(actual.surface, 1, strokes, {4, 1, true}));
                 ASSERT_EQ(actual.pixels, expected.pixels)
@@ -141,7 +125,7 @@ TEST(TickRaster, StrokesSetUpByEveryThreadAreAllDrawn) {
     const auto strokes = randomStrokes(random, 600, 300, 2500);
     for (int penWidth : {1, 2, 6})
         for (BandSplit split : {BandSplit{16, 2}, BandSplit{8, 3, false}, BandSplit{40, 1}}) {
-            Picture expected(600, 300, 0), actual(600, 300, 0);
+            PaddedPicture expected(600, 300, 0), actual(600, 300, 0);
             drawInOrder(expected.surface, penWidth, strokes);
             ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
             EXPECT_EQ(actual.pixels, expected.pixels)
@@ -155,7 +139,7 @@ TEST(TickRaster, ThousandsOfDrawingsInARowEachEnd) {
     // saver, and this test with it.
     std::mt19937 random(7);
     const auto strokes = randomStrokes(random, 40, 30, 1100);
-    Picture picture(40, 30, 0);
+    PaddedPicture picture(40, 30, 0);
     for (int drawing = 0; drawing < 5000; ++drawing)
         ASSERT_TRUE(drawInBands(picture.surface, 1 + drawing % 2, strokes, BandSplit{8, 2}))
             << drawing;
@@ -177,7 +161,7 @@ TEST(TickRaster, CoveredTilesArePassedOverWithoutLosingTheirOpenPixels) {
         strokes.push_back({{-5, 10}, {64 - 2 * reach, 10}, 0x444444});
         strokes.push_back({{65 + 2 * reach, 10}, {140, 10}, 0x444444});
         for (BandSplit split : {BandSplit{20, 1, false}, BandSplit{4, 2, false}}) {
-            Picture expected(130, 20, 0), actual(130, 20, 0);
+            PaddedPicture expected(130, 20, 0), actual(130, 20, 0);
             drawInOrder(expected.surface, penWidth, strokes);
             drawInBands(actual.surface, penWidth, strokes, split);
             EXPECT_EQ(actual.surface.at(64, 10), 0x222222u) << penWidth;
@@ -196,7 +180,7 @@ TEST(TickRaster, ABusyPictureIsPassedOverTileByTileAndKeepsEveryOpenPixel) {
         for (int penWidth : {1, 2, 3, 5, 10})
             for (BandSplit split :
                  {BandSplit{48, 1, false}, BandSplit{32, 2, false}, BandSplit{120, 2, false}}) {
-                Picture expected(300, 120, 3), actual(300, 120, 3);
+                PaddedPicture expected(300, 120, 3), actual(300, 120, 3);
                 drawInOrder(expected.surface, penWidth, strokes);
                 ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
                 EXPECT_EQ(actual.pixels, expected.pixels) << "width " << penWidth << ", bands of "
@@ -215,7 +199,7 @@ TEST(TickRaster, AThinStrokeIsHeldAgainstEveryTileItReachesOnATileRow) {
         strokes.push_back({{64, y}, {131, y}, 0x333333}); // covers the second tile's rows 0-15
     for (int y = 16; y < 32; ++y)
         strokes.push_back({{-1, y}, {64, y}, 0x444444}); // covers the first tile's rows 16-31
-    Picture expected(130, 32, 0), actual(130, 32, 0);
+    PaddedPicture expected(130, 32, 0), actual(130, 32, 0);
     drawInOrder(expected.surface, 1, strokes);
     drawInBands(actual.surface, 1, strokes, BandSplit{32, 1, false});
     EXPECT_EQ(actual.surface.at(63, 0), 0x111111u);
@@ -226,8 +210,8 @@ TEST(TickRaster, AThinStrokeIsHeldAgainstEveryTileItReachesOnATileRow) {
 TEST(TickRaster, TheFastTickDrawsTheTickOfDrawingInOrder) {
     // Same seed, same clock: the same draws, so the same picture, at the busiest level.
     for (int penWidth : {1, 2, 5, 10}) {
-        Picture expected(203, 151, 3), actual(203, 151, 3);
-        RandomSource inOrder(frozenClock, 77), fast(frozenClock, 77);
+        PaddedPicture expected(203, 151, 3), actual(203, 151, 3);
+        RandomSource inOrder(frozenClock<1234>, 77), fast(frozenClock<1234>, 77);
         PixelCanvas canvas(expected.surface, penWidth);
         ASSERT_TRUE(drawTick(canvas, inOrder, 20));
         ASSERT_TRUE(drawTick(actual.surface, penWidth, fast, 20));
@@ -244,11 +228,11 @@ TEST(TickRaster, TicksWithOneWorkspaceDrawWhatTicksInOrderDraw) {
     struct Step {
         int width, height, penWidth;
     };
-    RandomSource inOrder(frozenClock, 31), fast(frozenClock, 31);
+    RandomSource inOrder(frozenClock<1234>, 31), fast(frozenClock<1234>, 31);
     TickWorkspace workspace;
     for (const Step step : {Step{640, 480, 10}, Step{640, 480, 10}, Step{640, 480, 3},
                             Step{700, 420, 1}, Step{640, 480, 1}, Step{520, 530, 7}}) {
-        Picture expected(step.width, step.height, 5), actual(step.width, step.height, 5);
+        PaddedPicture expected(step.width, step.height, 5), actual(step.width, step.height, 5);
         PixelCanvas canvas(expected.surface, step.penWidth);
         ASSERT_TRUE(drawTick(canvas, inOrder, 20));
         ASSERT_TRUE(drawTick(actual.surface, step.penWidth, fast, 20, workspace));
@@ -259,7 +243,7 @@ TEST(TickRaster, TicksWithOneWorkspaceDrawWhatTicksInOrderDraw) {
 }
 
 TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
-    Picture picture(300, 200, 0);
+    PaddedPicture picture(300, 200, 0);
     std::mt19937 random(3);
     const auto strokes = randomStrokes(random, 300, 200, 3000);
     const auto caller = std::this_thread::get_id();
@@ -282,8 +266,8 @@ TEST(TickRaster, OnlyTheCallingThreadIsAskedAndAYesStopsEveryThread) {
 TEST(TickRaster, InputWaitingStopsTheFastTick) {
     // 20,737 wide lines take some milliseconds to make and draw on any machine: input is asked
     // about, and its yes ends the tick.
-    Picture picture(1920, 1080, 0);
-    RandomSource random(frozenClock, 9);
+    PaddedPicture picture(1920, 1080, 0);
+    RandomSource random(frozenClock<1234>, 9);
     int asked = 0;
     EXPECT_FALSE(drawTick(picture.surface, 10, random, 20, [&] { return ++asked, true; }));
     EXPECT_EQ(asked, 1);
@@ -328,7 +312,7 @@ TEST(TickRaster, StrokesAtThe32BitLimitsSetWhatTheySetInOrder) {
     for (int penWidth : {1, 2, 3, 4, 7, 10})
         for (BandSplit split : {BandSplit{8, 1, true}, BandSplit{8, 2, false},
                                 BandSplit{5, 1, false}, BandSplit{24, 1, true}}) {
-            Picture expected(width, height, 3), actual(width, height, 3);
+            PaddedPicture expected(width, height, 3), actual(width, height, 3);
             drawInOrder(expected.surface, penWidth, strokes);
             ASSERT_TRUE(drawInBands(actual.surface, penWidth, strokes, split));
             EXPECT_EQ(actual.pixels, expected.pixels)

@@ -1,3 +1,4 @@
+#include "padded_picture.hpp"
 #include "saver/tick.hpp"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,9 @@
 #include <vector>
 
 using namespace zorblinth;
+using zorblinth::test_support::frozenClock;
 
 namespace {
-
-std::uint64_t frozenClock() {
-    return 86400;
-}
 
 struct Stroke {
     bool isBox;
@@ -88,8 +86,8 @@ TEST(Tick, ColoursCoverEvery24BitValue) {
 
 TEST(Tick, DrawsLinesThenOneBlackBoxInTheDrawOrder) {
     RecordingCanvas canvas(1024, 768);
-    RandomSource random(frozenClock, 5);
-    RandomSource replay(frozenClock, 5);
+    RandomSource random(frozenClock<86400>, 5);
+    RandomSource replay(frozenClock<86400>, 5);
     drawTick(canvas, random, 1);
 
     ASSERT_EQ(canvas.strokes.size(), 3u); // level 1 on 1024 x 768: two lines, one box
@@ -113,7 +111,7 @@ TEST(Tick, DrawsLinesThenOneBlackBoxInTheDrawOrder) {
 
 TEST(Tick, LinesWithinOneClockReadingAreIndependentAndInBounds) {
     RecordingCanvas canvas(640, 480);
-    RandomSource random(frozenClock, 11);
+    RandomSource random(frozenClock<86400>, 11);
     drawTick(canvas, random, 20);
     ASSERT_EQ(canvas.strokes.size(), static_cast<std::size_t>(linesPerTick(640, 480, 20) + 1));
 
@@ -149,7 +147,7 @@ public:
 
 TEST(Tick, WaitingInputStopsALongTickWithinAboutAMillisecond) {
     SlowCanvas canvas(640, 480);
-    RandomSource random(frozenClock, 3);
+    RandomSource random(frozenClock<86400>, 3);
     int asked = 0;
     const bool finished = drawTick(canvas, random, 20, [&] { return ++asked == 2; });
     EXPECT_FALSE(finished);
@@ -162,7 +160,7 @@ TEST(Tick, WaitingInputStopsALongTickWithinAboutAMillisecond) {
 
 TEST(Tick, InputIsAskedAboutNowAndThenNotForEveryLine) {
     SlowCanvas canvas(640, 480);
-    RandomSource random(frozenClock, 3);
+    RandomSource random(frozenClock<86400>, 3);
     int asked = 0;
     EXPECT_TRUE(drawTick(canvas, random, 15, [&] { return ++asked, false; }));
     EXPECT_EQ(canvas.strokes.size(), static_cast<std::size_t>(linesPerTick(640, 480, 15) + 1));

@@ -1,9 +1,10 @@
 // The banded tick shared out over more threads than the machine may have cores, with wide pens:
 // built with ThreadSanitizer (the tsan preset), a set-up one thread makes and another reads
 // without the ordering between them shows up here as a race, however the threads happen to run.
+#include "padded_picture.hpp"
 #include "saver/raster/pixel_canvas.hpp"
-#include "saver/tick.hpp"
 #include "saver/raster/tick_raster.hpp"
+#include "saver/tick.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,26 +12,8 @@
 #include <vector>
 
 using namespace zorblinth;
-
-namespace {
-
-std::uint64_t frozenClock() {
-    return 4321;
-}
-
-// A picture inside a padded buffer, filled with a pattern so that a pixel left alone shows.
-struct Picture {
-    Picture(int width, int height, int padding)
-        : pixels(static_cast<std::size_t>(width + padding) * static_cast<std::size_t>(height)) {
-        for (std::size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
-        surface = {pixels.data(), width, height, width + padding};
-    }
-    std::vector<std::uint32_t> pixels;
-    PixelSurface surface;
-};
-
-} // namespace
+using zorblinth::test_support::frozenClock;
+using zorblinth::test_support::PaddedPicture;
 
 TEST(TickThreads, WidePensOnFourThreadsDrawWhatDrawingInOrderDraws) {
     // Level 20 on 480 x 360: 1,729 lines a tick, most of them crossing many of the 23 bands of
@@ -40,8 +23,8 @@ TEST(TickThreads, WidePensOnFourThreadsDrawWhatDrawingInOrderDraws) {
     // Three ticks with one workspace: each tick's set-ups replace the last one's.
     constexpr int width = 480, height = 360;
     for (int penWidth : {2, 3, 5, 10}) {
-        Picture expected(width, height, 7), actual(width, height, 7);
-        RandomSource inOrder(frozenClock, 5), banded(frozenClock, 5);
+        PaddedPicture expected(width, height, 7), actual(width, height, 7);
+        RandomSource inOrder(frozenClock<4321>, 5), banded(frozenClock<4321>, 5);
         PixelCanvas canvas(expected.surface, penWidth);
         TickWorkspace workspace;
         for (int tick = 0; tick < 3; ++tick) {
