@@ -13,6 +13,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -89,6 +90,9 @@ class WineSession(XvfbSession):
         self.prefix = pathlib.Path(
             os.environ.get("WINEPREFIX", self.wine_run.parent.parent / "build/windows/wineprefix")
         )
+        # What Wine said of each program started for the test at hand (its errors only).
+        self._logs = tempfile.TemporaryDirectory(prefix="zorblinth-e2e-wine-")
+        self._logged = []
 
     # --- lifecycle -------------------------------------------------------------------------
 
@@ -104,7 +108,9 @@ class WineSession(XvfbSession):
 
     def environment(self):
         env = super().environment()
-        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all")
+        # Wine's errors only: rare, and what tells a program Wine failed to start or run from one
+        # of ours that went wrong.
+        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all,err+all")
         return env
 
     def _let_wine_manage_windows(self, managed):
@@ -113,6 +119,22 @@ class WineSession(XvfbSession):
              "/d", "Y" if managed else "N", "/f"], timeout=60)
         if status != 0:
             raise RuntimeError(f"could not set Wine's window management: {output}")
+
+    def kill_processes(self):
+        super().kill_processes()
+        self._tell_what_wine_said()
+
+    def _tell_what_wine_said(self):
+        """Prints the errors Wine gave for the programs of the test that ended; CTest shows them
+        only when a test fails."""
+        for arguments, log in self._logged:
+            said = log.read_text(errors="replace").strip() if log.exists() else ""
+            if said:
+                lines = said.splitlines()
+                print(f"Wine for {' '.join(map(str, arguments))}:", *lines[-20:], sep="\n  ",
+                      file=sys.stderr)
+            log.unlink(missing_ok=True)
+        self._logged = []
 
     def stop(self):
         self.kill_processes()
@@ -125,6 +147,7 @@ class WineSession(XvfbSession):
             self.kill_processes()
         self._end_wineserver()
         super().stop()
+        self._logs.cleanup()
 
     def _end_wineserver(self):
         env = dict(os.environ, WINEPREFIX=str(self.prefix))
@@ -139,10 +162,15 @@ class WineSession(XvfbSession):
     # --- processes -------------------------------------------------------------------------
 
     def start_wine(self, arguments, extra_env=None):
-        # ZORBLINTH_E2E_STDERR=1 shows what the programs print, for debugging a test.
-        stderr = None if os.environ.get("ZORBLINTH_E2E_STDERR") else subprocess.DEVNULL
-        return self.start_process([self.wine_run, *arguments], extra_env,
-                                  stdout=subprocess.PIPE, stderr=stderr)
+        # ZORBLINTH_E2E_STDERR=1 shows what the programs print as they print it.
+        if os.environ.get("ZORBLINTH_E2E_STDERR"):
+            return self.start_process([self.wine_run, *arguments], extra_env,
+                                      stdout=subprocess.PIPE, stderr=None)
+        log = pathlib.Path(self._logs.name) / f"{len(self._logged)}.log"
+        self._logged.append((arguments, log))
+        with open(log, "wb") as stderr:
+            return self.start_process([self.wine_run, *arguments], extra_env,
+                                      stdout=subprocess.PIPE, stderr=stderr)
 
     def run_wine(self, arguments, timeout=30, extra_env=None):
         process = self.start_wine(arguments, extra_env)

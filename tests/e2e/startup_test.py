@@ -10,11 +10,16 @@ class StartupTest(WineTestCase):
     def test_saver_mode_needs_only_the_first_two_characters(self):
         for arguments in (("/Scr",), ("/S",), ("/s", "1234")):
             with self.subTest(arguments=arguments):
-                process, _ = self.start_saver((1, 1), arguments)
-                self.assertFalse(self.session.cursor.is_visible())
-                (window,) = self.saver_windows()
-                self.assertEqual(self.session.xdotool("getwindowname", window).strip(), "Form1")
-                self.end_saver_with_mouse(process)
+                try:
+                    process, _ = self.start_saver((1, 1), arguments)
+                    self.assertFalse(self.session.cursor.is_visible())
+                    (window,) = self.saver_windows()
+                    self.assertEqual(self.session.xdotool("getwindowname", window).strip(),
+                                     "Form1")
+                    self.end_saver_with_mouse(process)
+                finally:
+                    # A saver left running would be taken for the next one.
+                    self.session.kill_processes()
 
     def test_preview_and_password_modes_end_at_once_drawing_nothing(self):
         pattern = self.session.show_pattern()
