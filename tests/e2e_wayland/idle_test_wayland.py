@@ -157,18 +157,22 @@ class IdleWatcherOnWayland(unittest.TestCase):
                     session.start()
                     self.addCleanup(session.stop)
                 session = sessions[compositor.name]
-                session, watcher, since = self.watch(compositor, session)
-                self.addCleanup(session.kill_processes)
-                process, end = player.start(session)
-                if player.keeps_it_away:
-                    self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
-                    end()
-                    # The timeout counts again from the player's end.
-                    self.wait_for_cover(session, watcher, time.monotonic())
-                else:
-                    self.wait_for_cover(session, watcher, since)
-                    self.assertIsNone(process.poll(), "the player ended meanwhile")
-                session.kill_processes()
+                try:
+                    # Playing before the idle time starts: a player slow to start on a busy
+                    # machine would otherwise come after the timeout.
+                    process, end = player.start(session)
+                    session, watcher, since = self.watch(compositor, session)
+                    if player.keeps_it_away:
+                        self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
+                        end()
+                        # The timeout counts again from the player's end.
+                        self.wait_for_cover(session, watcher, time.monotonic())
+                    else:
+                        self.wait_for_cover(session, watcher, since)
+                        self.assertIsNone(process.poll(), "the player ended meanwhile")
+                finally:
+                    # A watcher left running would make the next one a second watcher.
+                    session.kill_processes()
 
     def test_an_inhibit_on_the_watchers_screensaver_keeps_it_away(self):
         session, watcher, _ = self.watch(SWAY)
@@ -179,6 +183,10 @@ class IdleWatcherOnWayland(unittest.TestCase):
                 caller = session.start_process([SYSTEM_PYTHON, STAND_INS, "inhibitor", path],
                                                stdin=subprocess.PIPE, stdout=subprocess.PIPE)
                 self.assertGreater(int(caller.stdout.readline()), 0, "a cookie")
+                # Input once the inhibit holds: a saver that came while the caller started on a
+                # busy machine ends, and the idle time counts from here.
+                SWAY.press(session)
+                poll(lambda: not saver_children(watcher), 5, message="no saver")
                 self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
                 if ending == "UnInhibit":
                     caller.stdin.write(b"uninhibit\n")
@@ -193,10 +201,14 @@ class IdleWatcherOnWayland(unittest.TestCase):
                 poll(lambda: not saver_children(watcher), 5, message="the saver to end")
 
     def test_gnomes_session_manager_saying_inhibited_keeps_it_away(self):
-        session, watcher, _ = self.watch(MUTTER)
+        session = MUTTER.make()
+        session.start()
+        self.addCleanup(session.stop)
+        # Inhibiting before the idle time starts, as a player that plays already.
         manager = session.start_process([SYSTEM_PYTHON, STAND_INS, "session-manager"],
                                         stdout=subprocess.PIPE)
         self.assertEqual(manager.stdout.readline().strip(), b"ready")
+        session, watcher, _ = self.watch(MUTTER, session)
         self.assert_kept_away(session, watcher, TIMEOUT + 1.5)
         manager.kill()
         manager.wait()
