@@ -98,12 +98,17 @@ PLAYERS = [
 
 
 class IdleWatcherOnWayland(unittest.TestCase):
+    def start_session(self, compositor):
+        """A new session of the compositor's, stopped with the test."""
+        session = compositor.make()
+        session.start()
+        self.addCleanup(session.stop)
+        return session
+
     def watch(self, compositor, session=None):
         """A watcher on a new session of the compositor's, or on the one given."""
         if session is None:
-            session = compositor.make()
-            session.start()
-            self.addCleanup(session.stop)
+            session = self.start_session(compositor)
         session.write_settings(1, 1)
         compositor.press(session)  # the idle time counts from here
         pressed = time.monotonic()
@@ -153,9 +158,7 @@ class IdleWatcherOnWayland(unittest.TestCase):
             with self.subTest(player.name, compositor=player.compositor.name):
                 compositor = player.compositor
                 if compositor.name not in sessions:
-                    sessions[compositor.name] = session = compositor.make()
-                    session.start()
-                    self.addCleanup(session.stop)
+                    sessions[compositor.name] = self.start_session(compositor)
                 session = sessions[compositor.name]
                 try:
                     # Playing before the idle time starts: a player slow to start on a busy
@@ -201,9 +204,7 @@ class IdleWatcherOnWayland(unittest.TestCase):
                 poll(lambda: not saver_children(watcher), 5, message="the saver to end")
 
     def test_gnomes_session_manager_saying_inhibited_keeps_it_away(self):
-        session = MUTTER.make()
-        session.start()
-        self.addCleanup(session.stop)
+        session = self.start_session(MUTTER)
         # Inhibiting before the idle time starts, as a player that plays already.
         manager = session.start_process([SYSTEM_PYTHON, STAND_INS, "session-manager"],
                                         stdout=subprocess.PIPE)
